@@ -1,0 +1,195 @@
+#include "blocks/codec/aes_file_codec.h"
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "blocks/codec/block_codec.h"
+#include "blocks/codec/digest.h"
+#include "blocks/codec/file_io.h"
+#include "log/log.h"
+
+namespace orvel::codec {
+namespace {
+
+constexpr char kMagic[4] = {'B', 'M', 'F', '0'};
+constexpr uint8_t kVersion = 1;
+constexpr uint8_t kFlagCompressed = 0x01;
+constexpr uint8_t kFlagEncrypted = 0x02;
+constexpr size_t kPaddingOffset = 40;
+
+constexpr char kLegacyMagic[19] = {'B', 'r', 'e', 'n', 'm', 'o', 'o', 'r', '_', 'F',
+                                   'i', 'l', 'e', 'H', 'e', 'a', 'd', 'e', 'r'};
+
+uint32_t GetLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Decrypts `dataLength` bytes (a multiple of 16) from `in` into `out`,
+// writing only the first `keep` plain bytes. `md5` (if any) sees the
+// ciphertext; `yieldEvery` chunks the loop sleeps 1 ms (0: never).
+bool DecryptStream(File& in, File& out, const uint8_t key[32], int64_t dataLength, int64_t keep,
+                   Digest* md5, unsigned yieldEvery) {
+  EcbCipher cipher(key, false);
+  if (!ERROR_CHECK_BOOL(cipher.Ok())) return false;
+  auto cipherBuf = std::make_unique<uint8_t[]>(kChunkSize);
+  auto plainBuf = std::make_unique<uint8_t[]>(kChunkSize);
+  unsigned chunks = 0;
+  while (dataLength > 0) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(dataLength, kChunkSize));
+    ssize_t got = in.ReadFull(cipherBuf.get(), want);
+    if (!ERROR_CHECK_BOOL(got == static_cast<ssize_t>(want))) return false;
+    if (md5 && !ERROR_CHECK_BOOL(md5->Update(cipherBuf.get(), want))) return false;
+    if (!ERROR_CHECK_BOOL(cipher.Run(cipherBuf.get(), plainBuf.get(), want))) return false;
+    size_t write = static_cast<size_t>(std::min<int64_t>(keep, static_cast<int64_t>(want)));
+    if (write > 0 && !ERROR_CHECK_BOOL(out.WriteAll(plainBuf.get(), write))) return false;
+    keep -= static_cast<int64_t>(write);
+    dataLength -= static_cast<int64_t>(want);
+    if (yieldEvery != 0 && ++chunks % yieldEvery == 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+bool DecryptCurrent(File& in, int64_t fileSize, std::string_view destination,
+                    const uint8_t key[32], DecryptedInfo& info) {
+  uint8_t header[kBlockFileHeaderSize];
+  if (!ERROR_CHECK_BOOL(fileSize >= static_cast<int64_t>(sizeof header))) return false;
+  if (!ERROR_CHECK_BOOL(in.Seek(0))) return false;
+  if (!ERROR_CHECK_BOOL(in.ReadFull(header, sizeof header) == static_cast<ssize_t>(sizeof header)))
+    return false;
+  if (!ERROR_CHECK_BOOL(std::memcmp(header, kMagic, sizeof kMagic) == 0)) return false;
+  if (!ERROR_CHECK_BOOL(header[4] == kVersion)) return false;
+  uint8_t flags = header[5];
+  // Only the two values ever written: encrypted, with or without LZMA.
+  if (!ERROR_CHECK_BOOL(flags == kFlagEncrypted || flags == (kFlagEncrypted | kFlagCompressed)))
+    return false;
+  int32_t plainSize = static_cast<int32_t>(GetLe32(header + 8));
+  if (!ERROR_CHECK_BOOL(plainSize >= 0 && plainSize <= kBlockSize)) return false;
+  unsigned padding = header[kPaddingOffset];
+  if (!ERROR_CHECK_BOOL(padding <= 15)) return false;
+  int64_t dataLength = fileSize - static_cast<int64_t>(sizeof header);
+  if (!ERROR_CHECK_BOOL(dataLength % 16 == 0)) return false;
+  if (!ERROR_CHECK_BOOL(padding <= dataLength)) return false;
+  int64_t payloadLength = dataLength - padding;
+  bool compressed = (flags & kFlagCompressed) != 0;
+  // A plain payload is the block itself; a compressed one holds at least the
+  // 13-byte stream header. Either way nothing is written past what the header allows.
+  if (compressed) {
+    if (!ERROR_CHECK_BOOL(payloadLength >= 13)) return false;
+  } else {
+    if (!ERROR_CHECK_BOOL(payloadLength == plainSize)) return false;
+  }
+
+  File out = File::Create(destination);
+  if (!ERROR_CHECK_BOOL(out.IsOpen())) return false;
+  if (!DecryptStream(in, out, key, dataLength, payloadLength, nullptr, 0)) return false;
+  if (!ERROR_CHECK_BOOL(out.Close())) return false;
+  info.kind = compressed ? DecryptedKind::CurrentCompressed : DecryptedKind::CurrentPlain;
+  info.plainSize = plainSize;
+  return true;
+}
+
+bool DecryptLegacy(File& in, int64_t fileSize, std::string_view destination,
+                   const uint8_t key[32], DecryptedInfo& info) {
+  uint8_t header[kLegacyHeaderSize];
+  if (!ERROR_CHECK_BOOL(fileSize >= static_cast<int64_t>(sizeof header))) return false;
+  if (!ERROR_CHECK_BOOL(in.Seek(0))) return false;
+  if (!ERROR_CHECK_BOOL(in.ReadFull(header, sizeof header) == static_cast<ssize_t>(sizeof header)))
+    return false;
+  if (!ERROR_CHECK_BOOL(std::memcmp(header, kLegacyMagic, sizeof kLegacyMagic) == 0)) return false;
+  if (!ERROR_CHECK_BOOL(GetLe32(header + 19) == 1)) return false;
+  const uint8_t* storedMd5 = header + 23;
+  uint32_t plainSize = GetLe32(header + 39);
+  uint32_t sectionSize = GetLe32(header + 43);
+  if (!ERROR_CHECK_BOOL(sectionSize >= plainSize)) return false;
+  int64_t dataLength = fileSize - static_cast<int64_t>(sizeof header);
+  // The section must be what the file holds, in whole cipher blocks; the
+  // plain size then can never ask for bytes that are not there.
+  if (!ERROR_CHECK_BOOL(dataLength == static_cast<int64_t>(sectionSize))) return false;
+  if (!ERROR_CHECK_BOOL(dataLength % 16 == 0)) return false;
+
+  File out = File::Create(destination);
+  if (!ERROR_CHECK_BOOL(out.IsOpen())) return false;
+  Digest md5(EVP_md5());
+  if (!ERROR_CHECK_BOOL(md5.Ok())) return false;
+  if (!DecryptStream(in, out, key, dataLength, plainSize, &md5, 20)) return false;
+  uint8_t digest[EVP_MAX_MD_SIZE];
+  unsigned digestLen = 0;
+  if (!ERROR_CHECK_BOOL(md5.FinishBytes(digest, &digestLen) && digestLen == 16)) return false;
+  if (!ERROR_CHECK_BOOL(std::memcmp(digest, storedMd5, 16) == 0)) return false;
+  if (!ERROR_CHECK_BOOL(out.Close())) return false;
+  info.kind = DecryptedKind::Legacy;
+  info.plainSize = static_cast<int32_t>(std::min<uint32_t>(plainSize, INT32_MAX));
+  return true;
+}
+
+}  // namespace
+
+bool AesFileEncrypt(std::string_view payload, std::string_view destination, bool compressed,
+                    int32_t plainSize, const uint8_t sha1[20], const uint8_t hint[8],
+                    const uint8_t key[32]) {
+  EcbCipher cipher(key, true);
+  if (!ERROR_CHECK_BOOL(cipher.Ok())) return false;
+  File in = File::OpenRead(payload);
+  if (!ERROR_CHECK_BOOL(in.IsOpen())) return false;
+  int64_t payloadLength = in.Size();
+  if (!ERROR_CHECK_BOOL(payloadLength >= 0)) return false;
+
+  uint8_t header[kBlockFileHeaderSize] = {};
+  std::memcpy(header, kMagic, sizeof kMagic);
+  header[4] = kVersion;
+  header[5] = compressed ? (kFlagEncrypted | kFlagCompressed) : kFlagEncrypted;
+  PutLe32(header + 8, static_cast<uint32_t>(plainSize));
+  std::memcpy(header + 12, sha1, 20);
+  std::memcpy(header + 32, hint, 8);
+  header[kPaddingOffset] = static_cast<uint8_t>((16 - payloadLength % 16) % 16);
+
+  File out = File::Create(destination);
+  if (!ERROR_CHECK_BOOL(out.IsOpen())) return false;
+  if (!ERROR_CHECK_BOOL(out.WriteAll(header, sizeof header))) return false;
+
+  auto plainBuf = std::make_unique<uint8_t[]>(kChunkSize);
+  auto cipherBuf = std::make_unique<uint8_t[]>(kChunkSize);
+  int64_t total = 0;
+  for (;;) {
+    ssize_t got = in.ReadFull(plainBuf.get(), kChunkSize);
+    if (!ERROR_CHECK_BOOL(got >= 0)) return false;
+    if (got == 0) break;
+    size_t blocks = (static_cast<size_t>(got) + 15) / 16 * 16;
+    // The last short chunk is zero-padded to whole cipher blocks.
+    std::memset(plainBuf.get() + got, 0, blocks - static_cast<size_t>(got));
+    if (!ERROR_CHECK_BOOL(cipher.Run(plainBuf.get(), cipherBuf.get(), blocks))) return false;
+    if (!ERROR_CHECK_BOOL(out.WriteAll(cipherBuf.get(), blocks))) return false;
+    total += got;
+    if (static_cast<size_t>(got) < kChunkSize) break;
+  }
+  // The padding byte was computed from the length at the start.
+  if (!ERROR_CHECK_BOOL(total == payloadLength)) return false;
+  return ERROR_CHECK_BOOL(out.Close());
+}
+
+bool AesFileDecrypt(std::string_view source, std::string_view destination, const uint8_t key[32],
+                    DecryptedInfo& info) {
+  File in = File::OpenRead(source);
+  if (!ERROR_CHECK_BOOL(in.IsOpen())) return false;
+  int64_t fileSize = in.Size();
+  if (!ERROR_CHECK_BOOL(fileSize >= 0)) return false;
+  uint8_t head[sizeof kLegacyMagic];
+  ssize_t got = in.ReadFull(head, sizeof head);
+  if (!ERROR_CHECK_BOOL(got >= 0)) return false;
+  if (got == static_cast<ssize_t>(sizeof head) && std::memcmp(head, kLegacyMagic, sizeof head) == 0)
+    return DecryptLegacy(in, fileSize, destination, key, info);
+  if (got >= static_cast<ssize_t>(sizeof kMagic) && std::memcmp(head, kMagic, sizeof kMagic) == 0)
+    return DecryptCurrent(in, fileSize, destination, key, info);
+  ERROR_CHECK_BOOL(!"unknown block file magic");
+  return false;
+}
+
+}  // namespace orvel::codec

@@ -1,0 +1,114 @@
+// Block codec: block lists and identifiers, the compression policy, the
+// LZMA-alone payload stream, the encrypted block file formats and the
+// temporary-file names used by the upload and download protocols.
+//
+// Every function is stateless and thread-compatible; each call owns its
+// files and buffers (fixed 64 KiB chunks, nothing proportional to a file).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/hresult.h"
+
+// ---- Block arithmetic ------------------------------------------------------
+
+inline constexpr int32_t kBlockSize = 4194304;  // 4 MiB
+inline constexpr size_t kChunkSize = 65536;     // every copy, hash and cipher pass
+
+// Number of blocks of a file of `fileSize` bytes (an empty file has one).
+int32_t BlockCount(int64_t fileSize);
+
+// One block of a file, in block order (upload side).
+struct BlockRecord {
+  std::string sha1;  // 40 lower-case hex characters of the plain bytes
+  std::string md5;   // 32 lower-case hex characters of the plain bytes
+  int32_t size = 0;  // plain length in bytes
+};
+
+// One pass over `path` in 64 KiB chunks feeding the whole-file SHA-1 and each
+// block's SHA-1 and MD5. `blocks` and `fileSha1` are replaced.
+// S_OK, or E_FAIL when the file is missing, cannot be opened or a read fails.
+HRESULT BuildBlockList(std::string_view path, std::vector<BlockRecord>& blocks,
+                       std::string& fileSha1);
+
+// Creates (replacing) `blockPath` holding block `blockNumber` (from 0) of
+// `sourcePath`. False when the source is missing or unreadable, the seek
+// fails, the block lies beyond the end, or a write fails.
+bool CutBlock(std::string_view sourcePath, std::string_view blockPath, int32_t blockNumber);
+
+// SHA-1 of a whole file as 40 lower-case hex characters. E_FAIL when the
+// file cannot be opened or a read fails.
+HRESULT FileSha1(std::string_view path, std::string& sha1);
+
+// ---- Block identifiers -----------------------------------------------------
+
+// "%06x%s" of the block's size and SHA-1 text: 46 characters for a valid block.
+std::string MakeBlockId(int32_t size, std::string_view sha1);
+
+// The size carried by the first six hex digits of a block identifier (upper
+// case accepted); -1 when the identifier is not 46 characters long or its
+// first six characters are not hex digits.
+int32_t BlockIdSize(std::string_view blockId);
+
+// ---- Hex text --------------------------------------------------------------
+
+// Parses exactly 2 * `count` hex characters of `text` into `out[0..count)`.
+// With `swap` the two digits of each byte are exchanged first ("a1" -> 0x1a),
+// as block keys are written. False (out untouched past the failure) when the
+// length is wrong or a character is not a hex digit.
+bool HexToBytes(size_t count, std::string_view text, bool swap, uint8_t* out);
+
+// Lower-case hex of `data` ("%02x" per byte): SHA-1 and MD5 texts.
+std::string BytesToHex(const uint8_t* data, size_t len);
+
+// ---- Compression -----------------------------------------------------------
+
+// Decides whether a block of the file named `fileName` is LZMA-compressed
+// before encryption. S_OK with `compress` set, or E_FAIL when the block's
+// size cannot be read or the block cannot be opened for the signature test.
+HRESULT CompressPolicy(std::string_view fileName, std::string_view blockPath, bool& compress);
+
+// LZMA-alone stream: 5 property bytes (5D 00 00 00 01), the uncompressed
+// length as 8 little-endian bytes, then LZMA data without end marker.
+// `destination` is created (replaced). Sources above one block (4 MiB) fail.
+bool LzmaCompressFile(std::string_view source, std::string_view destination);
+
+// Decodes an LZMA-alone stream (known length, or all ones = unknown with an
+// end marker). Fails on a damaged or truncated stream and on any stream that
+// declares or produces more than one block (4 MiB).
+bool LzmaDecompressFile(std::string_view source, std::string_view destination);
+
+// ---- Encrypted block files -------------------------------------------------
+
+inline constexpr size_t kBlockFileHeaderSize = 64;  // current "BMF0" format
+inline constexpr size_t kLegacyHeaderSize = 47;     // "Brenmoor_FileHeader" format
+
+// Compresses (by CompressPolicy on `fileName`'s extension) and encrypts the
+// block at `sourcePath` into `destinationPath` in the current "BMF0" format.
+// `blockKey` is the server's 64-hex-digit key (digits swapped per byte);
+// `plainSize`/`plainSha1` are the block's BlockRecord size and sha1.
+// S_OK or E_FAIL (or the policy's failure).
+HRESULT EncodeFile(std::string_view blockKey, std::string_view fileName, int32_t plainSize,
+                   std::string_view plainSha1, std::string_view sourcePath,
+                   std::string_view destinationPath);
+
+// Decrypts an encrypted block file of either format at `sourcePath` with
+// `blockKey`, decompresses or unpacks it, and writes the plain block to
+// `destinationPath`. Logs "DecryptFile File Failded!" or "UnCompress File
+// Failded!" on the matching failure. S_OK or E_FAIL. The decoded block is
+// never larger than 4 MiB. Usable standalone (no other unit needed).
+HRESULT DecodeFile(std::string_view destinationPath, std::string_view blockKey,
+                   std::string_view sourcePath);
+
+// ---- Temporary names -------------------------------------------------------
+
+// A new GUID in registry form: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+std::string TempName();
+// `folder` joined with a new TempName() (the folder must exist).
+std::string TempPath(std::string_view folder);
+// The directory of `path` joined with `name`.
+std::string SiblingPath(std::string_view path, std::string_view name);

@@ -1,0 +1,110 @@
+// Whether a block is worth LZMA-compressing before it is encrypted.
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "blocks/codec/block_codec.h"
+#include "blocks/codec/file_io.h"
+#include "log/log.h"
+
+namespace {
+
+// Media and archive formats: already compressed, LZMA would only cost time.
+constexpr std::array<std::string_view, 143> kMediaAndArchive = {
+    "ac3",  "arj",   "aif",  "bz2",  "aifc",  "bzip2", "aiff", "cab",  "amr",  "cpio", "amv",
+    "deb",  "ape",   "dmg",  "asf",  "fat",   "au",    "gz",   "avi",  "gzip", "bik",  "hfs",
+    "cda",  "iso",   "csf",  "lha",  "cue",   "lzh",   "dat",  "lzma", "divx", "ntfs", "dts",
+    "tar",  "dtswav", "taz", "evo",  "tbz",   "f4v",   "tbz2", "far",  "tgz",  "fla",  "tpz",
+    "flac", "wim",   "flv",  "xar",  "hlv",   "xz",    "ifo",  "z",    "it",   "jar",  "ivm",
+    "3g2",  "m1a",   "3gp",  "m1v",  "3gp2",  "m2a",   "3gpp", "m2p",  "a52",  "m2ts", "aa",
+    "m2v",  "aac",   "m4a",  "m4b",  "rm",    "m4p",   "rmi",  "m4v",  "rmvb", "mac",  "rp",
+    "mid",  "rpm",   "midi", "rt",   "mka",   "s3m",   "mkv",  "scm",  "mod",  "smi",  "mov",
+    "smil", "mp+",   "snd",  "mp1",  "stm",   "mp2",   "swf",  "mp2v", "swm",  "mp3",  "tod",
+    "mp3pro", "tp",  "mp4",  "tpr",  "mpa",   "ts",    "mpc",  "tta",  "mpe",  "mpeg", "umx",
+    "mpeg4", "vhd",  "mpg",  "vob",  "mpv2",  "vp6",   "mtm",  "wav",  "mts",  "wm",   "ogg",
+    "wma",  "ogm",   "wmp",  "pmp",  "wmv",   "pss",   "wv",   "pva",  "xm",   "qt",   "ra",
+    "ram",  "rar",   "msi",  "jpg",  "gif",   "png",   "ico",  "tif",  "tga",  "jpeg", "tiff"};
+
+// Documents: not compressed above 10 MiB (the last six are one office
+// suite's native word-processor, spreadsheet and presentation formats).
+constexpr std::array<std::string_view, 31> kDocuments = {
+    "doc", "uof", "docx", "dot", "dotx", "rtf", "xml",  "html", "mht", "xls", "xlsx",
+    "xlt", "xltx", "csv", "dbf", "txt",  "prn", "ppt",  "pptx", "pps", "ppsx", "pot",
+    "potx", "chm", "umd", "wps", "wpt",  "et",  "ett",  "dps",  "dpt"};
+
+constexpr std::array<std::string_view, 2> kExecutables = {"exe", "dll"};
+
+constexpr int64_t kMinCompressSize = 1024;
+constexpr int64_t kDocumentLimit = 10485760;
+constexpr int64_t kPdfLimit = 5242880;
+constexpr int64_t kExecutableLimit = 3145728;
+constexpr uint8_t k7zSignature[6] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
+
+template <size_t N>
+bool Contains(const std::array<std::string_view, N>& list, std::string_view ext) {
+  return std::find(list.begin(), list.end(), ext) != list.end();
+}
+
+// Lower-cased text after the last dot of the name's last path component.
+std::string Extension(std::string_view fileName) {
+  size_t slash = fileName.find_last_of("/\\");
+  if (slash != std::string_view::npos) fileName.remove_prefix(slash + 1);
+  size_t dot = fileName.rfind('.');
+  if (dot == std::string_view::npos) return {};
+  std::string ext(fileName.substr(dot + 1));
+  for (char& c : ext) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return ext;
+}
+
+struct ArchiveFree {
+  void operator()(archive* a) const { archive_read_free(a); }
+};
+
+// A ZIP whose end-of-central-directory record is found near the end and
+// whose central directory reads back.
+bool OpensAsZip(std::string_view path) {
+  std::unique_ptr<archive, ArchiveFree> reader(archive_read_new());
+  if (!reader) return false;
+  archive_read_support_format_zip_seekable(reader.get());
+  if (archive_read_open_filename(reader.get(), std::string(path).c_str(), kChunkSize) != ARCHIVE_OK)
+    return false;
+  archive_entry* entry = nullptr;
+  int rc = archive_read_next_header(reader.get(), &entry);
+  return rc == ARCHIVE_OK || rc == ARCHIVE_WARN || rc == ARCHIVE_EOF;
+}
+
+}  // namespace
+
+HRESULT CompressPolicy(std::string_view fileName, std::string_view blockPath, bool& compress) {
+  compress = false;
+  int64_t size = orvel::codec::FileSizeOf(blockPath);
+  if (!ERROR_CHECK_BOOL(size >= 0)) return E_FAIL;
+  if (size < kMinCompressSize) return S_OK;
+
+  orvel::codec::File block = orvel::codec::File::OpenRead(blockPath);
+  if (!ERROR_CHECK_BOOL(block.IsOpen())) return E_FAIL;
+  uint8_t head[sizeof k7zSignature];
+  ssize_t got = block.ReadFull(head, sizeof head);
+  if (!ERROR_CHECK_BOOL(got >= 0)) return E_FAIL;
+  block.Close();
+  // Archives inside a block are compressed whatever the name says.
+  if ((got == sizeof head && std::memcmp(head, k7zSignature, sizeof head) == 0) ||
+      OpensAsZip(blockPath)) {
+    compress = true;
+    return S_OK;
+  }
+
+  std::string ext = Extension(fileName);
+  if (Contains(kMediaAndArchive, ext)) return S_OK;
+  if (size > kDocumentLimit && Contains(kDocuments, ext)) return S_OK;
+  if (size > kPdfLimit && ext == "pdf") return S_OK;
+  if (size > kExecutableLimit && Contains(kExecutables, ext)) return S_OK;
+  compress = true;
+  return S_OK;
+}

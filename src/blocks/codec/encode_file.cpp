@@ -1,0 +1,47 @@
+// Block upload side: policy, optional LZMA payload, current-format encryption.
+#include "blocks/codec/aes_file_codec.h"
+#include "blocks/codec/block_codec.h"
+#include "blocks/codec/file_io.h"
+#include "log/log.h"
+
+namespace {
+
+// Removes the compressed payload however EncodeFile leaves.
+struct TempFileGuard {
+  std::string path;
+  ~TempFileGuard() {
+    if (!path.empty() && !orvel::codec::RemoveFile(path))
+      LOGF(0, "EncodeFile: temporary file not removed: %s", path.c_str());
+  }
+};
+
+}  // namespace
+
+HRESULT EncodeFile(std::string_view blockKey, std::string_view fileName, int32_t plainSize,
+                   std::string_view plainSha1, std::string_view sourcePath,
+                   std::string_view destinationPath) {
+  bool compress = false;
+  HRESULT hr = CompressPolicy(fileName, sourcePath, compress);
+  if (!ERROR_CHECK_COM(hr)) return hr;
+
+  // The header states the block's size; a block that is not that size (the
+  // file changed since the block list) would be stored under a false size.
+  if (!ERROR_CHECK_BOOL(orvel::codec::FileSizeOf(sourcePath) == plainSize)) return E_FAIL;
+
+  uint8_t sha1[20], hint[8], key[32];
+  if (!ERROR_CHECK_BOOL(HexToBytes(sizeof sha1, plainSha1, false, sha1))) return E_FAIL;
+  if (!ERROR_CHECK_BOOL(HexToBytes(sizeof hint, "0000000000000000", false, hint))) return E_FAIL;
+  if (!ERROR_CHECK_BOOL(HexToBytes(sizeof key, blockKey, true, key))) return E_FAIL;
+
+  TempFileGuard compressed;
+  std::string payload(sourcePath);
+  if (compress) {
+    compressed.path = SiblingPath(sourcePath, TempName());
+    if (!ERROR_CHECK_BOOL(LzmaCompressFile(sourcePath, compressed.path))) return E_FAIL;
+    payload = compressed.path;
+  }
+  if (!ERROR_CHECK_BOOL(orvel::codec::AesFileEncrypt(payload, destinationPath, compress, plainSize,
+                                                     sha1, hint, key)))
+    return E_FAIL;
+  return S_OK;
+}

@@ -1,0 +1,34 @@
+#include "blocks/codec/block_codec.h"
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool HexToBytes(size_t count, std::string_view text, bool swap, uint8_t* out) {
+  if (out == nullptr || text.size() != 2 * count) return false;
+  for (size_t k = 0; k < count; ++k) {
+    int hi = HexDigit(text[2 * k]);
+    int lo = HexDigit(text[2 * k + 1]);
+    if (hi < 0 || lo < 0) return false;
+    // Block keys are written with the two digits of every byte exchanged.
+    out[k] = static_cast<uint8_t>(swap ? (lo << 4) | hi : (hi << 4) | lo);
+  }
+  return true;
+}
+
+std::string BytesToHex(const uint8_t* data, size_t len) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex(2 * len, '0');
+  for (size_t i = 0; i < len; ++i) {
+    hex[2 * i] = kDigits[data[i] >> 4];
+    hex[2 * i + 1] = kDigits[data[i] & 0x0f];
+  }
+  return hex;
+}
