@@ -2,6 +2,7 @@
 #include <mutex>
 
 #include "infocollection/info_collection.h"
+#include "hwinfo/rate_query.h"
 
 namespace {
 std::mutex g_reporterLock;
@@ -28,7 +29,7 @@ SpeedReporter GetSpeedReporter() {
     std::lock_guard<std::mutex> guard(g_reporterLock);
     if (!g_bDecided) {
         g_bDecided = true;
-        g_reporter = &NoSpeed;  // the rate query decides once it is wired in
+        g_reporter = QueryRateDecision() ? &NetSpeed : &NoSpeed;
     }
     return g_reporter;
 }
