@@ -1,0 +1,134 @@
+// Operation records: one per service operation, filled by the caller and only read by the
+// operation. TaskDataBase is also the task description of the sync engine, hence its virtuals.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/hresult.h"
+#include "common/recordtree.h"
+
+class IRemoteStorage;
+
+// The least sync task: which change between a local folder and the remote store it replays.
+struct SyncTask {
+  enum class Kind { CreateFolder, DeleteFolder, DeleteFile };
+  Kind kind;
+  std::string strId;
+  std::string strPath;
+};
+
+class TaskDataBase {
+ public:
+  std::string strTaskName;
+  std::string strToken;
+  int32_t nFlag;
+  int32_t nReserved1 = 0;
+  int32_t bIsDir = 0;
+  std::string strId;
+  std::string strPath;
+  int32_t nReserved2 = 0;
+  int32_t nReserved3 = 1;
+
+  explicit TaskDataBase(std::string_view taskName = {}, int32_t flag = 1) : strTaskName(taskName), nFlag(flag) {}
+  virtual ~TaskDataBase() = default;
+
+  // Same task name, id, path, folder flag and flag.
+  virtual bool IsSame(const TaskDataBase& other) const;
+  virtual std::unique_ptr<TaskDataBase> Clone() const = 0;
+  // Runs the record's operation on storage; records without one write "*ASSERT*: 0" and fail.
+  virtual HRESULT Execute(IRemoteStorage* storage, RecordTree& answer);
+  // Null (with an assertion line) for records that make no sync task.
+  virtual std::unique_ptr<SyncTask> CreateTask() const;
+  virtual std::string Describe() const;
+
+ protected:
+  TaskDataBase(const TaskDataBase&) = default;
+  TaskDataBase& operator=(const TaskDataBase&) = default;
+};
+
+// Records that never stand for the same task twice.
+class TaskNeverSame : public TaskDataBase {
+ public:
+  using TaskDataBase::TaskDataBase;
+  bool IsSame(const TaskDataBase& other) const override;
+};
+
+class TaskData_Login : public TaskNeverSame {
+ public:
+  std::string strUser, strPassword, strDeviceId, strClientName, strClientVersion;
+  TaskData_Login() : TaskNeverSame("Login") {}
+  // Declared first on purpose: Execute is the key function, so this record's vtable comes with
+  // the Execute definitions of the remote-storage unit whenever that unit is linked.
+  HRESULT Execute(IRemoteStorage* storage, RecordTree& answer) override;
+  std::unique_ptr<TaskDataBase> Clone() const override;
+};
+
+class TaskData_ReLogin : public TaskNeverSame {
+ public:
+  std::string strDeviceId;
+  // Declared first on purpose: Execute is the key function, so this record's vtable comes with
+  // the Execute definitions of the remote-storage unit whenever that unit is linked.
+  HRESULT Execute(IRemoteStorage* storage, RecordTree& answer) override;
+  std::unique_ptr<TaskDataBase> Clone() const override;
+};
+
+class TaskData_GetSpace : public TaskNeverSame {
+ public:
+  std::string strEmail, strUid;
+  // Declared first on purpose: Execute is the key function, so this record's vtable comes with
+  // the Execute definitions of the remote-storage unit whenever that unit is linked.
+  HRESULT Execute(IRemoteStorage* storage, RecordTree& answer) override;
+  std::unique_ptr<TaskDataBase> Clone() const override;
+  std::unique_ptr<SyncTask> CreateTask() const override;
+};
+
+class TaskData_Dir : public TaskNeverSame {
+ public:
+  std::string strDirId;
+  // Declared first on purpose: Execute is the key function, so this record's vtable comes with
+  // the Execute definitions of the remote-storage unit whenever that unit is linked.
+  HRESULT Execute(IRemoteStorage* storage, RecordTree& answer) override;
+  std::unique_ptr<TaskDataBase> Clone() const override;
+};
+
+class TaskData_DeleteEx : public TaskDataBase {
+ public:
+  std::string strReserved;
+  int32_t bToRecycle = 0;  // non-zero sends "toRecycel" as "true"
+  int32_t nFolderVer = -1;  // -1 = none
+  TaskData_DeleteEx() : TaskDataBase("DeleteFile", 0) { nReserved3 = 0; }
+  std::unique_ptr<TaskDataBase> Clone() const override;
+  std::unique_ptr<SyncTask> CreateTask() const override;
+  std::string Describe() const override;
+};
+
+class TaskData_DirectoryAdd : public TaskDataBase {
+ public:
+  std::string strName, strParentId;
+  // Keeps the full path in strPath and its last component in strName (null: "*ASSERT*: szFullPath").
+  explicit TaskData_DirectoryAdd(const char* szFullPath = "", int32_t nValue = 1);
+  bool IsSame(const TaskDataBase& other) const override;
+  std::unique_ptr<TaskDataBase> Clone() const override;
+  std::unique_ptr<SyncTask> CreateTask() const override;
+  std::string Describe() const override;
+};
+
+class TaskData_GetItemInfo : public TaskDataBase {
+ public:
+  std::unique_ptr<TaskDataBase> Clone() const override;
+};
+
+class TaskData_Rename : public TaskDataBase {
+ public:
+  std::string strNewName;
+  std::unique_ptr<TaskDataBase> Clone() const override;
+};
+
+class TaskData_Move : public TaskDataBase {
+ public:
+  std::string strParentId, strName;
+  std::unique_ptr<TaskDataBase> Clone() const override;
+};

@@ -1,0 +1,16 @@
+// RecordTree <-> XML text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/hresult.h"
+#include "common/recordtree.h"
+
+// Deepest element nesting FromXml accepts; deeper documents fail instead of recursing without bound.
+inline constexpr int kMaxXmlDepth = 256;
+
+// "<?xml version=\"1.0\" encoding=\"utf-8\" ?>" then the element text, no white space added.
+std::string ToXml(const RecordTree& tree);
+// Parses UTF-8 XML into tree (normally empty). S_OK, or E_FAIL with the tree untouched.
+HRESULT FromXml(std::string_view text, RecordTree& tree);

@@ -1,0 +1,55 @@
+#include "platform/named_mutex.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace {
+
+std::string TempFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string folder = (tmp != nullptr && tmp[0] != 0) ? tmp : "/tmp";
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+// The name becomes a file name: keep it to safe characters so it cannot leave the temp folder.
+std::string SafeName(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    out += ok ? c : '_';
+  }
+  return out;
+}
+
+}  // namespace
+
+NamedMutex::NamedMutex(std::string_view name) : m_path(TempFolder() + "/orvel-" + SafeName(name) + ".lock") {
+  m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (m_fd >= 0) {
+    ::fchmod(m_fd, 0666);  // other users of the machine share the lock; errors are harmless
+  } else {
+    m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);  // flock works on read-only descriptors too
+  }
+}
+
+NamedMutex::~NamedMutex() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+void NamedMutex::lock() {
+  m_local.lock();
+  if (m_fd < 0) return;  // no lock file: threads are still serialised
+  while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+void NamedMutex::unlock() {
+  if (m_fd >= 0) ::flock(m_fd, LOCK_UN);
+  m_local.unlock();
+}
