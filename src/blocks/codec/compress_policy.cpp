@@ -74,9 +74,11 @@ bool OpensAsZip(std::string_view path) {
   archive_read_support_format_zip_seekable(reader.get());
   if (archive_read_open_filename(reader.get(), std::string(path).c_str(), kChunkSize) != ARCHIVE_OK)
     return false;
+  // The first central-directory entry must read back; a stray "PK\5\6"
+  // in other data yields none.
   archive_entry* entry = nullptr;
   int rc = archive_read_next_header(reader.get(), &entry);
-  return rc == ARCHIVE_OK || rc == ARCHIVE_WARN || rc == ARCHIVE_EOF;
+  return rc == ARCHIVE_OK || rc == ARCHIVE_WARN;
 }
 
 }  // namespace
