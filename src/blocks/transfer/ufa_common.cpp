@@ -1,0 +1,167 @@
+#include "blocks/transfer/ufa_common.h"
+
+#include <cctype>
+
+#include "blocks/transfer/json_reader.h"
+#include "common/xml_helper.h"
+#include "infocollection/info_collection.h"
+#include "common/settings.h"
+
+namespace ufa {
+
+std::string ApiHeaders()
+{
+    return "v:4&User-Agent:" + std::string(kClientAgent);
+}
+
+std::string BlockServerHeaders()
+{
+    return "v:3&User-Agent:" + std::string(kClientAgent);
+}
+
+HRESULT UploadProgressAdapter(void* data, double dlTotal, double dlNow, double ulTotal,
+                              double ulNow, double speed)
+{
+    auto* state = static_cast<ProgressState*>(data);
+    if (state == nullptr || state->callback == nullptr)
+        return S_OK;
+    return state->callback(state->context, state->dlTotal, state->dlBase + dlNow, state->ulTotal,
+                           state->ulBase + ulNow, speed);
+}
+
+HRESULT DownloadProgressAdapter(void* data, double dlTotal, double dlNow, double ulTotal,
+                                double ulNow, double speed)
+{
+    auto* state = static_cast<ProgressState*>(data);
+    if (state == nullptr || state->callback == nullptr)
+        return S_OK;
+    return state->callback(state->context, state->dlTotal, state->dlBase + dlNow, ulTotal, ulNow,
+                           speed);
+}
+
+std::string ApiUrl(std::string_view path)
+{
+    // The same root as every other service call; a root that names its scheme is used as given.
+    std::string root = ReadSettingString("Tavik", "ServerRoot", kDefaultServiceRoot);
+    if (root.rfind("http://", 0) != 0 && root.rfind("https://", 0) != 0)
+        root.insert(0, "http://");
+    return root + std::string(path);
+}
+
+RecordTree ParseXmlAnswer(const std::string& text, std::string_view raisedIn)
+{
+    RecordTree answer;
+    if (text.empty() || FAILED(FromXml(text, answer)))
+        throw EXCEPT::ServerError(raisedIn, text);
+    RaiseForResult(answer, raisedIn);
+    return answer;
+}
+
+RecordTree ParseJsonAnswer(const std::string& text, std::string_view raisedIn)
+{
+    RecordTree answer;
+    if (FAILED(ReadJson(text, answer)))
+        throw EXCEPT::ServerError(raisedIn, text);
+    RaiseForResult(answer, raisedIn);
+    return answer;
+}
+
+std::string AnswerField(const RecordTree& answer, std::string_view key)
+{
+    std::string value = answer.GetValue(key);
+    if (value.empty())
+        value = answer.GetAttr(key);
+    return value;
+}
+
+HRESULT ResultForTransferFailure(std::string_view infoType, RecordTree* conflict)
+{
+    try {
+        throw;
+    } catch (const EXCEPT::CurlUnknownError&) {
+        CInfoCollection::Instance().CollectInfo("Raiser", infoType, "Network");
+        return E_OV_NETWORK_ERROR;
+    } catch (const EXCEPT::NetworkError&) {
+        CInfoCollection::Instance().CollectInfo("Raiser", infoType, "Network");
+        return E_OV_NETWORK_ERROR;
+    } catch (const EXCEPT::ServerError& e) {
+        RecordTree item;
+        item.AddValue("Raiser", e.raisedIn);
+        item.AddValue("Detail", e.detail);
+        CInfoCollection::Instance().CollectItem(infoType, item);
+        return E_OV_SERVER_ERROR;
+    } catch (const EXCEPT::TaskCancel&) {
+        return E_OV_CANCELLED;
+    } catch (const EXCEPT::FileReadError& e) {
+        return e.result;
+    } catch (const EXCEPT::FileWriteError& e) {
+        return e.result;
+    } catch (const EXCEPT::UserSessionError& e) {
+        return e.result;
+    } catch (const EXCEPT::RemoteConflict& e) {
+        if (conflict != nullptr)
+            *conflict = e.answer;
+        return e.result;
+    } catch (...) {
+        return E_FAIL;  // FileSysError and anything unexpected
+    }
+}
+
+bool IsValidBlockId(std::string_view blockId)
+{
+    if (blockId.size() != 46)
+        return false;
+    for (char c : blockId) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+bool IsHttpUrl(std::string_view url)
+{
+    std::string_view rest;
+    if (url.substr(0, 7) == "http://")
+        rest = url.substr(7);
+    else if (url.substr(0, 8) == "https://")
+        rest = url.substr(8);
+    else
+        return false;
+    if (rest.empty() || rest.front() == '/')
+        return false;
+    for (char c : url) {
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+bool HexEqualsNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+bool ParseIndex(std::string_view text, int32_t& value)
+{
+    if (text.empty() || text.size() > 10)
+        return false;
+    int64_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + (c - '0');
+    }
+    if (n > INT32_MAX)
+        return false;
+    value = static_cast<int32_t>(n);
+    return true;
+}
+
+}  // namespace ufa

@@ -1,0 +1,346 @@
+// Block download against a scripted loopback service: groups, checks,
+// dropped and corrupted blocks, resumption and the untouched target.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "blocks/codec/block_codec.h"
+#include "blocks/transfer/ufa_file.h"
+#include "test_support.h"
+
+using namespace xfertest;
+
+namespace {
+
+const std::string kKey = "fedcba9876543210fedcba9876543210fedcba9876543210fedcba9876543210";
+constexpr HRESULT kServerError = static_cast<HRESULT>(0x80041011);
+constexpr HRESULT kNetworkError = static_cast<HRESULT>(0x80044005);
+constexpr HRESULT kCancelled = static_cast<HRESULT>(0x80041016);
+
+struct ServedBlock {
+    std::string group;    // "/a/" or "/b/"
+    std::string blockId;  // listed identifier
+    std::string sha1;     // listed SHA-1 of the stored file
+    std::string stored;   // bytes served
+};
+
+HRESULT CancelAt(void* ctx, double, double dlNow, double, double, double)
+{
+    return dlNow >= *static_cast<double*>(ctx) ? E_FAIL : S_OK;
+}
+
+class DownloadWire : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* path : {"/osvr/requestDownload/", "/osvr/requestDownloadPreviousVer/"}) {
+            fake.server.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
+                fake.Record(req);
+                res.set_content("<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S</stub><url>" +
+                                    fake.Url("/a/") + "</url><fileVer>3</fileVer><sha1>" + fileSha1 +
+                                    "</sha1><modTime>2011-03-02 09:05:03</modTime><opVer>17</opVer></Orvel>",
+                                "text/xml");
+            });
+        }
+        fake.server.Post("/a/downloadMetadata2", [this](const httplib::Request& req, httplib::Response& res) {
+            fake.Record(req);
+            if (!metadataAnswer.empty()) {
+                res.set_content(metadataAnswer, "application/json");
+                return;
+            }
+            nlohmann::json answer{{"result", "ok"}};
+            for (const auto& [id, block] : served) {
+                answer[fake.Url(block.group)].push_back({{"sha1", block.sha1},
+                                                         {"id", id},
+                                                         {"blockId", block.blockId},
+                                                         {"fileKey", kKey},
+                                                         {"index", id.substr(1)}});
+            }
+            res.set_content(answer.dump(), "application/json");
+        });
+        for (const char* path : {"/a/downloadBlock2", "/b/downloadBlock2"}) {
+            fake.server.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
+                fake.Record(req);
+                const std::string id = nlohmann::json::parse(req.body)["id"];
+                std::lock_guard<std::mutex> guard(lock);
+                if (failures[id] > 0) {
+                    --failures[id];
+                    res.status = 500;
+                    return;
+                }
+                std::string bytes = served.at(id).stored;
+                if (corrupt.erase(id))
+                    bytes[bytes.size() / 2] ^= 0x55;
+                if (drop.erase(id)) {
+                    const size_t half = bytes.size() / 2;
+                    res.set_content_provider(bytes.size(), "application/octet-stream",
+                                             [bytes, half](size_t offset, size_t, httplib::DataSink& sink) {
+                                                 if (offset < half)
+                                                     sink.write(bytes.data(), half);
+                                                 return offset < half;  // then drop the connection
+                                             });
+                    return;
+                }
+                res.set_content(bytes, "application/octet-stream");
+            });
+        }
+        fake.Start();
+        UseServiceRoot(fake.Root());
+    }
+
+    // Serves `bytes` as blocks; block 2 (when there is one) comes from group /b/.
+    void Serve(const std::string& bytes)
+    {
+        content = bytes;
+        fileSha1 = Sha1Hex(bytes);
+        served.clear();
+        const size_t count = bytes.empty() ? 1 : (bytes.size() + 4194303) / 4194304;
+        for (size_t i = 0; i < count; ++i) {
+            const std::string plain = bytes.substr(i * 4194304, 4194304);
+            ServedBlock block;
+            block.group = i == 1 ? "/b/" : "/a/";
+            block.blockId = MakeBlockId(static_cast<int32_t>(plain.size()), Sha1Hex(plain));
+            block.stored = Encode(plain);
+            block.sha1 = Sha1Hex(block.stored);
+            served["b" + std::to_string(i + 1)] = block;
+        }
+    }
+
+    std::string Encode(const std::string& plain)
+    {
+        WriteFileBytes(scratch / "plain", plain);
+        EXPECT_EQ(S_OK, EncodeFile(kKey, "x.mp4", static_cast<int32_t>(plain.size()), Sha1Hex(plain),
+                                   scratch / "plain", scratch / "enc"));
+        return ReadFileBytes(scratch / "enc");
+    }
+
+    HRESULT Download(bool previous = false, ProgressCallback callback = nullptr, void* context = nullptr)
+    {
+        modTime = sha1 = fileVer = "unset";
+        opVer = -1;
+        return DownloadGuarded(callback, context, "TOKEN", "F1", modTime, target, sha1, fileVer, opVer,
+                               temp.path(), previous);
+    }
+
+    int Fetches(const std::string& id)
+    {
+        int n = 0;
+        for (const auto& r : fake.Requests())
+            n += r.path.find("downloadBlock2") != std::string::npos &&
+                 r.body == R"({"stub":"S","id":")" + id + "\"}";
+        return n;
+    }
+
+    FakeServer fake;
+    TempDir out, temp, scratch;
+    std::string target = out / "target.bin";
+    std::string content, fileSha1, metadataAnswer;
+    std::map<std::string, ServedBlock> served;
+    std::mutex lock;
+    std::map<std::string, int> failures;
+    std::set<std::string> corrupt, drop;
+    std::string modTime, sha1, fileVer;
+    int32_t opVer = -1;
+};
+
+TEST_F(DownloadWire, BlocksComeFromTheirGroupAndAssembleInOrder)
+{
+    Serve(RandomBytes(2 * 4194304 + 5, 20));
+    ASSERT_EQ(S_OK, Download());
+    EXPECT_EQ(content, ReadFileBytes(target));
+    EXPECT_EQ("2011-03-02 09:05:03", modTime);
+    EXPECT_EQ(fileSha1, sha1);
+    EXPECT_EQ("3", fileVer);
+    EXPECT_EQ(17, opVer);
+    const auto requests = fake.Requests();
+    ASSERT_EQ(5u, requests.size());
+    EXPECT_EQ("/osvr/requestDownload/", requests[0].path);
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel><token>TOKEN</token><fileId>F1</fileId></Orvel>",
+              requests[0].body);
+    EXPECT_EQ("4", requests[0].version);
+    EXPECT_EQ(R"({"stub":"S"})", requests[1].body);
+    EXPECT_EQ("/a/downloadBlock2", requests[2].path);
+    EXPECT_EQ("/b/downloadBlock2", requests[3].path);
+    EXPECT_EQ(R"({"stub":"S","id":"b2"})", requests[3].body);
+    EXPECT_EQ("/a/downloadBlock2", requests[4].path);
+    for (size_t i = 1; i < requests.size(); ++i)
+        EXPECT_EQ("3", requests[i].version);
+    for (const auto& r : requests)
+        EXPECT_EQ("tavik-1.0.0.0", r.userAgent);
+    EXPECT_TRUE(temp.Entries().empty());
+    EXPECT_EQ(std::vector<std::string>{"target.bin"}, out.Entries());
+}
+
+TEST_F(DownloadWire, EmptyAndSmallFiles)
+{
+    Serve("");
+    ASSERT_EQ(S_OK, Download());
+    EXPECT_TRUE(Exists(target));
+    EXPECT_EQ("", ReadFileBytes(target));
+    Serve("z");
+    ASSERT_EQ(S_OK, Download());
+    EXPECT_EQ("z", ReadFileBytes(target));
+}
+
+TEST_F(DownloadWire, PreviousVersionUsesItsOwnRequest)
+{
+    Serve(TextBytes(3000));
+    ASSERT_EQ(S_OK, Download(true));
+    EXPECT_EQ(1, fake.Count("/osvr/requestDownloadPreviousVer/"));
+    EXPECT_EQ(0, fake.Count("/osvr/requestDownload/"));
+}
+
+TEST_F(DownloadWire, ListedSha1InOtherLetterCaseIsAccepted)
+{
+    Serve(TextBytes(3000));
+    for (auto& c : served["b1"].sha1)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    ASSERT_EQ(S_OK, Download());
+    EXPECT_EQ(content, ReadFileBytes(target));
+}
+
+TEST_F(DownloadWire, CorruptedBlockIsDroppedAndARerunFetchesOnlyIt)
+{
+    WriteFileBytes(target, "old contents");
+    Serve(RandomBytes(2 * 4194304 + 5, 21));
+    corrupt = {"b2"};
+    EXPECT_EQ(kNetworkError, Download());
+    EXPECT_EQ("old contents", ReadFileBytes(target));
+    EXPECT_EQ(3, fake.Count("/a/downloadBlock2") + fake.Count("/b/downloadBlock2"));
+    // Only the decoded blocks stay, as done files.
+    std::vector<std::string> expected{served["b1"].blockId + ".done", served["b3"].blockId + ".done"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, temp.Entries());
+
+    std::vector<double> done;
+    auto record = [](void* ctx, double, double dlNow, double, double, double) -> HRESULT {
+        static_cast<std::vector<double>*>(ctx)->push_back(dlNow);
+        return S_OK;
+    };
+    ASSERT_EQ(S_OK, Download(false, record, &done));
+    EXPECT_EQ(content, ReadFileBytes(target));
+    EXPECT_EQ(1, Fetches("b1"));
+    EXPECT_EQ(2, Fetches("b2"));
+    EXPECT_EQ(1, Fetches("b3"));
+    ASSERT_FALSE(done.empty());
+    EXPECT_GE(done.front(), 4194304.0);  // block 1 counted as done from the start
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+TEST_F(DownloadWire, BlockThatDecodesToOtherBytesFailsAsADecodeFailure)
+{
+    WriteFileBytes(target, "old contents");
+    Serve(TextBytes(5000));
+    served["b1"].stored = Encode(TextBytes(4999) + "!");
+    served["b1"].sha1 = Sha1Hex(served["b1"].stored);
+    EXPECT_EQ(E_FAIL, Download());
+    EXPECT_EQ("old contents", ReadFileBytes(target));
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+TEST_F(DownloadWire, UndecodableBlockFailsAndLeavesNoDoneFile)
+{
+    Serve(TextBytes(5000));
+    served["b1"].stored = "not a block file at all";
+    served["b1"].sha1 = Sha1Hex(served["b1"].stored);
+    EXPECT_EQ(E_FAIL, Download());
+    EXPECT_FALSE(Exists(target));
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+TEST_F(DownloadWire, WholeFileMismatchLeavesTheTargetUntouched)
+{
+    WriteFileBytes(target, "old contents");
+    Serve(RandomBytes(4194304 + 10, 22));
+    fileSha1 = Sha1Hex("something else");
+    EXPECT_EQ(kNetworkError, Download());
+    EXPECT_EQ("old contents", ReadFileBytes(target));
+    EXPECT_EQ(std::vector<std::string>{"target.bin"}, out.Entries());
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+TEST_F(DownloadWire, ServerErrorsTwiceThenSuccess)
+{
+    Serve(TextBytes(70000));
+    failures["b1"] = 2;
+    ASSERT_EQ(S_OK, Download());
+    EXPECT_EQ(3, Fetches("b1"));
+    EXPECT_EQ(content, ReadFileBytes(target));
+}
+
+TEST_F(DownloadWire, ThreeServerErrorsEndTheDownload)
+{
+    WriteFileBytes(target, "old contents");
+    Serve(TextBytes(70000));
+    failures["b1"] = 3;
+    EXPECT_EQ(kServerError, Download());
+    EXPECT_EQ(3, Fetches("b1"));
+    EXPECT_EQ("old contents", ReadFileBytes(target));
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+TEST_F(DownloadWire, DroppedConnectionMidBlock)
+{
+    WriteFileBytes(target, "old contents");
+    Serve(RandomBytes(2 * 4194304, 23));
+    drop = {"b2"};
+    EXPECT_EQ(kNetworkError, Download());
+    EXPECT_EQ("old contents", ReadFileBytes(target));
+    EXPECT_EQ(std::vector<std::string>{served["b1"].blockId + ".done"}, temp.Entries());
+    ASSERT_EQ(S_OK, Download());
+    EXPECT_EQ(content, ReadFileBytes(target));
+    EXPECT_EQ(1, Fetches("b1"));
+}
+
+TEST_F(DownloadWire, CancelBeforeStartAndMidBlock)
+{
+    WriteFileBytes(target, "old contents");
+    Serve(RandomBytes(4194304 + 100, 24));
+    double at = 0;
+    EXPECT_EQ(kCancelled, Download(false, &CancelAt, &at));
+    at = 1000000;
+    EXPECT_EQ(kCancelled, Download(false, &CancelAt, &at));
+    EXPECT_EQ("old contents", ReadFileBytes(target));
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+TEST_F(DownloadWire, ProgressFollowsTheWholeFile)
+{
+    Serve(RandomBytes(4194304 + 100000, 25));
+    std::vector<std::array<double, 4>> calls;
+    auto record = [](void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double) -> HRESULT {
+        static_cast<std::vector<std::array<double, 4>>*>(ctx)->push_back({dlTotal, dlNow, ulTotal, ulNow});
+        return S_OK;
+    };
+    ASSERT_EQ(S_OK, Download(false, record, &calls));
+    ASSERT_FALSE(calls.empty());
+    double last = 0;
+    for (const auto& c : calls) {
+        EXPECT_EQ(static_cast<double>(content.size()), c[0]);
+        EXPECT_EQ(0.0, c[2]);
+        EXPECT_EQ(0.0, c[3]);
+        EXPECT_LE(c[1], 4194304.0 + static_cast<double>(served["b2"].stored.size()));
+        last = c[1];
+    }
+    EXPECT_EQ(4194304.0 + static_cast<double>(served["b2"].stored.size()), last);
+}
+
+TEST_F(DownloadWire, UntrustworthyMetadataIsRefusedBeforeAnyFileIsMade)
+{
+    Serve(TextBytes(100));
+    metadataAnswer = R"({"result":"ok","http://127.0.0.1:1/a/":[{"sha1":"x","id":"b1","blockId":"../../../../tmp/evil","fileKey":"k","index":"1"}]})";
+    EXPECT_EQ(kServerError, Download());
+    EXPECT_EQ(3, fake.Count("/a/downloadMetadata2"));
+    EXPECT_EQ(0, fake.Count("/a/downloadBlock2"));
+    EXPECT_TRUE(temp.Entries().empty());
+    metadataAnswer = "{\"result\":\"ok\",\t\"x\":\"y\"}";
+    EXPECT_EQ(kServerError, Download());
+    metadataAnswer = R"({"result":"ok","http://a/":[{"index":1}]})";
+    EXPECT_EQ(kServerError, Download());
+    EXPECT_FALSE(Exists(target));
+}
+
+}  // namespace

@@ -1,0 +1,261 @@
+#include "test_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include <openssl/evp.h>
+
+#include "common/recordtree.h"
+#include "common/xml_helper.h"
+
+namespace xfertest {
+
+TempDir::TempDir()
+{
+    char tmpl[] = "/tmp/orvel-xfer-XXXXXX";
+    const char* made = ::mkdtemp(tmpl);
+    m_path = made ? made : "";
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    if (!m_path.empty())
+        std::filesystem::remove_all(m_path, ec);
+}
+
+std::vector<std::string> TempDir::Entries() const
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(m_path, ec))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string RandomBytes(size_t size, uint32_t seed)
+{
+    std::mt19937 gen(seed);
+    std::string out(size, '\0');
+    for (size_t i = 0; i < size; i += 4) {
+        uint32_t v = gen();
+        for (size_t k = 0; k < 4 && i + k < size; ++k)
+            out[i + k] = static_cast<char>(v >> (8 * k));
+    }
+    return out;
+}
+
+std::string TextBytes(size_t size)
+{
+    static const std::string kLine = "The quick brown fox jumps over the lazy dog 0123456789.\n";
+    std::string out;
+    out.reserve(size + kLine.size());
+    while (out.size() < size)
+        out += kLine;
+    out.resize(size);
+    return out;
+}
+
+std::string Sha1Hex(const std::string& bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &len, EVP_sha1(), nullptr);
+    std::string out;
+    char buf[3];
+    for (unsigned int i = 0; i < len; ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", digest[i]);
+        out += buf;
+    }
+    return out;
+}
+
+void UseServiceRoot(const std::string& serverRoot)
+{
+    static TempDir settingsDir;
+    const std::string settings = settingsDir / "settings.ini";
+    WriteFileBytes(settings, "[Tavik]\nServerRoot=" + serverRoot +
+                                 "\nUploadSpeed=0\nDownloadSpeed=0\n[Debug]\nUploadSpeed=0\n"
+                                 "DownloadSpeed=0\n");
+    const std::string registry = settingsDir / "registry.reg";
+    if (!Exists(registry))
+        WriteFileBytes(registry, "Windows Registry Editor Version 5.00\n");
+    ::setenv("ORVEL_SETTINGS_FILE", settings.c_str(), 1);
+    ::setenv("ORVEL_REGISTRY_FILE", registry.c_str(), 1);
+}
+
+FakeServer::FakeServer() = default;
+
+FakeServer::~FakeServer()
+{
+    server.stop();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void FakeServer::Start()
+{
+    m_port = server.bind_to_any_port("127.0.0.1");
+    m_thread = std::thread([this] { server.listen_after_bind(); });
+    while (!server.is_running())
+        std::this_thread::yield();
+}
+
+std::string FakeServer::Root() const
+{
+    return "127.0.0.1:" + std::to_string(m_port);
+}
+
+std::string FakeServer::Url(const std::string& path) const
+{
+    return "http://" + Root() + path;
+}
+
+void FakeServer::Record(const httplib::Request& req)
+{
+    Request r;
+    r.method = req.method;
+    r.path = req.path;
+    r.target = req.target;
+    r.body = req.body;
+    r.version = req.get_header_value("v");
+    r.userAgent = req.get_header_value("User-Agent");
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_requests.push_back(std::move(r));
+}
+
+std::vector<FakeServer::Request> FakeServer::Requests()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_requests;
+}
+
+int FakeServer::Count(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return static_cast<int>(std::count_if(m_requests.begin(), m_requests.end(),
+                                          [&](const Request& r) { return r.path == path; }));
+}
+
+bool EmulatorAvailable()
+{
+#ifdef ORVEL_EMULATOR_PATH
+    return ::access(ORVEL_EMULATOR_PATH, X_OK) == 0;
+#else
+    return false;
+#endif
+}
+
+Emulator::Emulator(const std::vector<std::string>& args)
+{
+#ifdef ORVEL_EMULATOR_PATH
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return;
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        std::vector<std::string> all = {ORVEL_EMULATOR_PATH, "--listen", "127.0.0.1:0"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    // Read the ready line: "orvel-emulator listening on 127.0.0.1:PORT".
+    std::string line;
+    char c;
+    while (::read(fds[0], &c, 1) == 1) {
+        if (c == '\n') {
+            auto pos = line.rfind(':');
+            if (line.find("listening on") != std::string::npos && pos != std::string::npos) {
+                m_port = std::atoi(line.c_str() + pos + 1);
+                break;
+            }
+            line.clear();
+            continue;
+        }
+        line.push_back(c);
+    }
+    ::close(fds[0]);
+#endif
+}
+
+Emulator::~Emulator()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+    }
+}
+
+std::string Emulator::Login(const std::string& user, const std::string& password)
+{
+    httplib::Client client("127.0.0.1", m_port);
+    const std::string body = "<?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel><user>" + user +
+                             "</user><password>" + password +
+                             "</password><deviceId>xfer-test</deviceId><clientName>test</clientName>"
+                             "<clientVersion>1.0.0.0</clientVersion></Orvel>";
+    auto res = client.Post("/osvr/login/", body, "text/xml");
+    if (!res || res->status != 200)
+        return "";
+    RecordTree answer;
+    if (FromXml(res->body, answer) != 0)
+        return "";
+    std::string token = answer.GetValue("token");
+    return token.empty() ? answer.GetAttr("token") : token;
+}
+
+bool Emulator::AddFault(const std::string& json)
+{
+    httplib::Client client("127.0.0.1", m_port);
+    auto res = client.Post("/_emulator/faults", json, "application/json");
+    return res && res->status >= 200 && res->status < 300;
+}
+
+void Emulator::ClearFaults()
+{
+    httplib::Client client("127.0.0.1", m_port);
+    client.Delete("/_emulator/faults");
+}
+
+}  // namespace xfertest

@@ -1,0 +1,295 @@
+// Block upload against a scripted loopback service: exact requests on the
+// wire and every failure path.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+
+#include <nlohmann/json.hpp>
+
+#include "blocks/codec/block_codec.h"
+#include "blocks/transfer/ufa_file.h"
+#include "test_support.h"
+
+using namespace xfertest;
+
+namespace {
+
+const std::string kKey = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+constexpr HRESULT kServerError = static_cast<HRESULT>(0x80041011);
+constexpr HRESULT kNetworkError = static_cast<HRESULT>(0x80044005);
+constexpr HRESULT kCancelled = static_cast<HRESULT>(0x80041016);
+
+struct ProgressLog {
+    std::mutex lock;
+    std::vector<std::array<double, 5>> calls;
+    // Returns E_FAIL once `done` has passed this many bytes (negative: never).
+    double cancelAfter = -1;
+    static HRESULT Callback(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow,
+                            double speed)
+    {
+        auto* self = static_cast<ProgressLog*>(ctx);
+        std::lock_guard<std::mutex> guard(self->lock);
+        self->calls.push_back({dlTotal, dlNow, ulTotal, ulNow, speed});
+        if (self->cancelAfter >= 0 && ulNow + dlNow >= self->cancelAfter)
+            return E_FAIL;
+        return S_OK;
+    }
+};
+
+class UploadWire : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake.server.Post("/osvr/requestUpload/", [this](const httplib::Request& req, httplib::Response& res) {
+            fake.Record(req);
+            res.set_content(requestAnswer.empty()
+                                ? "<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S1</stub><url>" +
+                                      fake.Url("/blk/") + "</url></Orvel>"
+                                : requestAnswer,
+                            "text/xml");
+        });
+        fake.server.Post("/blk/uploadMetadata", [this](const httplib::Request& req, httplib::Response& res) {
+            fake.Record(req);
+            nlohmann::json keys = nlohmann::json::object();
+            for (const auto& meta : nlohmann::json::parse(req.body)["metas"]) {
+                const std::string id = meta["blockId"];
+                if (!omitKeys)
+                    keys[id] = held.count(meta["index"].get<int>()) ? "TargetExist" : kKey;
+            }
+            res.set_content(nlohmann::json{{"result", "ok"}, {"keys", keys}}.dump(), "application/json");
+        });
+        fake.server.Post("/blk/uploadBlock", [this](const httplib::Request& req, httplib::Response& res) {
+            fake.Record(req);
+            std::lock_guard<std::mutex> guard(lock);
+            if (!blockAnswers.empty()) {
+                auto [status, body] = blockAnswers.front();
+                blockAnswers.pop_front();
+                res.status = status;
+                res.set_content(body, "application/json");
+                return;
+            }
+            bodies[std::stoi(req.get_param_value("index"))] = req.body;
+            res.set_content(R"({"result":"ok"})", "application/json");
+        });
+        fake.server.Post("/osvr/commit/", [this](const httplib::Request& req, httplib::Response& res) {
+            fake.Record(req);
+            res.set_content(commitAnswer, "text/xml");
+        });
+        fake.Start();
+        UseServiceRoot(fake.Root());
+    }
+
+    HRESULT Upload(const std::string& bytes, const std::string& name = "a.mp4",
+                   ProgressCallback callback = nullptr, void* context = nullptr,
+                   const std::function<void()>& afterList = {})
+    {
+        const std::string path = files / name;
+        WriteFileBytes(path, bytes);
+        EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
+        if (afterList)
+            afterList();
+        return UploadFileGuarded("", "0", sha1, "0", "TOKEN", name, "2011-03-02 09:05:03", path, false,
+                                 static_cast<int64_t>(bytes.size()), fileId, fileVer, blocks,
+                                 temp.path(), callback, context, conflict);
+    }
+
+    std::string Decode(const std::string& encoded)
+    {
+        WriteFileBytes(scratch / "enc", encoded);
+        EXPECT_EQ(S_OK, DecodeFile(scratch / "plain", kKey, scratch / "enc"));
+        return ReadFileBytes(scratch / "plain");
+    }
+
+    std::vector<std::string> Paths()
+    {
+        std::vector<std::string> paths;
+        for (const auto& r : fake.Requests())
+            paths.push_back(r.path);
+        return paths;
+    }
+
+    FakeServer fake;
+    TempDir files, temp, scratch;
+    std::string requestAnswer;
+    std::string commitAnswer =
+        "<?xml version=\"1.0\"?><Orvel result=\"ok\"><fileId>F7</fileId><fileVer>1</fileVer></Orvel>";
+    std::set<int> held;
+    bool omitKeys = false;
+    std::mutex lock;
+    std::deque<std::pair<int, std::string>> blockAnswers;
+    std::map<int, std::string> bodies;
+    std::vector<BlockRecord> blocks;
+    std::string sha1, fileId, fileVer;
+    RecordTree conflict;
+};
+
+TEST_F(UploadWire, RequestsCarryExactDocumentsHeadersAndBlocks)
+{
+    const std::string bytes = RandomBytes(4194305, 1);
+    ASSERT_EQ(S_OK, Upload(bytes));
+    EXPECT_EQ("F7", fileId);
+    EXPECT_EQ("1", fileVer);
+    const auto requests = fake.Requests();
+    ASSERT_EQ((std::vector<std::string>{"/osvr/requestUpload/", "/blk/uploadMetadata",
+                                        "/blk/uploadBlock", "/blk/uploadBlock", "/osvr/commit/"}),
+              Paths());
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel><token>TOKEN</token><fileVer>0</fileVer>"
+              "<size>4194305</size><fileId>0</fileId><sha1>" + Sha1Hex(bytes) +
+                  "</sha1><parentId>0</parentId><name>a.mp4</name></Orvel>",
+              requests[0].body);
+    EXPECT_EQ("{\"stub\":\"S1\",\"metas\":[{\"index\":1,\"md5\":\"" + blocks[0].md5 +
+                  "\",\"blockId\":\"400000" + Sha1Hex(bytes.substr(0, 4194304)) +
+                  "\"},{\"index\":2,\"md5\":\"" + blocks[1].md5 + "\",\"blockId\":\"000001" +
+                  Sha1Hex(bytes.substr(4194304)) + "\"}]}",
+              requests[1].body);
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel><token>TOKEN</token><stub>S1</stub>"
+              "<modTime>2011-03-02 09:05:03</modTime></Orvel>",
+              requests[4].body);
+    for (size_t i : {0u, 4u})
+        EXPECT_EQ("4", requests[i].version);
+    for (size_t i : {1u, 2u, 3u})
+        EXPECT_EQ("3", requests[i].version);
+    for (const auto& r : requests)
+        EXPECT_EQ("tavik-1.0.0.0", r.userAgent);
+    for (int index : {1, 2}) {
+        const auto& r = requests[1 + index];
+        const std::string& body = bodies[index];
+        EXPECT_EQ("/blk/uploadBlock?stub=S1&sha1=" + Sha1Hex(body) + "&size=" +
+                      std::to_string(body.size()) + "&index=" + std::to_string(index),
+                  r.target);
+        EXPECT_EQ(bytes.substr((index - 1) * 4194304u, index == 1 ? 4194304u : 1u), Decode(body));
+    }
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+TEST_F(UploadWire, EmptyFileIsOneEmptyBlock)
+{
+    ASSERT_EQ(S_OK, Upload(""));
+    const auto requests = fake.Requests();
+    ASSERT_EQ(4u, requests.size());
+    EXPECT_NE(std::string::npos,
+              requests[1].body.find("\"blockId\":\"000000da39a3ee5e6b4b0d3255bfef95601890afd80709\""));
+    EXPECT_EQ("", Decode(bodies[1]));
+}
+
+TEST_F(UploadWire, HeldBlocksAreNotSentAndCountAsDone)
+{
+    held = {1};
+    ProgressLog progress;
+    const std::string bytes = RandomBytes(4194304 + 70000, 2);
+    ASSERT_EQ(S_OK, Upload(bytes, "a.mp4", &ProgressLog::Callback, &progress));
+    EXPECT_EQ(1, fake.Count("/blk/uploadBlock"));
+    EXPECT_EQ(1u, bodies.count(2));
+    ASSERT_FALSE(progress.calls.empty());
+    double maxDone = 0;
+    for (const auto& c : progress.calls) {
+        EXPECT_EQ(0.0, c[0]);
+        EXPECT_EQ(0.0, c[1]);
+        EXPECT_EQ(static_cast<double>(bytes.size()), c[2]);
+        EXPECT_GE(c[3], 4194304.0);  // the held block counts from the start
+        maxDone = std::max(maxDone, c[3]);
+    }
+    EXPECT_EQ(4194304.0 + static_cast<double>(bodies[2].size()), maxDone);
+}
+
+TEST_F(UploadWire, EveryBlockHeldSendsNothingAndCommits)
+{
+    held = {1, 2};
+    ProgressLog progress;
+    ASSERT_EQ(S_OK, Upload(RandomBytes(4194305, 3), "a.mp4", &ProgressLog::Callback, &progress));
+    EXPECT_EQ(0, fake.Count("/blk/uploadBlock"));
+    EXPECT_EQ(1, fake.Count("/osvr/commit/"));
+    EXPECT_TRUE(progress.calls.empty());
+}
+
+TEST_F(UploadWire, MissingBlockKeyIsAServerError)
+{
+    omitKeys = true;
+    EXPECT_EQ(kServerError, Upload(RandomBytes(100, 4)));
+    EXPECT_EQ(0, fake.Count("/blk/uploadBlock"));
+    EXPECT_EQ(0, fake.Count("/osvr/commit/"));
+}
+
+TEST_F(UploadWire, ServerErrorsTwiceThenSuccess)
+{
+    blockAnswers = {{200, R"({"result":"serverError"})"}, {200, R"({"code":"serverBusy"})"}};
+    ASSERT_EQ(S_OK, Upload(RandomBytes(5000, 5)));
+    EXPECT_EQ(3, fake.Count("/blk/uploadBlock"));
+    EXPECT_EQ(1, fake.Count("/osvr/commit/"));
+}
+
+TEST_F(UploadWire, ThreeServerErrorsEndTheUpload)
+{
+    blockAnswers = {{200, R"({"result":"serverError"})"},
+                    {200, "not json"},
+                    {200, "{\"result\":\t\"ok\"}"}};
+    EXPECT_EQ(kServerError, Upload(RandomBytes(5000, 6)));
+    EXPECT_EQ(3, fake.Count("/blk/uploadBlock"));
+    EXPECT_EQ(0, fake.Count("/osvr/commit/"));
+    EXPECT_TRUE(temp.Entries().empty());  // no block or encoded file left behind
+}
+
+TEST_F(UploadWire, HttpFailureOfABlockIsANetworkErrorWithoutRetry)
+{
+    blockAnswers = {{500, "{}"}};
+    EXPECT_EQ(kNetworkError, Upload(RandomBytes(5000, 7)));
+    EXPECT_EQ(1, fake.Count("/blk/uploadBlock"));
+    EXPECT_EQ(0, fake.Count("/osvr/commit/"));
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+TEST_F(UploadWire, SessionErrorIsNotRetried)
+{
+    requestAnswer = "<?xml version=\"1.0\"?><Orvel result=\"clientTokenExpired\"/>";
+    EXPECT_EQ(static_cast<HRESULT>(0x80041014), Upload("x"));
+    EXPECT_EQ(1, fake.Count("/osvr/requestUpload/"));
+}
+
+TEST_F(UploadWire, BlockServerOutsideHttpIsRefused)
+{
+    requestAnswer = "<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S1</stub><url>file:///tmp/</url></Orvel>";
+    EXPECT_EQ(kServerError, Upload("x"));
+    EXPECT_EQ(3, fake.Count("/osvr/requestUpload/"));
+    EXPECT_EQ(0, fake.Count("/blk/uploadMetadata"));
+}
+
+TEST_F(UploadWire, NameConflictOnCommitFillsTheConflictTree)
+{
+    commitAnswer = "<?xml version=\"1.0\"?><Orvel result=\"targetExist\"><fileId>F9</fileId></Orvel>";
+    EXPECT_EQ(static_cast<HRESULT>(0x8004101A), Upload("abc"));
+    EXPECT_EQ("F9", conflict.GetValue("fileId"));
+    EXPECT_EQ("", fileId);
+}
+
+TEST_F(UploadWire, FileChangedAfterTheBlockListStopsBeforeCommit)
+{
+    const std::string path = files / "a.mp4";
+    EXPECT_EQ(E_FAIL, Upload(RandomBytes(4194305, 8), "a.mp4", nullptr, nullptr,
+                             [&] { WriteFileBytes(path, RandomBytes(4194305, 9)); }));
+    EXPECT_EQ(0, fake.Count("/blk/uploadBlock"));
+    EXPECT_EQ(0, fake.Count("/osvr/commit/"));
+    EXPECT_TRUE(temp.Entries().empty());
+    // A file that shrank is caught the same way.
+    EXPECT_EQ(E_FAIL, Upload(RandomBytes(4194305, 8), "a.mp4", nullptr, nullptr,
+                             [&] { WriteFileBytes(path, RandomBytes(4194300, 8)); }));
+    EXPECT_EQ(0, fake.Count("/osvr/commit/"));
+}
+
+TEST_F(UploadWire, CancelStopsAtTheNextTick)
+{
+    ProgressLog before;
+    before.cancelAfter = 0;  // cancelled before the transfer started
+    EXPECT_EQ(kCancelled, Upload(RandomBytes(4194305, 10), "a.mp4", &ProgressLog::Callback, &before));
+    EXPECT_EQ(0, fake.Count("/osvr/commit/"));
+    EXPECT_TRUE(bodies.empty());
+    EXPECT_TRUE(temp.Entries().empty());
+
+    ProgressLog midBlock;
+    midBlock.cancelAfter = 1000000;
+    EXPECT_EQ(kCancelled, Upload(RandomBytes(4194305, 11), "a.mp4", &ProgressLog::Callback, &midBlock));
+    EXPECT_EQ(0, fake.Count("/osvr/commit/"));
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+}  // namespace
