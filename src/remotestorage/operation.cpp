@@ -1,0 +1,49 @@
+#include "remotestorage/operation.h"
+
+#include "common/kv_helper.h"
+#include "common/xml_helper.h"
+#include "infocollection/info_collection.h"
+#include "log/log.h"
+#include "remotestorage/http_call.h"
+
+RecordTree RequestTree(std::initializer_list<Field> fields) {
+    RecordTree tree("Orvel");
+    for (const auto& [key, value] : fields) tree.AddValue(key, value);
+    return tree;
+}
+
+std::string BuildUrl(Root root, std::string_view path) {
+    switch (root) {
+    case Root::Command: return CommandUrl(path);
+    case Root::Push: return PushUrl(path);
+    case Root::Web: return WebUrl(path);
+    case Root::Service: break;
+    }
+    return ServiceUrl(path);
+}
+
+HRESULT RunRequest(CRemoteStorage& self, const OpSpec& spec, const std::string* body, ProgressCallback cb, void* ctx,
+                   RecordTree& answer) {
+    std::string header;
+    BuildRequestHeaders(header, spec.gzip, spec.version);
+
+    std::string url = BuildUrl(spec.root, spec.path);
+    if (spec.appendIsEnt) AppendIsEnt(url);
+
+    HRESULT hr = self._HttpRequest(spec.passCallback ? cb : nullptr, spec.passCallback ? ctx : nullptr, header,
+                                   url, body, answer, spec.timeoutSec, spec.flags);
+    if (spec.logFailure) ERROR_CHECK_COM(hr);
+    return hr;
+}
+
+HRESULT RunOperation(CRemoteStorage& self, const OpSpec& spec, const RecordTree& request, ProgressCallback cb,
+                     void* ctx, RecordTree& answer) {
+    if (spec.body == Body::Get) return RunRequest(self, spec, nullptr, cb, ctx, answer);
+    const std::string body = spec.body == Body::Form ? ToKv(request) : ToXml(request);
+    return RunRequest(self, spec, &body, cb, ctx, answer);
+}
+
+void FileFailureItem(std::string_view infotype, HRESULT hr, const RecordTree& answer) {
+    const std::string detail = hr == E_OV_NETWORK_ERROR ? std::string("Network") : answer.GetAttr("result");
+    CInfoCollection::Instance().CollectInfo("Detail", infotype, detail);
+}

@@ -1,0 +1,190 @@
+// CRemoteStorage itself: lifetime, the shared request pipeline and the raw
+// request of slot 41.
+#include <memory>
+#include <new>
+
+#include "common/results.h"
+#include "common/xml_helper.h"
+#include "infocollection/info_collection.h"
+#include "log/log.h"
+#include "remotestorage/http_call.h"
+#include "remotestorage/operation.h"
+#include "remotestorage/remote_storage.h"
+
+namespace {
+
+std::atomic<long> g_liveObjects{0};
+
+constexpr HRESULT kNoInterface = static_cast<HRESULT>(0x80004002);
+constexpr size_t kErrorTextChars = 128;
+
+// The first `count` UTF-8 characters of `text` (continuation bytes stay with
+// their lead byte, so no character is split).
+std::string FirstChars(std::string_view text, size_t count) {
+    size_t chars = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (chars == count) return std::string(text.substr(0, i));
+            ++chars;
+        }
+    }
+    return std::string(text);
+}
+
+}  // namespace
+
+long LiveObjectCount() { return g_liveObjects.load(); }
+
+CRemoteStorage::CRemoteStorage() : m_pfnTransport(&CreateTransport) { ++g_liveObjects; }
+
+CRemoteStorage::~CRemoteStorage() { --g_liveObjects; }
+
+HRESULT CreateRemoteStorage(IRemoteStorage** ppObj) {
+    // Writing through a null address would crash the caller: report it instead.
+    if (!ORVEL_ASSERT(ppObj)) return E_POINTER;
+    // The object deletes itself in its last Release (COM-style lifetime).
+    auto* pRemoteStorage = new (std::nothrow) CRemoteStorage();
+    if (!ERROR_CHECK_BOOLEX(pRemoteStorage)) return E_FAIL;
+    *ppObj = pRemoteStorage;
+    return S_OK;
+}
+
+HRESULT CRemoteStorage::QueryInterface(std::string_view iid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IRemoteStorage) {
+        *ppv = static_cast<IRemoteStorage*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return kNoInterface;
+}
+
+uint32_t CRemoteStorage::AddRef() { return m_refCount.fetch_add(1) + 1; }
+
+uint32_t CRemoteStorage::Release() {
+    uint32_t left = m_refCount.fetch_sub(1) - 1;
+    if (left == 0) delete this;
+    return left;
+}
+
+HRESULT CRemoteStorage::Initialize() { return S_OK; }
+HRESULT CRemoteStorage::Uninitialize() { return S_OK; }
+
+HRESULT CRemoteStorage::MakeTransport(ITransport** pp) {
+    *pp = nullptr;
+    if (!ORVEL_ASSERT(m_pfnTransport)) return E_FAIL;
+    HRESULT hr = m_pfnTransport(pp);
+    if (SUCCEEDED(hr) && *pp == nullptr) hr = E_FAIL;
+    if (FAILED(hr)) {
+        if (*pp != nullptr) (*pp)->Release();
+        *pp = nullptr;
+        ERROR_CHECK_COM_MSG(0, hr, "Create CTransport Failed!");
+    }
+    return hr;
+}
+
+void LogTransferFailure(HRESULT hr) {
+    // Network trouble and cancellation are expected; only other failures warn.
+    if (hr == E_OV_NETWORK_TIMEOUT || hr == E_OV_NETWORK_UNREACHABLE || hr == E_OV_CANCELLED) {
+        CHECK_COM(hr);
+    } else {
+        ERROR_CHECK_COM(hr);
+    }
+}
+
+HRESULT CRemoteStorage::_HttpRequest(ProgressCallback cb, void* ctx, const std::string& header,
+                                     const std::string& url, const std::string* body, RecordTree& answer,
+                                     int32_t timeoutSec, CallFlags flags) {
+    HRESULT hr = S_OK;
+    TRACE_SCOPE("CRemoteStorage::_HttpRequest()", &hr, "szUri = %s, szParams = %s", url.c_str(),
+                body ? MaskToken(*body).c_str() : "(null)");
+
+    std::optional<std::string> answerText;
+    std::string strResultCode;
+    bool codeRead = false;
+
+    ITransport* raw = nullptr;
+    hr = MakeTransport(&raw);
+    if (SUCCEEDED(hr)) {
+        TransportPtr transport(raw);
+        if (cb != nullptr) transport->SetCallback(cb, ctx);
+        CInfoCollection::Instance().IncrementRequestCounter();
+        hr = transport->Request(url, header, body, &answerText, timeoutSec, 1);
+        if (FAILED(hr)) {
+            LogTransferFailure(hr);
+        } else {
+            const std::string bstrResultXml = answerText.value_or(std::string());
+            if (!ERROR_CHECK_BOOLEX(!IsStrEmpty(bstrResultXml))) {
+                hr = E_FAIL;
+            } else if ((hr = FromXml(bstrResultXml, answer)) != S_OK) {
+                LogWrite(5, "ERROR_CHECK_BOOL:S_OK == hr && L\"CRemoteStorage::_HttpRequest() Process Xml Failed\"",
+                         __FILE__, __LINE__);
+            } else if (flags.checkResult) {
+                strResultCode = answer.GetAttr("result");
+                if (!ERROR_CHECK_BOOLEX(!IsStrEmpty(strResultCode))) {
+                    hr = E_OV_SERVER_ERROR;
+                } else {
+                    codeRead = true;
+                    hr = LookupServerResult(strResultCode.c_str());
+                    if (FAILED(hr)) {
+                        LOGF(0,
+                             "ERROR_CHECK_COM: hr = %x :L\"CRemoteStorage::_HttpRequest() Failed, URL = %s, "
+                             "ResultCode = '%s'\"",
+                             static_cast<unsigned>(hr), url.c_str(), strResultCode.c_str());
+                    }
+                }
+            }
+        }
+    }
+
+    if (flags.reportTimeout && hr == E_OV_NETWORK_TIMEOUT) {
+        CInfoCollection::Instance().CollectInfo("operation", "time_out", url);
+    }
+    if (hr == E_OV_SERVER_ERROR || hr == E_OV_UNKNOWN_SERVER_ERROR) {
+        std::string errorCode;
+        if (codeRead) {
+            errorCode = strResultCode;
+        } else if (answerText && !answerText->empty()) {
+            errorCode = FirstChars(*answerText, kErrorTextChars);
+            LOGF(0, "unknown xml: %s", errorCode.c_str());
+        } else {
+            errorCode = "null";
+        }
+        RecordTree item;
+        item.AddValue("url", url);
+        item.AddValue("errorcode", errorCode);
+        CInfoCollection::Instance().CollectItem("dynamic", item);
+    }
+    if (flags.fold) hr = FoldResult(hr);
+    return hr;
+}
+
+HRESULT CRemoteStorage::HttpRequest(std::string_view szUri, const std::string* body, ProgressCallback cb,
+                                    void* ctx, std::string& answerText, int32_t timeoutSec) {
+    HRESULT hr = S_OK;
+    const std::string url(szUri);
+    TRACE_SCOPE("CRemoteStorage::HttpRequest()", &hr, "szUri = %s", url.c_str());
+
+    ITransport* raw = nullptr;
+    hr = MakeTransport(&raw);
+    if (FAILED(hr)) return hr;
+    TransportPtr transport(raw);
+    if (cb != nullptr) transport->SetCallback(cb, ctx);
+
+    std::string header;
+    BuildRequestHeaders(header, false, "2");
+    std::optional<std::string> text;
+    hr = transport->Request(url, header, body, &text, timeoutSec, 1);
+    if (FAILED(hr)) {
+        LogTransferFailure(hr);
+        return hr;
+    }
+    const std::string bstrResultXml = text.value_or(std::string());
+    if (!ERROR_CHECK_BOOLEX(!IsStrEmpty(bstrResultXml))) {
+        hr = E_FAIL;
+        return hr;
+    }
+    answerText = bstrResultXml;
+    return hr;
+}
