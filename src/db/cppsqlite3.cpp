@@ -35,8 +35,11 @@ bool IsDiskFullErrno(int err) { return err == ENOSPC || err == EFBIG || err == E
 
 // An I/O failure caused by a full disk (or a file-size limit) is reported as
 // SQLITE_FULL so that callers can tell it apart.
-[[noreturn]] void RaiseFromDb(sqlite3* db, int rc, const char* message) {
-    if ((rc & 0xff) == SQLITE_IOERR && db && IsDiskFullErrno(sqlite3_system_errno(db)))
+// savedErrno is errno right after the failing call (SQLite does not always
+// record the system error of a failed write).
+[[noreturn]] void RaiseFromDb(sqlite3* db, int rc, const char* message, int savedErrno = 0) {
+    if ((rc & 0xff) == SQLITE_IOERR &&
+        (IsDiskFullErrno(savedErrno) || (db && IsDiskFullErrno(sqlite3_system_errno(db)))))
         throw CppSQLite3Exception(SQLITE_FULL, "Disk Full");
     throw CppSQLite3Exception(rc, message ? message : (db ? sqlite3_errmsg(db) : ""));
 }
@@ -162,19 +165,23 @@ int CppSQLite3DB::execDML(const std::string& sql) {
     BusyHandlerScope handler(db, description);
 
     char* error = nullptr;
+    errno = 0;
     int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    int savedErrno = errno;
     while (rc == SQLITE_BUSY && g_nStatementBusy.load() <= kMaxOuterBusyLoops) {
         sqlite3_free(error);
         error = nullptr;
         LOGF(4, "DataBase BUSY! %s LoopCount: %d", description.c_str(), static_cast<int>(g_nStatementBusy.load()));
         std::this_thread::yield();
         ++g_nStatementBusy;
+        errno = 0;
         rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+        savedErrno = errno;
     }
     if (rc != SQLITE_OK) {
         std::string message = error ? error : sqlite3_errmsg(db);
         sqlite3_free(error);
-        RaiseFromDb(db, rc, message.c_str());
+        RaiseFromDb(db, rc, message.c_str(), savedErrno);
     }
     return sqlite3_changes(db);
 }
@@ -190,18 +197,22 @@ CppSQLite3Query CppSQLite3DB::execQuery(const std::string& sql) {
 
     const std::string description = "CppSQLite3DB::execQuery()...sqlite3_step() SQLString:" + sql;
     BusyHandlerScope handler(db, description);
+    errno = 0;
     rc = sqlite3_step(stmt.get());
+    int savedErrno = errno;
     while (rc == SQLITE_BUSY && g_nQueryBusy.load() <= kMaxOuterBusyLoops) {
         LOGF(4, "DataBase BUSY! %s LoopCount: %d", description.c_str(), static_cast<int>(g_nQueryBusy.load()));
         std::this_thread::yield();
         ++g_nQueryBusy;
+        errno = 0;
         rc = sqlite3_step(stmt.get());
+        savedErrno = errno;
     }
     if (rc == SQLITE_ROW) return CppSQLite3Query(db, std::move(stmt), false);
     if (rc == SQLITE_DONE) return CppSQLite3Query(db, std::move(stmt), true);
     std::string message = sqlite3_errmsg(db);
     stmt.reset();
-    RaiseFromDb(db, rc, message.c_str());
+    RaiseFromDb(db, rc, message.c_str(), savedErrno);
 }
 
 int64_t CppSQLite3DB::execScalar(const std::string& sql) {
