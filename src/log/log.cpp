@@ -156,11 +156,19 @@ void LogWrite(int level, std::string_view message, const char* srcFile, int srcL
 namespace {
 std::string VFormat(const char* fmt, va_list args) {
   if (fmt == nullptr) return {};
-  char buf[kLogMaxMessage + 1];
-  const int n = std::vsnprintf(buf, sizeof(buf), fmt, args);
-  if (n < 0) return {};
-  if (static_cast<size_t>(n) <= kLogMaxMessage) return std::string(buf, static_cast<size_t>(n));
-  return std::string(CutUtf8(std::string_view(buf, kLogMaxMessage + 1), kLogMaxMessage));
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, fmt, args);
+  std::string out;
+  if (n > 0) {
+    out.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(out.data(), out.size(), fmt, again);
+    out.resize(static_cast<size_t>(n));
+  }
+  va_end(again);
+  // The message buffer holds 1023 characters; cut on a character boundary.
+  if (out.size() > kLogMaxMessage) out.resize(CutUtf8(out, kLogMaxMessage).size());
+  return out;
 }
 }  // namespace
 

@@ -29,7 +29,10 @@ std::string SafeName(std::string_view name) {
 
 }  // namespace
 
-NamedMutex::NamedMutex(std::string_view name) : m_path(TempFolder() + "/orvel-" + SafeName(name) + ".lock") {
+NamedMutex::NamedMutex(std::string_view name) : m_path(TempFolder() + "/orvel-" + SafeName(name) + ".lock") { Open(); }
+
+void NamedMutex::Open() {
+  m_pid = ::getpid();
   m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (m_fd >= 0) {
     ::fchmod(m_fd, 0666);  // other users of the machine share the lock; errors are harmless
@@ -44,6 +47,12 @@ NamedMutex::~NamedMutex() {
 
 void NamedMutex::lock() {
   m_local.lock();
+  if (m_pid != ::getpid()) {
+    // A forked child shares the parent's open file description, and flock would not keep
+    // the two apart: the child takes a description of its own.
+    if (m_fd >= 0) ::close(m_fd);
+    Open();
+  }
   if (m_fd < 0) return;  // no lock file: threads are still serialised
   while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
   }

@@ -20,7 +20,10 @@ class NamedMutex {
   const std::string& LockFilePath() const { return m_path; }
 
  private:
+  void Open();
+
   std::mutex m_local;
   std::string m_path;
   int m_fd = -1;
+  int m_pid = 0;
 };

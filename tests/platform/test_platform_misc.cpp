@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "platform/bstr.h"
+#include "platform/clock.h"
+#include "platform/guid.h"
+#include "platform/module.h"
+#include "platform/named_mutex.h"
+#include "platform/strings.h"
+
+TEST(Strings, ConvertsBothWaysIncludingSurrogatePairs) {
+  const std::string text = "a\xC3\xA4\xE4\xB8\xAD\xF0\x9F\x98\x80";  // a ä 中 😀
+  const std::u16string wide = Utf8ToUtf16(text);
+  EXPECT_EQ(wide, (std::u16string{u'a', 0x00E4, 0x4E2D, 0xD83D, 0xDE00}));
+  EXPECT_EQ(Utf16ToUtf8(wide), text);
+  EXPECT_EQ(Utf16ToUtf8(static_cast<const char16_t*>(nullptr)), "");
+  EXPECT_EQ(Utf16ToUtf8(u"xy"), "xy");
+}
+
+TEST(Strings, InvalidSequencesBecomeReplacementCharacters) {
+  EXPECT_EQ(Utf8ToUtf16("\xFF"), std::u16string(1, 0xFFFD));
+  EXPECT_EQ(Utf8ToUtf16("\xC3"), std::u16string(1, 0xFFFD));           // cut sequence
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), std::u16string(1, 0xFFFD));       // overlong
+  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80").front(), 0xFFFD);              // encoded surrogate
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, 0xD800)), "\xEF\xBF\xBD");  // lone surrogate
+}
+
+TEST(Strings, CaseFoldingAndCuts) {
+  EXPECT_TRUE(EqualsNoCase("FileId", "fileid"));
+  EXPECT_FALSE(EqualsNoCase("fileId", "fileIds"));
+  EXPECT_EQ(CutUtf8("ab\xC3\xA4", 3), "ab");  // never half a character
+  EXPECT_EQ(CutUtf16Units("ab\xF0\x9F\x98\x80", 3), "ab");
+}
+
+TEST(Bstr, CarriesByteLengthPrefixAndTerminator) {
+  BSTR s = SysAllocString(u"abc");
+  ASSERT_NE(s, nullptr);
+  uint32_t prefix = 0;
+  std::memcpy(&prefix, reinterpret_cast<char*>(s) - 4, 4);
+  EXPECT_EQ(prefix, 6u);
+  EXPECT_EQ(SysStringLen(s), 3u);
+  EXPECT_EQ(s[3], 0);
+  SysFreeString(s);
+
+  BSTR zeros = SysAllocStringLen(nullptr, 2);
+  ASSERT_NE(zeros, nullptr);
+  EXPECT_EQ(SysStringLen(zeros), 2u);
+  EXPECT_EQ(zeros[0], 0);
+  SysFreeString(zeros);
+
+  BSTR empty = BstrFromUtf8("");
+  ASSERT_NE(empty, nullptr);  // a missing value is an allocated empty string, never null
+  EXPECT_EQ(SysStringLen(empty), 0u);
+  SysFreeString(empty);
+
+  BSTR text = BstrFromUtf8("\xE4\xB8\xAD!");
+  EXPECT_EQ(std::u16string(text, SysStringLen(text)), u"\u4E2D!");
+  SysFreeString(text);
+
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  SysFreeString(nullptr);
+}
+
+TEST(Guid, RegistryFormUpperCaseAndUnique) {
+  const std::regex form("^\\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\}$");
+  std::set<std::string> seen;
+  for (int i = 0; i < 100; ++i) {
+    const std::string g = NewGuidString();
+    EXPECT_TRUE(std::regex_match(g, form)) << g;
+    seen.insert(g);
+  }
+  EXPECT_EQ(seen.size(), 100u);
+}
+
+TEST(Module, PathNamesThisExecutable) {
+  const std::string path = ModulePath();
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0) << path;
+  EXPECT_NE(path.find("test_platform"), std::string::npos);
+  const std::string folder = ModuleFolder();
+  EXPECT_EQ(path.substr(0, folder.size()), folder);
+  EXPECT_EQ(path[folder.size()], '/');
+}
+
+TEST(Clock, TicksDoNotGoBack) {
+  const uint32_t a = GetTickCountMs();
+  const uint32_t b = GetTickCountMs();
+  EXPECT_LE(a, b);
+}
+
+TEST(NamedMutex, SerialisesThreadsOfOneProcessAcrossInstances) {
+  NamedMutex first("orvel_test_mutex");
+  NamedMutex second("orvel_test_mutex");
+  EXPECT_EQ(first.LockFilePath(), second.LockFilePath());
+  EXPECT_EQ(first.LockFilePath().find("/../"), std::string::npos);
+  int counter = 0;
+  bool overlap = false;
+  int inside = 0;
+  auto work = [&](NamedMutex& m) {
+    for (int i = 0; i < 2000; ++i) {
+      m.lock();
+      if (++inside != 1) overlap = true;
+      ++counter;
+      --inside;
+      m.unlock();
+    }
+  };
+  std::thread t1(work, std::ref(first)), t2(work, std::ref(second)), t3(work, std::ref(first));
+  t1.join();
+  t2.join();
+  t3.join();
+  EXPECT_FALSE(overlap);
+  EXPECT_EQ(counter, 6000);
+}
+
+TEST(NamedMutex, NameCannotLeaveTheTempFolder) {
+  NamedMutex m("../../etc/passwd");
+  EXPECT_EQ(m.LockFilePath().find(".."), std::string::npos);
+}
