@@ -1,0 +1,182 @@
+// CCurlHelper: a stateful wrapper over one libcurl easy handle. A caller resets
+// it, applies the connection settings, queues header lines, post fields or form
+// parts, runs one request operation and reads the answer back. Operations return
+// a CurlOutcome, never throw, and log their failures.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <curl/curl.h>
+
+#include "common/hresult.h"
+#include "httpclient/curl_handles.h"
+
+// Writes "ERROR_CHECK_BOOL:curlRet == CURLE_OK" (level 5).
+void LogCurlOptionFailure();
+
+// Result of every request operation.
+enum CurlOutcome : int32_t {
+    Ok = 0,
+    Timeout = 1,         // libcurl time-out, or a GET/download answered 504
+    Cancelled = 2,       // aborted through the cancel flag or the progress function
+    ConnectFailed = 3,   // proxy or host not resolved, or no connection
+    NetworkFailure = 4,  // any other failure; uploads also for a status outside 200..299
+    ServerErrorStatus = (int32_t)0x80041011,  // GET and download: status not 200 (E_OV_SERVER_ERROR)
+};
+
+// Form option numbers of libcurl's classic form interface; a FormField keeps them
+// so callers can say what a part is. Only these values are understood.
+enum FormOption : int32_t {
+    FormNone = 0,
+    FormCopyName = 1,
+    FormCopyContents = 4,
+    FormContentsLength = 6,
+    FormFile = 10,
+    FormContentType = 14,
+    FormFilename = 16,
+};
+
+// One queued multipart part.
+struct FormField {
+    int32_t nameOption = FormCopyName;
+    std::string name;
+    int32_t contentOption = FormCopyContents;  // FormCopyContents (literal) or FormFile (path)
+    std::string content;
+    int32_t extraOption = FormNone;            // optional FormContentType or FormFilename
+    std::string extra;
+};
+
+// Called on every progress tick with (data, dlTotal, dlNow, ulTotal, ulNow).
+// It may throw: the request operation then ends as if it had raised.
+using ProgressHook = void (*)(void* data, double dlTotal, double dlNow, double ulTotal, double ulNow);
+
+class CCurlHelper {
+public:
+    CCurlHelper() = default;
+    virtual ~CCurlHelper() = default;
+    CCurlHelper(const CCurlHelper&) = delete;
+    CCurlHelper& operator=(const CCurlHelper&) = delete;
+
+    // Creates the easy handle when there is none and sets NOSIGNAL. 1 on success.
+    int InitHandle();
+    // Light reset: cancel flag, body and response text. Full reset additionally
+    // resets every libcurl option and clears header text, header lines, post
+    // fields and form fields.
+    void Reset(bool full);
+
+    // Queue one request header line "Name:value" (an "&" inside splits it).
+    // A null view (default-constructed) is rejected with an assertion line.
+    void AddHeader(std::string_view szHeader);
+    // Queue one already form-encoded "key=value" post field.
+    void AddPostField(std::string_view szPostField);
+    // Queue one multipart part: contentOption is FormCopyContents or FormFile.
+    void AddFormField(int32_t contentOption, std::string_view name, std::string_view content);
+
+    // Sets one libcurl option; S_OK or E_FAIL (logged). T must be the exact
+    // argument type libcurl expects for the option (long, curl_off_t, pointer).
+    template <typename T>
+    HRESULT SetOption(CURLoption option, T value);
+    // Non-zero caps become MAX_SEND_SPEED_LARGE / MAX_RECV_SPEED_LARGE.
+    HRESULT SetSpeedLimit(int32_t sendCap, int32_t recvCap);
+
+    CurlOutcome Request_URL_GET(std::string_view szURL, int32_t timeout);
+    CurlOutcome Request_URL_POST(std::string_view szURL, int32_t timeout);
+    // E_FAIL (as the outcome value) when the file cannot be opened.
+    CurlOutcome PostFileBody(std::string_view szURL, std::string_view szLocal, int32_t timeout);
+    CurlOutcome PostMutiForm(std::string_view szURL, int32_t timeout);
+    CurlOutcome SimpleDownLoadFile(std::string_view szURL, std::string_view szLocal, int32_t timeout);
+
+    // The answer body as text (inflated when the answer announced gzip), cut at
+    // the first zero byte. Valid until the next reset.
+    const std::string& GetResponseText();
+    bool IsGzipResponse() const;
+
+    // Asks the transfer in flight to stop at its next progress tick. Any thread.
+    void Cancel() { m_cancel.exchange(1); }
+    bool IsCancelled() const { return m_cancel.load() != 0; }
+    void SetProgressHook(ProgressHook hook, void* data) { m_pfnHook = hook; m_pHookData = data; }
+
+    CURL* Handle() const { return m_hCURL.get(); }
+    const std::string& Body() const { return m_body; }
+    const std::string& HeaderText() const { return m_headerText; }
+    const std::string& HeaderLines() const { return m_headerLines; }
+    const std::string& PostFields() const { return m_postFields; }
+    const std::vector<FormField>& FormFields() const { return m_forms; }
+    // The status the last text GET or download read (200 when none was read).
+    long Status() const { return m_status; }
+
+private:
+    CURLcode SetOpt(CURLoption option, long value);
+    CURLcode SetOpt(CURLoption option, const void* value);
+    CURLcode SetOptOff(CURLoption option, curl_off_t value);
+    CURLcode SetFn(CURLoption option, void* fn);
+    bool _SetHttpHeader();
+    bool _SetHttpPostField();
+    CURLcode SetCommonTail(int32_t timeout);
+    CURLcode SetSecurity();
+    CURLcode BuildForm(CurlMimePtr& mime);
+    CurlOutcome Outcome(CURLcode curlRet, long status, bool statusChecked, std::string_view url);
+    void EndRequest();
+    bool TakeCallbackFailure();
+
+    CURLcode DoGet(std::string_view url, int32_t timeout);
+    CURLcode DoPost(std::string_view url, int32_t timeout);
+    CURLcode DoPostFile(std::string_view url, std::FILE* fp, int64_t size, CurlSlistPtr& fresh,
+                        int32_t timeout);
+    CURLcode DoForm(std::string_view url, CurlMimePtr& mime, int32_t timeout);
+    CURLcode DoDownload(std::string_view url, std::string_view local, FilePtr& file, int32_t timeout);
+
+    static size_t BodyWriter(char* data, size_t size, size_t count, void* self);
+    static size_t HeaderWriter(char* data, size_t size, size_t count, void* self);
+    static int ProgressFunction(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
+                                curl_off_t ulNow);
+
+    std::string m_body;
+    std::string m_headerText;
+    CurlEasyPtr m_hCURL;
+    ProgressHook m_pfnHook = nullptr;
+    void* m_pHookData = nullptr;
+    std::string m_response;
+    std::string m_headerLines;
+    std::string m_postFields;
+    std::vector<FormField> m_forms;
+    std::atomic<int32_t> m_cancel{0};
+    CurlSlistPtr m_plist;
+    // Set by a callback that caught an exception; libcurl frames cannot unwind.
+    bool m_callbackFailed = false;
+    long m_status = 200;
+    std::string m_urlCopy;  // NUL-terminated copy of the URL in flight
+};
+
+template <typename T>
+HRESULT CCurlHelper::SetOption(CURLoption option, T value) {
+    if (!m_hCURL) return E_FAIL;
+    CURLcode curlRet = curl_easy_setopt(m_hCURL.get(), option, value);
+    if (curlRet != CURLE_OK) {
+        LogCurlOptionFailure();
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+// Process-wide send and receive caps (bytes per second) for the block transfers.
+struct SpeedCaps {
+    int32_t upload = 307200;
+    int32_t download = 307200;
+    static const SpeedCaps& Instance();
+};
+
+// Full reset, then proxy from the registry: 1 or absent = system proxy (none set
+// when it is off, or an empty PROXY when emptyWhenNoSystemProxy), 2 HTTP, 3 SOCKS4,
+// 4 SOCKS5, anything else no proxy at all. S_OK or E_FAIL (first option that failed).
+HRESULT ApplyProxySettings(CCurlHelper& helper, bool emptyWhenNoSystemProxy);
+// Full reset, proxy and the given caps (0 = none). A proxy option that cannot be
+// set raises EXCEPT::CurlUnknownError ("CurlWrapper::SetOpt").
+void ApplyConnectionSettings(CCurlHelper& helper, int32_t sendCap, int32_t recvCap);
+// As above with the caps of the block transfers: the smaller of SpeedCaps and the
+// "UploadSpeed"/"DownloadSpeed" settings.
+void ApplyConnectionSettings(CCurlHelper& helper);

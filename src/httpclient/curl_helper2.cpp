@@ -1,0 +1,548 @@
+// Request operations of CCurlHelper. The log lines written here carry this
+// file's name, which support staff look for in the field logs.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "httpclient/curl_helper.h"
+#include "log/log.h"
+
+#define HELPER_LOG(level, text) LogWrite((level), (text), __FILE__, __LINE__)
+
+namespace {
+
+// The code an operation takes when it raised or its status check failed.
+constexpr CURLcode kFailedCode = static_cast<CURLcode>(87);
+// Returned by the preparation steps whose failure ends the operation as NetworkFailure.
+constexpr CURLcode kPrepFailed = static_cast<CURLcode>(CURL_LAST + 100);
+constexpr long kConnectTimeout = 10;
+
+// libcurl's global state lives as long as the library's static objects.
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_ALL); }
+    ~CurlGlobal() { curl_global_cleanup(); }
+};
+const CurlGlobal g_curlGlobal;
+
+std::string OrNull(std::string_view s) { return s.data() ? std::string(s) : std::string("NULL"); }
+
+size_t FileReader(char* buffer, size_t size, size_t count, void* fp) {
+    auto* file = static_cast<std::FILE*>(fp);
+    size_t n = std::fread(buffer, size, count, file);
+    if (n == 0 && std::ferror(file)) return CURL_READFUNC_ABORT;
+    return n;
+}
+
+size_t FileWriter(char* data, size_t size, size_t count, void* fp) {
+    return std::fwrite(data, size, count, static_cast<std::FILE*>(fp)) * size;
+}
+
+}  // namespace
+
+#define RETURN_IF_FAILED(expr)            \
+    do {                                  \
+        CURLcode rc_ = (expr);            \
+        if (rc_ != CURLE_OK) return rc_;  \
+    } while (0)
+
+void LogCurlOptionFailure() { HELPER_LOG(5, "ERROR_CHECK_BOOL:curlRet == CURLE_OK"); }
+
+int CCurlHelper::InitHandle() {
+    if (!m_hCURL) {
+        m_hCURL.reset(curl_easy_init());
+        if (!m_hCURL) {
+            HELPER_LOG(5, "ERROR_CHECK_BOOL:m_hCURL");
+            return 0;
+        }
+    }
+    curl_easy_setopt(m_hCURL.get(), CURLOPT_NOSIGNAL, 1L);
+    return 1;
+}
+
+void CCurlHelper::Reset(bool full) {
+    m_cancel.exchange(0);
+    m_body.clear();
+    m_response.clear();
+    m_callbackFailed = false;
+    if (!full) return;
+    if (m_hCURL) {
+        curl_easy_reset(m_hCURL.get());
+        // The reset drops NOSIGNAL too; signals for time-outs are unsafe in a host
+        // process with several threads, so it is always put back.
+        curl_easy_setopt(m_hCURL.get(), CURLOPT_NOSIGNAL, 1L);
+    }
+    m_headerLines.clear();
+    m_headerText.clear();
+    m_postFields.clear();
+    m_forms.clear();
+    m_status = 200;
+}
+
+void CCurlHelper::AddHeader(std::string_view szHeader) {
+    if (!szHeader.data()) {
+        HELPER_LOG(0, "*ASSERT*: szHeader");
+        return;
+    }
+    if (!m_headerLines.empty()) m_headerLines += '&';
+    m_headerLines += szHeader;
+}
+
+void CCurlHelper::AddPostField(std::string_view szPostField) {
+    if (!szPostField.data()) {
+        HELPER_LOG(0, "*ASSERT*: szPostField");
+        return;
+    }
+    if (!m_postFields.empty()) m_postFields += '&';
+    m_postFields += szPostField;
+}
+
+void CCurlHelper::AddFormField(int32_t contentOption, std::string_view name, std::string_view content) {
+    FormField field;
+    field.name = std::string(name);
+    field.contentOption = contentOption;
+    field.content = std::string(content);
+    m_forms.push_back(std::move(field));
+}
+
+HRESULT CCurlHelper::SetSpeedLimit(int32_t sendCap, int32_t recvCap) {
+    if (!m_hCURL) return E_FAIL;
+    if (sendCap != 0 && FAILED(SetOption(CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(sendCap))))
+        return E_FAIL;
+    if (recvCap != 0 && FAILED(SetOption(CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(recvCap))))
+        return E_FAIL;
+    return S_OK;
+}
+
+CURLcode CCurlHelper::SetOpt(CURLoption option, long value) {
+    CURLcode curlRet = curl_easy_setopt(m_hCURL.get(), option, value);
+    if (curlRet != CURLE_OK) LogCurlOptionFailure();
+    return curlRet;
+}
+
+CURLcode CCurlHelper::SetOpt(CURLoption option, const void* value) {
+    CURLcode curlRet = curl_easy_setopt(m_hCURL.get(), option, value);
+    if (curlRet != CURLE_OK) LogCurlOptionFailure();
+    return curlRet;
+}
+
+CURLcode CCurlHelper::SetOptOff(CURLoption option, curl_off_t value) {
+    CURLcode curlRet = curl_easy_setopt(m_hCURL.get(), option, value);
+    if (curlRet != CURLE_OK) LogCurlOptionFailure();
+    return curlRet;
+}
+
+CURLcode CCurlHelper::SetFn(CURLoption option, void* fn) { return SetOpt(option, fn); }
+
+bool CCurlHelper::_SetHttpHeader() {
+    if (m_headerLines.empty()) return true;
+    CurlSlistPtr list;
+    size_t start = 0;
+    while (true) {
+        size_t amp = m_headerLines.find('&', start);
+        std::string piece = m_headerLines.substr(start, amp == std::string::npos ? std::string::npos : amp - start);
+        curl_slist* appended = curl_slist_append(list.get(), piece.c_str());
+        if (!appended) {
+            HELPER_LOG(5, "ERROR_CHECK_BOOL:m_plist");
+            m_plist = std::move(list);
+            return false;
+        }
+        list.release();
+        list.reset(appended);
+        if (amp == std::string::npos) break;
+        start = amp + 1;
+    }
+    m_plist = std::move(list);
+    return SetOpt(CURLOPT_HTTPHEADER, m_plist.get()) == CURLE_OK;
+}
+
+bool CCurlHelper::_SetHttpPostField() {
+    if (m_postFields.empty()) return true;
+    return SetOpt(CURLOPT_POSTFIELDS, m_postFields.c_str()) == CURLE_OK;
+}
+
+CURLcode CCurlHelper::SetCommonTail(int32_t timeout) {
+    RETURN_IF_FAILED(SetOpt(CURLOPT_NOPROGRESS, 0L));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_XFERINFODATA, this));
+    RETURN_IF_FAILED(SetFn(CURLOPT_XFERINFOFUNCTION, reinterpret_cast<void*>(&ProgressFunction)));
+    RETURN_IF_FAILED(SetFn(CURLOPT_WRITEFUNCTION, reinterpret_cast<void*>(&BodyWriter)));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_WRITEDATA, this));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_TIMEOUT, static_cast<long>(timeout)));
+    return SetOpt(CURLOPT_CONNECTTIMEOUT, kConnectTimeout);
+}
+
+// Secure URLs are always verified (peer and host name), and only http and https
+// are spoken, also after a redirect.
+CURLcode CCurlHelper::SetSecurity() {
+    RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_VERIFYPEER, 1L));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_VERIFYHOST, 2L));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_PROTOCOLS_STR, "http,https"));
+    return SetOpt(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+}
+
+CURLcode CCurlHelper::BuildForm(CurlMimePtr& mime) {
+    mime.reset(curl_mime_init(m_hCURL.get()));
+    if (!mime) throw std::bad_alloc();
+    for (const FormField& field : m_forms) {
+        curl_mimepart* part = curl_mime_addpart(mime.get());
+        if (!part) throw std::bad_alloc();
+        CURLcode curlRet = curl_mime_name(part, field.name.c_str());
+        if (curlRet == CURLE_OK) {
+            if (field.contentOption == FormFile)
+                curlRet = curl_mime_filedata(part, field.content.c_str());
+            else
+                curlRet = curl_mime_data(part, field.content.data(), field.content.size());
+        }
+        if (curlRet == CURLE_OK && field.extraOption == FormContentType)
+            curlRet = curl_mime_type(part, field.extra.c_str());
+        else if (curlRet == CURLE_OK && field.extraOption == FormFilename)
+            curlRet = curl_mime_filename(part, field.extra.c_str());
+        if (curlRet != CURLE_OK) {
+            LogCurlOptionFailure();
+            return curlRet;
+        }
+    }
+    return CURLE_OK;
+}
+
+CurlOutcome CCurlHelper::Outcome(CURLcode curlRet, long status, bool statusChecked, std::string_view) {
+    if (statusChecked && status != 200) return status == 504 ? Timeout : ServerErrorStatus;
+    if (curlRet == CURLE_OK) return Ok;
+    if (curlRet == CURLE_OPERATION_TIMEDOUT) return Timeout;
+    if (curlRet == CURLE_ABORTED_BY_CALLBACK || m_cancel.load() != 0) return Cancelled;
+    if (curlRet == CURLE_COULDNT_RESOLVE_PROXY || curlRet == CURLE_COULDNT_RESOLVE_HOST ||
+        curlRet == CURLE_COULDNT_CONNECT)
+        return ConnectFailed;
+    LOGF(5, "CCurlHelper Visit Network Failded. CURLcode = %d", static_cast<int>(curlRet));
+    return NetworkFailure;
+}
+
+void CCurlHelper::EndRequest() {
+    // The handle must not keep a pointer to the list freed here.
+    if (m_plist && m_hCURL) curl_easy_setopt(m_hCURL.get(), CURLOPT_HTTPHEADER, nullptr);
+    m_plist.reset();
+}
+
+bool CCurlHelper::TakeCallbackFailure() {
+    bool failed = m_callbackFailed;
+    m_callbackFailed = false;
+    return failed;
+}
+
+// ---- text requests ----
+
+CURLcode CCurlHelper::DoGet(std::string_view url, int32_t timeout) {
+    m_urlCopy = std::string(url);
+    RETURN_IF_FAILED(SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr));
+    if (!_SetHttpHeader()) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpHeader()");
+        return kPrepFailed;
+    }
+    if (!_SetHttpPostField()) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpPostField()");
+        return kPrepFailed;
+    }
+    RETURN_IF_FAILED(SetCommonTail(timeout));
+    RETURN_IF_FAILED(SetFn(CURLOPT_HEADERFUNCTION, reinterpret_cast<void*>(&HeaderWriter)));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_HEADERDATA, this));
+    RETURN_IF_FAILED(SetSecurity());
+    CURLcode curlRet = curl_easy_perform(m_hCURL.get());
+    if (curlRet != CURLE_OK) {
+        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
+        return curlRet;
+    }
+    long code = 0;
+    curl_easy_getinfo(m_hCURL.get(), CURLINFO_RESPONSE_CODE, &code);
+    m_status = code;
+    return CURLE_OK;
+}
+
+CurlOutcome CCurlHelper::Request_URL_GET(std::string_view szURL, int32_t timeout) {
+    CURLcode curlRet = CURLE_OK;
+    try {
+        if (!m_hCURL) HELPER_LOG(0, "*ASSERT*: m_hCURL");
+        Reset(false);
+        m_status = 200;
+        curlRet = DoGet(szURL, timeout);
+    } catch (...) {
+        curlRet = kFailedCode;
+        m_callbackFailed = true;
+    }
+    if (TakeCallbackFailure()) {
+        LOGF(0, "Request_URL_GET Raise Exception! szURL = %s", OrNull(szURL).c_str());
+        curlRet = kFailedCode;
+    }
+    EndRequest();
+    if (curlRet == kPrepFailed) return NetworkFailure;
+    return Outcome(curlRet, curlRet == CURLE_OK ? m_status : 200, true, szURL);
+}
+
+CURLcode CCurlHelper::DoPost(std::string_view url, int32_t timeout) {
+    m_urlCopy = std::string(url);
+    RETURN_IF_FAILED(SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_POST, 1L));
+    if (!_SetHttpHeader()) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpHeader()");
+        return kPrepFailed;
+    }
+    if (!_SetHttpPostField()) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpPostField()");
+        return kPrepFailed;
+    }
+    // Without fields the POST is empty; left alone, libcurl would read the body from stdin.
+    if (m_postFields.empty()) RETURN_IF_FAILED(SetOpt(CURLOPT_POSTFIELDSIZE, 0L));
+    RETURN_IF_FAILED(SetCommonTail(timeout));
+    RETURN_IF_FAILED(SetFn(CURLOPT_HEADERFUNCTION, reinterpret_cast<void*>(&HeaderWriter)));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_HEADERDATA, this));
+    RETURN_IF_FAILED(SetSecurity());
+    CURLcode curlRet = curl_easy_perform(m_hCURL.get());
+    if (curlRet != CURLE_OK) LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
+    return curlRet;
+}
+
+CurlOutcome CCurlHelper::Request_URL_POST(std::string_view szURL, int32_t timeout) {
+    CURLcode curlRet = CURLE_OK;
+    try {
+        if (!m_hCURL) HELPER_LOG(0, "*ASSERT*: m_hCURL");
+        Reset(false);
+        curlRet = DoPost(szURL, timeout);
+    } catch (...) {
+        m_callbackFailed = true;
+    }
+    if (TakeCallbackFailure()) {
+        LOGF(0, "Request_URL_POST Raise Exception! szURL = %s", OrNull(szURL).c_str());
+        curlRet = kFailedCode;
+    }
+    EndRequest();
+    if (curlRet == kPrepFailed) return NetworkFailure;
+    return Outcome(curlRet, 200, false, szURL);
+}
+
+// ---- uploads ----
+
+CURLcode CCurlHelper::DoPostFile(std::string_view url, std::FILE* fp, int64_t size, CurlSlistPtr& fresh,
+                                 int32_t timeout) {
+    RETURN_IF_FAILED(SetFn(CURLOPT_READFUNCTION, reinterpret_cast<void*>(&FileReader)));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_READDATA, fp));
+    m_urlCopy = std::string(url);
+    RETURN_IF_FAILED(SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr));
+    if (!_SetHttpHeader()) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpHeader()");
+        return kPrepFailed;
+    }
+    // A fresh list switches off the Accept, Expect (100-continue) and Content-Type
+    // headers; the caller's header lines are not sent with a raw file body.
+    for (const char* line : {"Accept:", "Expect:", "Content-Type:"}) {
+        curl_slist* appended = curl_slist_append(fresh.get(), line);
+        if (!appended) throw std::bad_alloc();
+        fresh.release();
+        fresh.reset(appended);
+    }
+    RETURN_IF_FAILED(SetOpt(CURLOPT_HTTPHEADER, fresh.get()));
+    // The whole size: a low-32-bit length would corrupt uploads of 4 GiB and more.
+    RETURN_IF_FAILED(SetOptOff(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size)));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_POST, 1L));
+    RETURN_IF_FAILED(SetCommonTail(timeout));
+    RETURN_IF_FAILED(SetSecurity());
+    return curl_easy_perform(m_hCURL.get());
+}
+
+namespace {
+// Status check shared by the two uploads.
+CURLcode CheckUploadStatus(CURL* h, CURLcode curlRet, const std::string& url) {
+    if (curlRet != CURLE_OK) {
+        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", url.c_str());
+        return curlRet;
+    }
+    long code = 0;
+    CURLcode infoRet = curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+    if (infoRet != CURLE_OK || code < 200 || code > 299) {
+        LOGF(5, "GetInfo Error Or Response Code Not In Range 200~300, Response Code:%d", static_cast<int>(code));
+        return kFailedCode;
+    }
+    return CURLE_OK;
+}
+}  // namespace
+
+CurlOutcome CCurlHelper::PostFileBody(std::string_view szURL, std::string_view szLocal, int32_t timeout) {
+    CURLcode curlRet = CURLE_OK;
+    try {
+        if (!m_hCURL) HELPER_LOG(0, "*ASSERT*: m_hCURL");
+        Reset(false);
+        FilePtr file(std::fopen(std::string(szLocal).c_str(), "rb"));
+        if (!file) {
+            HELPER_LOG(5, "ERROR_CHECK_BOOL:NULL != reader.fp");
+            return static_cast<CurlOutcome>(E_FAIL);
+        }
+        struct stat st {};
+        if (fstat(fileno(file.get()), &st) != 0) {
+            HELPER_LOG(5, "ERROR_CHECK_BOOL:S_OK == hr");
+            return static_cast<CurlOutcome>(E_FAIL);
+        }
+        CurlSlistPtr fresh;
+        curlRet = DoPostFile(szURL, file.get(), st.st_size, fresh, timeout);
+        if (curlRet != kPrepFailed && !m_callbackFailed) curlRet = CheckUploadStatus(m_hCURL.get(), curlRet, m_urlCopy);
+        // The handle must not keep pointers to the list and file freed here.
+        curl_easy_setopt(m_hCURL.get(), CURLOPT_HTTPHEADER, nullptr);
+        curl_easy_setopt(m_hCURL.get(), CURLOPT_READDATA, nullptr);
+    } catch (...) {
+        m_callbackFailed = true;
+    }
+    if (TakeCallbackFailure()) {
+        HELPER_LOG(0, "*ASSERT*: 0");
+        LOGF(0, "PostMutiForm Raise Exception! szURL = %s", OrNull(szURL).c_str());
+        curlRet = kFailedCode;
+    }
+    EndRequest();
+    if (curlRet == kPrepFailed) return NetworkFailure;
+    return Outcome(curlRet, 200, false, szURL);
+}
+
+CURLcode CCurlHelper::DoForm(std::string_view url, CurlMimePtr& mime, int32_t timeout) {
+    m_urlCopy = std::string(url);
+    RETURN_IF_FAILED(SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr));
+    if (!_SetHttpHeader()) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpHeader()");
+        return kPrepFailed;
+    }
+    RETURN_IF_FAILED(SetOpt(CURLOPT_POST, 1L));
+    RETURN_IF_FAILED(BuildForm(mime));
+    if (!m_forms.empty())
+        RETURN_IF_FAILED(SetOpt(CURLOPT_MIMEPOST, mime.get()));
+    else  // no parts: an empty POST rather than a body read from stdin
+        RETURN_IF_FAILED(SetOpt(CURLOPT_POSTFIELDSIZE, 0L));
+    RETURN_IF_FAILED(SetCommonTail(timeout));
+    RETURN_IF_FAILED(SetSecurity());
+    return curl_easy_perform(m_hCURL.get());
+}
+
+CurlOutcome CCurlHelper::PostMutiForm(std::string_view szURL, int32_t timeout) {
+    CURLcode curlRet = CURLE_OK;
+    try {
+        if (!m_hCURL) HELPER_LOG(0, "*ASSERT*: m_hCURL");
+        Reset(false);
+        CurlMimePtr mime;
+        curlRet = DoForm(szURL, mime, timeout);
+        if (curlRet != kPrepFailed && !m_callbackFailed) curlRet = CheckUploadStatus(m_hCURL.get(), curlRet, m_urlCopy);
+        curl_easy_setopt(m_hCURL.get(), CURLOPT_MIMEPOST, nullptr);
+    } catch (...) {
+        m_callbackFailed = true;
+    }
+    if (TakeCallbackFailure()) {
+        HELPER_LOG(0, "*ASSERT*: 0");
+        LOGF(0, "PostMutiForm Raise Exception! szURL = %s", OrNull(szURL).c_str());
+        curlRet = kFailedCode;
+    }
+    EndRequest();
+    if (curlRet == kPrepFailed) return NetworkFailure;
+    return Outcome(curlRet, 200, false, szURL);
+}
+
+// ---- download ----
+
+CURLcode CCurlHelper::DoDownload(std::string_view url, std::string_view local, FilePtr& file, int32_t timeout) {
+    m_urlCopy = std::string(url);
+    RETURN_IF_FAILED(SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr));
+    if (!_SetHttpHeader()) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpHeader()");
+        return kPrepFailed;
+    }
+    if (!_SetHttpPostField()) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpPostField()");
+        return kPrepFailed;
+    }
+    file.reset(std::fopen(std::string(local).c_str(), "wb"));
+    if (!file) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:file");
+        return kPrepFailed;
+    }
+    // Set explicitly: a body writer left from an earlier request on this handle
+    // must never be handed the FILE.
+    RETURN_IF_FAILED(SetFn(CURLOPT_WRITEFUNCTION, reinterpret_cast<void*>(&FileWriter)));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_WRITEDATA, file.get()));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_FOLLOWLOCATION, 1L));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_NOPROGRESS, 0L));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_XFERINFODATA, this));
+    RETURN_IF_FAILED(SetFn(CURLOPT_XFERINFOFUNCTION, reinterpret_cast<void*>(&ProgressFunction)));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_TIMEOUT, static_cast<long>(timeout)));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_CONNECTTIMEOUT, kConnectTimeout));
+    RETURN_IF_FAILED(SetSecurity());
+    CURLcode curlRet = curl_easy_perform(m_hCURL.get());
+    if (curlRet != CURLE_OK) {
+        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
+        return curlRet;
+    }
+    long code = 0;
+    if (curl_easy_getinfo(m_hCURL.get(), CURLINFO_RESPONSE_CODE, &code) != CURLE_OK) {
+        HELPER_LOG(0, "*ASSERT*: !L\"CCurlHelper::SimpleDownLoadFile Failed!\"");
+        return kFailedCode;
+    }
+    m_status = code;
+    return CURLE_OK;
+}
+
+CurlOutcome CCurlHelper::SimpleDownLoadFile(std::string_view szURL, std::string_view szLocal, int32_t timeout) {
+    CURLcode curlRet = CURLE_OK;
+    try {
+        m_status = 200;
+        FilePtr file;
+        curlRet = DoDownload(szURL, szLocal, file, timeout);
+        if (m_hCURL) {
+            // The FILE closes here; the handle must not keep a pointer to it.
+            curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEFUNCTION, nullptr);
+            curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEDATA, nullptr);
+        }
+        if (file && std::fclose(file.release()) != 0 && curlRet == CURLE_OK) curlRet = CURLE_WRITE_ERROR;
+    } catch (...) {
+        m_callbackFailed = true;
+    }
+    if (TakeCallbackFailure()) {
+        LOGF(0, "SimpleDownLoadFile Raise Exception! szURL = %s, szLocal = %s", OrNull(szURL).c_str(),
+             OrNull(szLocal).c_str());
+        curlRet = kFailedCode;
+    }
+    EndRequest();
+    if (curlRet == kPrepFailed) return NetworkFailure;
+    return Outcome(curlRet, curlRet == CURLE_OK ? m_status : 200, true, szURL);
+}
+
+// ---- callbacks ----
+
+size_t CCurlHelper::BodyWriter(char* data, size_t size, size_t count, void* p) {
+    auto* self = static_cast<CCurlHelper*>(p);
+    try {
+        self->m_body.append(data, size * count);
+        return size * count;
+    } catch (...) {
+        self->m_callbackFailed = true;
+        return 0;
+    }
+}
+
+size_t CCurlHelper::HeaderWriter(char* data, size_t size, size_t count, void* p) {
+    auto* self = static_cast<CCurlHelper*>(p);
+    try {
+        self->m_headerText.append(data, size * count);
+        return size * count;
+    } catch (...) {
+        self->m_callbackFailed = true;
+        return 0;
+    }
+}
+
+int CCurlHelper::ProgressFunction(void* p, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
+                                  curl_off_t ulNow) {
+    auto* self = static_cast<CCurlHelper*>(p);
+    if (self->m_pfnHook) {
+        try {
+            self->m_pfnHook(self->m_pHookData, static_cast<double>(dlTotal), static_cast<double>(dlNow),
+                            static_cast<double>(ulTotal), static_cast<double>(ulNow));
+        } catch (...) {
+            // Exceptions must not cross libcurl; the operation reports it instead.
+            self->m_callbackFailed = true;
+            return 1;
+        }
+    }
+    return self->m_cancel.load();
+}

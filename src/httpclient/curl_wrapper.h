@@ -1,0 +1,79 @@
+// CurlWrapper: the throwing transfer layer of the block engine. Every outcome of
+// the request helper becomes an exception of the EXCEPT family; the three request
+// functions bundle request counting, connection settings, header text and post
+// fields with one transfer each.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/exceptions.h"
+#include "common/hresult.h"
+#include "httpclient/curl_helper.h"
+
+class CurlWrapper : public CCurlHelper {
+public:
+    // Plain wrapper: handle created, no progress reporting.
+    CurlWrapper();
+    // Wrapper that reports progress (with the current speed) to `callback`; a
+    // callback answering E_FAIL stops the transfer, which then raises TaskCancel.
+    CurlWrapper(ProgressCallback callback, void* callbackData);
+
+    void SetProgressCallback(ProgressCallback callback, void* callbackData) {
+        m_pfnCallback = callback;
+        m_pCallbackData = callbackData;
+    }
+
+    // Reads one transfer value; raises EXCEPT::CurlUnknownError on failure.
+    template <typename T>
+    void GetInfo(CURLINFO info, T* value);
+    // Sets one option; raises EXCEPT::CurlUnknownError on failure.
+    template <typename T>
+    void SetOpt(CURLoption option, T value);
+
+    void RequestPost(std::string_view url);                               // time limit 60 s
+    void PostFile(std::string_view url, std::string_view local);          // time limit 1200 s
+    void SimpleDownloadFile(std::string_view url, std::string_view local);  // time limit 1200 s
+    std::string GetResponseString() { return GetResponseText(); }
+
+private:
+    static void TransferProgress(void* self, double dlTotal, double dlNow, double ulTotal, double ulNow);
+
+    ProgressCallback m_pfnCallback = nullptr;
+    void* m_pCallbackData = nullptr;
+};
+
+// Raises the exception for a helper outcome or result value (nothing for Ok).
+void RaiseForOutcome(int32_t outcome, std::string_view origin);
+
+[[noreturn]] void RaiseCurlFailure(std::string_view origin);
+
+template <typename T>
+void CurlWrapper::GetInfo(CURLINFO info, T* value) {
+    CURLcode curlRet = curl_easy_getinfo(Handle(), info, value);
+    if (curlRet != CURLE_OK) {
+        LogCurlOptionFailure();
+        RaiseCurlFailure("CurlWrapper::GetInfo");
+    }
+}
+
+template <typename T>
+void CurlWrapper::SetOpt(CURLoption option, T value) {
+    CURLcode curlRet = curl_easy_setopt(Handle(), option, value);
+    if (curlRet != CURLE_OK) {
+        LogCurlOptionFailure();
+        RaiseCurlFailure("CurlWrapper::SetOpt");
+    }
+}
+
+// Text POST of `postData` with the header lines of `header` ("&"-joined, UTF-8).
+// Returns the answer text; any status counts as an answer.
+std::string HttpRequestPost(CurlWrapper& wrapper, std::string_view url, std::string_view header,
+                            std::string_view postData);
+// Form POST of `postData` whose answer body streams into `local` (folders are
+// created); redirects are followed and the final status must be 200.
+void HttpDownloadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local,
+                      std::string_view header, std::string_view postData);
+// Raw upload of `local` as the whole body; the status must be 200..299.
+std::string HttpUploadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local,
+                           std::string_view header);

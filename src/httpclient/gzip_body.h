@@ -1,0 +1,13 @@
+// Gzip handling of answer bodies.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Inflates a zlib- or gzip-wrapped body (the header is detected). On a broken
+// stream the bytes produced before the failing step are returned.
+std::string InflateBody(std::string_view body);
+
+// True when the response header text carries "Content-Encoding: gzip" exactly
+// (name case as written, one blank after the colon, value "gzip").
+bool HeaderAnnouncesGzip(std::string_view headerText);

@@ -1,0 +1,66 @@
+// Answer text of CCurlHelper: gzip detection on the response header text and
+// inflation of the body.
+#include <zlib.h>
+
+#include <cstring>
+
+#include "httpclient/curl_helper.h"
+#include "httpclient/gzip_body.h"
+
+namespace {
+std::string UpToZero(std::string_view bytes) {
+    size_t zero = bytes.find('\0');
+    return std::string(bytes.substr(0, zero));
+}
+}  // namespace
+
+std::string InflateBody(std::string_view body) {
+    std::string out;
+    z_stream zs{};
+    // 15 + 32: window of 32 KiB and automatic zlib-or-gzip header detection.
+    if (inflateInit2(&zs, 15 + 32) != Z_OK) return out;
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
+    zs.avail_in = static_cast<uInt>(body.size());
+    unsigned char chunk[1024];
+    while (true) {
+        zs.next_out = chunk;
+        zs.avail_out = sizeof(chunk);
+        int rc = inflate(&zs, Z_SYNC_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END) break;  // keep what earlier steps produced
+        out.append(reinterpret_cast<char*>(chunk), sizeof(chunk) - zs.avail_out);
+        if (rc == Z_STREAM_END) break;
+        if (zs.avail_in == 0 && zs.avail_out != 0) break;  // all input consumed
+    }
+    inflateEnd(&zs);
+    return out;
+}
+
+bool HeaderAnnouncesGzip(std::string_view headerText) {
+    static constexpr std::string_view kName = "Content-Encoding";
+    size_t pos = 0;
+    while ((pos = headerText.find(kName, pos)) != std::string_view::npos) {
+        size_t after = pos + kName.size();
+        if (after < headerText.size() && headerText[after] == ':') {
+            size_t valueStart = std::min(after + 2, headerText.size());
+            size_t end = headerText.find("\r\n", valueStart);
+            std::string_view value = headerText.substr(valueStart, end == std::string_view::npos ? std::string_view::npos : end - valueStart);
+            return value == "gzip";
+        }
+        pos = after;
+    }
+    return false;
+}
+
+bool CCurlHelper::IsGzipResponse() const {
+    if (m_headerText.empty()) return false;
+    return HeaderAnnouncesGzip(m_headerText);
+}
+
+const std::string& CCurlHelper::GetResponseText() {
+    if (!m_response.empty() || m_body.empty()) return m_response;
+    if (IsGzipResponse())
+        m_response = UpToZero(InflateBody(m_body));
+    else
+        m_response = UpToZero(m_body);
+    return m_response;
+}

@@ -1,0 +1,34 @@
+// A cpp-httplib server on 127.0.0.1 with an ephemeral port, run on its own thread.
+// Register handlers on Http() before Start().
+#pragma once
+
+#include <httplib.h>
+
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace orvel::testsupport {
+
+class LoopbackServer {
+public:
+    LoopbackServer();
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    httplib::Server& Http() { return m_server; }
+    // Binds, starts listening and returns once the server accepts connections.
+    void Start();
+    void Stop();
+    int Port() const { return m_port; }
+    // "http://127.0.0.1:<port>" followed by `path`.
+    std::string Url(std::string_view path) const;
+
+private:
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = 0;
+};
+
+}  // namespace orvel::testsupport
