@@ -1,0 +1,138 @@
+// orvel-emulator: a local stand-in for the storage service. One HTTP port
+// serves the API, web, push, command and rate-query paths and the block
+// servers (/blk1/ .. /blk8/); see README.md.
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include "server.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void SeedAccounts(emu::Service& s) {
+  auto lock = s.db.Lock();
+  emu::Txn txn(s.db);
+  int64_t quota = s.opt.quotaMiB * 1024 * 1024;
+  for (const auto& [name, password] : s.opt.users)
+    emu::Stmt(s.db,
+              "INSERT INTO users(name, password, quota) VALUES(?,?,?) "
+              "ON CONFLICT(name) DO UPDATE SET password=excluded.password")
+        .Bind(1, name)
+        .Bind(2, password)
+        .Bind(3, quota)
+        .Run();
+  if (s.opt.quotaGiven) emu::Stmt(s.db, "UPDATE users SET quota=?").Bind(1, quota).Run();
+  txn.Commit();
+}
+
+void ConfigureServer(httplib::Server& server, const emu::Options& opt) {
+  int threads = opt.threads;
+  // cpp-httplib owns the queue it is handed.
+  server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+  server.set_payload_max_length(64 * 1024 * 1024);
+  server.set_read_timeout(30, 0);
+  server.set_write_timeout(30, 0);
+  server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    if (!res.body.empty()) return;
+    // Unknown paths and methods: a clean answer, and the connection ends since
+    // an unrouted body is never read.
+    res.set_header("Connection", "close");
+    emu::SendXmlResult(res, res.status == 404 ? "clientNoMethod" : "serverError");
+    if (res.status == 200) res.status = 404;
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  emu::Options opt;
+  std::string error;
+  bool help = false;
+  if (!emu::ParseOptions(argc, argv, opt, error, help)) {
+    std::cerr << "orvel-emulator: " << error << "\n" << emu::UsageText();
+    return 2;
+  }
+  if (help) {
+    std::cout << emu::UsageText();
+    return 0;
+  }
+
+  // Signals are taken by one waiting thread; every other thread inherits the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  bool scratch = opt.dataDir.empty();
+  if (scratch) {
+    std::string tmpl = (fs::temp_directory_path() / "orvel-emulator-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) {
+      std::cerr << "orvel-emulator: cannot create a temporary folder\n";
+      return 1;
+    }
+    opt.dataDir = tmpl;
+  }
+  int rc = 0;
+  {
+    emu::Service service;
+    service.opt = opt;
+    httplib::Server server;
+    try {
+      fs::create_directories(opt.dataDir);
+      service.db.Open((fs::path(opt.dataDir) / "emulator.db").string());
+      service.files.Open(opt.dataDir);
+      SeedAccounts(service);
+      service.CollectGarbage();
+    } catch (const std::exception& e) {
+      std::cerr << "orvel-emulator: " << e.what() << "\n";
+      rc = 1;
+    }
+    ConfigureServer(server, opt);
+    emu::Router router(server, service);
+    emu::RegisterAccounts(router);
+    emu::RegisterItems(router);
+    emu::RegisterUpload(router);
+    emu::RegisterDownload(router);
+    emu::RegisterSyncShare(router);
+    emu::RegisterAux(router);
+
+    int port = opt.port;
+    if (rc == 0) {
+      if (port == 0) port = server.bind_to_any_port(opt.host);
+      else if (!server.bind_to_port(opt.host, port)) port = -1;
+      if (port <= 0) {
+        std::cerr << "orvel-emulator: cannot listen on " << opt.host << ":" << opt.port << "\n";
+        rc = 1;
+      }
+    }
+    if (rc == 0) {
+      service.opt.port = port;
+      std::printf("orvel-emulator listening on %s:%d\n", opt.host.c_str(), port);
+      std::fflush(stdout);
+      std::thread waiter([&] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        service.stopping = true;
+        server.stop();
+      });
+      server.listen_after_bind();
+      if (!service.stopping) pthread_kill(waiter.native_handle(), SIGTERM);  // wake the waiter
+      waiter.join();
+    }
+  }
+  if (scratch) {
+    std::error_code ec;
+    fs::remove_all(opt.dataDir, ec);
+  }
+  return rc;
+}

@@ -1,0 +1,4 @@
+#include "items.h"
+namespace emu {
+void RegisterSyncShare(Router&) {}
+}  // namespace emu
