@@ -28,20 +28,11 @@ std::string TaskDataBase::Describe() const { return {}; }
 
 bool TaskNeverSame::IsSame(const TaskDataBase&) const { return false; }
 
-std::unique_ptr<TaskDataBase> TaskData_Login::Clone() const { return CopyOf(*this); }
-std::unique_ptr<TaskDataBase> TaskData_ReLogin::Clone() const { return CopyOf(*this); }
-std::unique_ptr<TaskDataBase> TaskData_GetSpace::Clone() const { return CopyOf(*this); }
-std::unique_ptr<TaskDataBase> TaskData_Dir::Clone() const { return CopyOf(*this); }
 std::unique_ptr<TaskDataBase> TaskData_DeleteEx::Clone() const { return CopyOf(*this); }
 std::unique_ptr<TaskDataBase> TaskData_DirectoryAdd::Clone() const { return CopyOf(*this); }
 std::unique_ptr<TaskDataBase> TaskData_GetItemInfo::Clone() const { return CopyOf(*this); }
 std::unique_ptr<TaskDataBase> TaskData_Rename::Clone() const { return CopyOf(*this); }
 std::unique_ptr<TaskDataBase> TaskData_Move::Clone() const { return CopyOf(*this); }
-
-std::unique_ptr<SyncTask> TaskData_GetSpace::CreateTask() const {
-  ORVEL_ASSERT(0);
-  return nullptr;
-}
 
 std::unique_ptr<SyncTask> TaskData_DeleteEx::CreateTask() const {
   auto task = std::make_unique<SyncTask>();

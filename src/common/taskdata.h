@@ -9,6 +9,7 @@
 
 #include "common/hresult.h"
 #include "common/recordtree.h"
+#include "log/log.h"
 
 class IRemoteStorage;
 
@@ -57,41 +58,52 @@ class TaskNeverSame : public TaskDataBase {
 };
 
 class TaskData_Login : public TaskNeverSame {
+  using Self = TaskData_Login;
+
  public:
   std::string strUser, strPassword, strDeviceId, strClientName, strClientVersion;
   TaskData_Login() : TaskNeverSame("Login") {}
-  // Declared first on purpose: Execute is the key function, so this record's vtable comes with
-  // the Execute definitions of the remote-storage unit whenever that unit is linked.
+  // Execute is the only out-of-line virtual (the key function): this record's vtable comes with
+  // the Execute definitions in the remote-storage unit, so common needs nothing from that unit.
   HRESULT Execute(IRemoteStorage* storage, RecordTree& answer) override;
-  std::unique_ptr<TaskDataBase> Clone() const override;
+  std::unique_ptr<TaskDataBase> Clone() const override { return std::make_unique<Self>(*this); }
 };
 
 class TaskData_ReLogin : public TaskNeverSame {
+  using Self = TaskData_ReLogin;
+
  public:
   std::string strDeviceId;
-  // Declared first on purpose: Execute is the key function, so this record's vtable comes with
-  // the Execute definitions of the remote-storage unit whenever that unit is linked.
+  // Execute is the only out-of-line virtual (the key function): this record's vtable comes with
+  // the Execute definitions in the remote-storage unit, so common needs nothing from that unit.
   HRESULT Execute(IRemoteStorage* storage, RecordTree& answer) override;
-  std::unique_ptr<TaskDataBase> Clone() const override;
+  std::unique_ptr<TaskDataBase> Clone() const override { return std::make_unique<Self>(*this); }
 };
 
 class TaskData_GetSpace : public TaskNeverSame {
+  using Self = TaskData_GetSpace;
+
  public:
   std::string strEmail, strUid;
-  // Declared first on purpose: Execute is the key function, so this record's vtable comes with
-  // the Execute definitions of the remote-storage unit whenever that unit is linked.
+  // Execute is the only out-of-line virtual (the key function): this record's vtable comes with
+  // the Execute definitions in the remote-storage unit, so common needs nothing from that unit.
   HRESULT Execute(IRemoteStorage* storage, RecordTree& answer) override;
-  std::unique_ptr<TaskDataBase> Clone() const override;
-  std::unique_ptr<SyncTask> CreateTask() const override;
+  std::unique_ptr<TaskDataBase> Clone() const override { return std::make_unique<Self>(*this); }
+  std::unique_ptr<SyncTask> CreateTask() const override {
+    ORVEL_ASSERT(0);
+    return nullptr;
+  }
 };
 
 class TaskData_Dir : public TaskNeverSame {
+  using Self = TaskData_Dir;
+
  public:
   std::string strDirId;
-  // Declared first on purpose: Execute is the key function, so this record's vtable comes with
-  // the Execute definitions of the remote-storage unit whenever that unit is linked.
+  // Execute is the only out-of-line virtual (the key function): this record's vtable comes with
+  // the Execute definitions in the remote-storage unit, so common needs nothing from that unit.
   HRESULT Execute(IRemoteStorage* storage, RecordTree& answer) override;
-  std::unique_ptr<TaskDataBase> Clone() const override;
+  std::unique_ptr<TaskDataBase> Clone() const override { return std::make_unique<Self>(*this); }
 };
 
 class TaskData_DeleteEx : public TaskDataBase {
