@@ -25,7 +25,9 @@ HRESULT UploadProgressAdapter(void* data, double dlTotal, double dlNow, double u
     auto* state = static_cast<ProgressState*>(data);
     if (state == nullptr || state->callback == nullptr)
         return S_OK;
-    return state->callback(state->context, state->dlTotal, state->dlBase + dlNow, state->ulTotal,
+    // The download slots stay at the record's values: the block request's own
+    // small answer is not part of the file's progress.
+    return state->callback(state->context, state->dlTotal, state->dlBase, state->ulTotal,
                            state->ulBase + ulNow, speed);
 }
 
@@ -35,8 +37,8 @@ HRESULT DownloadProgressAdapter(void* data, double dlTotal, double dlNow, double
     auto* state = static_cast<ProgressState*>(data);
     if (state == nullptr || state->callback == nullptr)
         return S_OK;
-    return state->callback(state->context, state->dlTotal, state->dlBase + dlNow, ulTotal, ulNow,
-                           speed);
+    return state->callback(state->context, state->dlTotal, state->dlBase + dlNow, state->ulTotal,
+                           state->ulBase, speed);
 }
 
 std::string ApiUrl(std::string_view path)
