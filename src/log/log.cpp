@@ -27,8 +27,14 @@ LogState::LogState() {
 }
 
 LogState& State() {
-  static LogState state;
-  return state;
+  // Never destroyed: destructors of other static objects may still log while the process exits.
+  union Holder {
+    LogState state;
+    Holder() : state() {}
+    ~Holder() {}
+  };
+  static Holder holder;
+  return holder.state;
 }
 
 time_t Now() {

@@ -19,7 +19,7 @@ struct LogState {
   std::atomic<int> threshold{4};
   int lastYear = -1;
   int lastYday = -1;  // -1: the first line names the file
-  NamedMutex mutex{"_#_LogFile_Z_MutxName_#_"};
+  NamedMutex mutex{"_#_LogFile_Z_MutxName_#_"};  // kLogMutexName
   uint32_t writeCount = 0;
   std::atomic<bool> sleepEnabled{true};
   std::mutex hookLock;  // guards the hooks below
