@@ -13,6 +13,10 @@
 #include "platform/named_mutex.h"
 #include "platform/strings.h"
 
+extern "C" int orvel_header_c_check(void);
+
+TEST(PublicHeader, UsableFromC) { EXPECT_EQ(orvel_header_c_check(), 1); }
+
 TEST(Strings, ConvertsBothWaysIncludingSurrogatePairs) {
   const std::string text = "a\xC3\xA4\xE4\xB8\xAD\xF0\x9F\x98\x80";  // a ä 中 😀
   const std::u16string wide = Utf8ToUtf16(text);
