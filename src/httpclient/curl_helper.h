@@ -5,6 +5,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -130,7 +132,10 @@ private:
     CURLcode DoForm(std::string_view url, CurlMimePtr& mime, int32_t timeout);
     CURLcode DoDownload(std::string_view url, std::string_view local, FilePtr& file, int32_t timeout);
 
+    // Holds the transfer back to the receive cap; false when cancelled meanwhile.
+    bool PaceReceive(size_t bytes);
     static size_t BodyWriter(char* data, size_t size, size_t count, void* self);
+    static size_t FileWriter(char* data, size_t size, size_t count, void* self);
     static size_t HeaderWriter(char* data, size_t size, size_t count, void* self);
     static int ProgressFunction(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                                 curl_off_t ulNow);
@@ -149,6 +154,12 @@ private:
     // Set by a callback that caught an exception; libcurl frames cannot unwind.
     bool m_callbackFailed = false;
     long m_status = 200;
+    // Receive pacing of our own besides MAX_RECV_SPEED_LARGE: libcurl 7.88 does not
+    // hold back a body that arrives faster than its receive cap.
+    int64_t m_recvCap = 0;
+    int64_t m_recvBytes = 0;
+    std::chrono::steady_clock::time_point m_recvStart;
+    std::FILE* m_pDownload = nullptr;
     std::string m_urlCopy;  // NUL-terminated copy of the URL in flight
 };
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <thread>
 
 #include "httpclient/curl_helper.h"
 #include "log/log.h"
@@ -35,10 +36,6 @@ size_t FileReader(char* buffer, size_t size, size_t count, void* fp) {
     return n;
 }
 
-size_t FileWriter(char* data, size_t size, size_t count, void* fp) {
-    return std::fwrite(data, size, count, static_cast<std::FILE*>(fp)) * size;
-}
-
 }  // namespace
 
 #define RETURN_IF_FAILED(expr)            \
@@ -66,7 +63,9 @@ void CCurlHelper::Reset(bool full) {
     m_body.clear();
     m_response.clear();
     m_callbackFailed = false;
+    m_recvBytes = 0;
     if (!full) return;
+    m_recvCap = 0;
     if (m_hCURL) {
         curl_easy_reset(m_hCURL.get());
         // The reset drops NOSIGNAL too; signals for time-outs are unsafe in a host
@@ -110,8 +109,10 @@ HRESULT CCurlHelper::SetSpeedLimit(int32_t sendCap, int32_t recvCap) {
     if (!m_hCURL) return E_FAIL;
     if (sendCap != 0 && FAILED(SetOption(CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(sendCap))))
         return E_FAIL;
-    if (recvCap != 0 && FAILED(SetOption(CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(recvCap))))
-        return E_FAIL;
+    if (recvCap != 0) {
+        if (FAILED(SetOption(CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(recvCap)))) return E_FAIL;
+        m_recvCap = recvCap;
+    }
     return S_OK;
 }
 
@@ -459,8 +460,9 @@ CURLcode CCurlHelper::DoDownload(std::string_view url, std::string_view local, F
     }
     // Set explicitly: a body writer left from an earlier request on this handle
     // must never be handed the FILE.
+    m_pDownload = file.get();
     RETURN_IF_FAILED(SetFn(CURLOPT_WRITEFUNCTION, reinterpret_cast<void*>(&FileWriter)));
-    RETURN_IF_FAILED(SetOpt(CURLOPT_WRITEDATA, file.get()));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_WRITEDATA, this));
     RETURN_IF_FAILED(SetOpt(CURLOPT_FOLLOWLOCATION, 1L));
     RETURN_IF_FAILED(SetOpt(CURLOPT_NOPROGRESS, 0L));
     RETURN_IF_FAILED(SetOpt(CURLOPT_XFERINFODATA, this));
@@ -486,6 +488,7 @@ CurlOutcome CCurlHelper::SimpleDownLoadFile(std::string_view szURL, std::string_
     CURLcode curlRet = CURLE_OK;
     try {
         m_status = 200;
+        m_recvBytes = 0;
         FilePtr file;
         curlRet = DoDownload(szURL, szLocal, file, timeout);
         if (m_hCURL) {
@@ -493,6 +496,7 @@ CurlOutcome CCurlHelper::SimpleDownLoadFile(std::string_view szURL, std::string_
             curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEFUNCTION, nullptr);
             curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEDATA, nullptr);
         }
+        m_pDownload = nullptr;
         if (file && std::fclose(file.release()) != 0 && curlRet == CURLE_OK) curlRet = CURLE_WRITE_ERROR;
     } catch (...) {
         m_callbackFailed = true;
@@ -509,8 +513,30 @@ CurlOutcome CCurlHelper::SimpleDownLoadFile(std::string_view szURL, std::string_
 
 // ---- callbacks ----
 
+bool CCurlHelper::PaceReceive(size_t bytes) {
+    if (m_recvCap <= 0) return true;
+    using namespace std::chrono;
+    auto now = steady_clock::now();
+    if (m_recvBytes == 0) m_recvStart = now;  // the first bytes start the clock
+    m_recvBytes += static_cast<int64_t>(bytes);
+    auto due = m_recvStart + microseconds(m_recvBytes * 1000000 / m_recvCap);
+    while (now < due) {
+        if (m_cancel.load() != 0) return false;  // short naps keep a cancel prompt
+        std::this_thread::sleep_for(std::min<steady_clock::duration>(due - now, milliseconds(50)));
+        now = steady_clock::now();
+    }
+    return true;
+}
+
+size_t CCurlHelper::FileWriter(char* data, size_t size, size_t count, void* p) {
+    auto* self = static_cast<CCurlHelper*>(p);
+    if (!self->m_pDownload || !self->PaceReceive(size * count)) return 0;
+    return std::fwrite(data, size, count, self->m_pDownload) * size;
+}
+
 size_t CCurlHelper::BodyWriter(char* data, size_t size, size_t count, void* p) {
     auto* self = static_cast<CCurlHelper*>(p);
+    if (!self->PaceReceive(size * count)) return 0;
     try {
         self->m_body.append(data, size * count);
         return size * count;

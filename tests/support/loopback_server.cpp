@@ -1,6 +1,8 @@
 #include "support/loopback_server.h"
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 
 namespace orvel::testsupport {
@@ -30,6 +32,19 @@ void LoopbackServer::Stop() {
 
 std::string LoopbackServer::Url(std::string_view path) const {
     return "http://127.0.0.1:" + std::to_string(m_port) + std::string(path);
+}
+
+void AddChunkedGet(httplib::Server& server, const std::string& path, std::string bytes, size_t chunk,
+                   std::chrono::milliseconds gap) {
+    auto shared = std::make_shared<std::string>(std::move(bytes));
+    server.Get(path, [shared, chunk, gap](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(shared->size(), "application/octet-stream",
+                                 [shared, chunk, gap](size_t offset, size_t length, httplib::DataSink& sink) {
+                                     if (offset > 0) std::this_thread::sleep_for(gap);
+                                     size_t n = std::min({chunk, length, shared->size() - offset});
+                                     return sink.write(shared->data() + offset, n);
+                                 });
+    });
 }
 
 }  // namespace orvel::testsupport

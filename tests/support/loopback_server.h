@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -30,5 +31,10 @@ private:
     std::thread m_thread;
     int m_port = 0;
 };
+
+// Serves `bytes` at GET `path` in chunks of `chunk` bytes with `gap` between them,
+// so that a client sees the body arrive over time (rate limits, progress ticks).
+void AddChunkedGet(httplib::Server& server, const std::string& path, std::string bytes, size_t chunk,
+                   std::chrono::milliseconds gap);
 
 }  // namespace orvel::testsupport
