@@ -1,6 +1,7 @@
 // EncodeFile / DecodeFile: exact header bytes, both formats, hostile files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "blocks/codec/block_codec.h"
@@ -104,11 +105,11 @@ TEST_F(BlockFileTest, EmptyBlockRoundTrips) {
 }
 
 TEST_F(BlockFileTest, CompressedBlockRoundTrips) {
-  Bytes block = TextBytes(kBlockSize, 3);
+  Bytes block = TextBytes(700005, 3);
   ASSERT_EQ(Encode("notes.txt", block, key), S_OK);
   Bytes file = ReadBytes(dir.File("encoded"));
   EXPECT_EQ(file[5], 0x03);
-  EXPECT_EQ(Le32(file, 8), static_cast<uint32_t>(kBlockSize));
+  EXPECT_EQ(Le32(file, 8), 700005u);
   EXPECT_LT(file.size(), block.size() / 2);
   EXPECT_EQ((file.size() - 64) % 16, 0u);
   ExpectNoTemporaries();
@@ -116,6 +117,16 @@ TEST_F(BlockFileTest, CompressedBlockRoundTrips) {
   ASSERT_EQ(Decode(file, key), S_OK);
   EXPECT_EQ(ReadBytes(dir.File("out")), block);
   ExpectNoTemporaries();
+
+  // A full block (archive signature, so compressed whatever the name).
+  Bytes full(kBlockSize, 0);
+  const uint8_t sig[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
+  std::copy(sig, sig + 6, full.begin());
+  ASSERT_EQ(Encode("full.mkv", full, key), S_OK);
+  file = ReadBytes(dir.File("encoded"));
+  EXPECT_EQ(file[5], 0x03);
+  ASSERT_EQ(Decode(file, key), S_OK);
+  EXPECT_EQ(ReadBytes(dir.File("out")), full);
 }
 
 TEST_F(BlockFileTest, EncodeRefusesBadArguments) {

@@ -62,9 +62,9 @@ Bytes Header(uint8_t flags, uint32_t plainSize, const Bytes& block, size_t paylo
 }  // namespace
 
 TEST_F(InteropTest, EncodedCompressedBlockOpensWithOpensslAndXz) {
-  Bytes block = TextBytes(1500000, 1);
+  Bytes block = TextBytes(600000, 1);
   WriteBytes(F("block"), block);
-  ASSERT_EQ(EncodeFile(key.text, "report.txt", 1500000, Sha1Hex(block), F("block"), F("enc")),
+  ASSERT_EQ(EncodeFile(key.text, "report.txt", 600000, Sha1Hex(block), F("block"), F("enc")),
             S_OK);
   ASSERT_EQ(ReadBytes(F("enc"))[5], 0x03);
   WriteBytes(F("payload.lzma"), OpensslPayload(F("enc")));
@@ -81,11 +81,11 @@ TEST_F(InteropTest, EncodedPlainBlockOpensWithOpenssl) {
 }
 
 TEST_F(InteropTest, BlockFileMadeWithXzAndOpensslDecodes) {
-  Bytes block = TextBytes(kBlockSize, 3);
+  Bytes block = TextBytes(1000001, 3);
   WriteBytes(F("block"), block);
-  ASSERT_TRUE(RunShell("xz --format=lzma -5 -c " + F("block") + " > " + F("block.lzma")));
+  ASSERT_TRUE(RunShell("xz --format=lzma -2 -c " + F("block") + " > " + F("block.lzma")));
   Bytes stream = ReadBytes(F("block.lzma"));
-  Bytes file = Concat(Header(0x03, kBlockSize, block, stream.size()), OpensslEncrypt(stream));
+  Bytes file = Concat(Header(0x03, 1000001, block, stream.size()), OpensslEncrypt(stream));
   WriteBytes(F("in"), file);
   ASSERT_EQ(DecodeFile(F("out"), key.text, F("in")), S_OK);
   EXPECT_EQ(ReadBytes(F("out")), block);

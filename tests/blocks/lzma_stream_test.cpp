@@ -40,8 +40,8 @@ TEST(LzmaStream, HeaderDeclaresLevelFiveDefaultsAndKnownSize) {
 
 TEST(LzmaStream, RoundTripsEdgeSizes) {
   TempDir dir;
-  for (size_t n : {size_t{0}, size_t{1}, size_t{65536}, size_t{kBlockSize}}) {
-    Bytes plain = n == kBlockSize ? RandomBytes(n, 2) : TextBytes(n, 3);
+  for (size_t n : {size_t{0}, size_t{1}, size_t{65536}, size_t{65537}, size_t{kBlockSize}}) {
+    Bytes plain = n == kBlockSize ? Bytes(n, 0x11) : TextBytes(n, 3);
     Bytes stream = Compress(dir, plain);
     ASSERT_TRUE(Decompress(dir, stream)) << n;
     EXPECT_EQ(ReadBytes(dir.File("out")), plain) << n;

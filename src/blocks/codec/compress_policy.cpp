@@ -62,6 +62,21 @@ std::string Extension(std::string_view fileName) {
   return ext;
 }
 
+// Cheap first look: the end-of-central-directory record ("PK" 05 06, 22
+// bytes and a comment of at most 64 KiB) must sit in the file's tail.
+bool TailHasEndRecord(orvel::codec::File& block, int64_t size) {
+  constexpr int64_t kTail = 65535 + 22;
+  const int64_t start = std::max<int64_t>(0, size - kTail);
+  auto tail = std::make_unique<uint8_t[]>(kTail);
+  if (!block.Seek(start)) return true;  // let the full test decide
+  ssize_t got = block.ReadFull(tail.get(), static_cast<size_t>(size - start));
+  if (got < 22) return got < 0;
+  for (ssize_t i = got - 22; i >= 0; --i) {
+    if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) return true;
+  }
+  return false;
+}
+
 struct ArchiveFree {
   void operator()(archive* a) const { archive_read_free(a); }
 };
@@ -94,10 +109,9 @@ HRESULT CompressPolicy(std::string_view fileName, std::string_view blockPath, bo
   uint8_t head[sizeof k7zSignature];
   ssize_t got = block.ReadFull(head, sizeof head);
   if (!ERROR_CHECK_BOOL(got >= 0)) return E_FAIL;
-  block.Close();
   // Archives inside a block are compressed whatever the name says.
   if ((got == sizeof head && std::memcmp(head, k7zSignature, sizeof head) == 0) ||
-      OpensAsZip(blockPath)) {
+      (TailHasEndRecord(block, size) && OpensAsZip(blockPath))) {
     compress = true;
     return S_OK;
   }
