@@ -134,7 +134,8 @@ void SetProp(Service& s, Call& call) {
   int64_t user = s.Authenticate(f.Get("token"), result);
   if (!user) return SendXmlResult(call.res, result);
   std::string key = f.Get("key"), value = f.Get("value");
-  if (key.empty() || key.size() > kMaxPropKey || value.size() > kMaxPropValue)
+  if (key.empty() || key.size() > kMaxPropKey || value.size() > kMaxPropValue || !IsCleanText(key) ||
+      !IsCleanText(value))
     return SendXmlResult(call.res, "clientBadParams");
   Stmt(s.db, "INSERT OR REPLACE INTO props(user_id, key, value) VALUES(?,?,?)")
       .Bind(1, user)

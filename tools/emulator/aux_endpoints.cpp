@@ -68,7 +68,7 @@ void Messages(Call& call) {
   Fields f;
   ParseFormFields(call.body, f);
   XmlAnswer a;
-  a.Set("version", f.Get("version").empty() ? "0" : f.Get("version"));
+  a.Set("version", IsDecimal(f.Get("version")) ? f.Get("version") : "0");
   SendXml(call.res, a);
 }
 
@@ -77,7 +77,7 @@ void SpeedLimit(Call& call) {
   Fields q;
   ParseQueryFields(call.req, q);
   XmlAnswer a;
-  a.Set("uid", q.Get("uid"));
+  if (IsDecimal(q.Get("uid"))) a.Set("uid", q.Get("uid"));
   a.Set("uploadLimit", "0");
   a.Set("downloadLimit", "0");
   SendXml(call.res, a);

@@ -267,7 +267,7 @@ void SetModTime(Service& s, Call& call) {
   std::string r = ResolveItem(s.db, ic.user, ic.f.Get("fileId"), item);
   std::string modTime = ic.f.Get("modTime");
   if (r.empty() && item.id == 0) r = "permissionDenied";
-  if (r.empty() && (modTime.empty() || modTime.size() > 64)) r = "clientBadParams";
+  if (r.empty() && (modTime.empty() || modTime.size() > 64 || !IsCleanText(modTime))) r = "clientBadParams";
   if (!r.empty()) return SendXmlResult(call.res, r);
   Txn txn(s.db);
   int64_t op = s.NextOpVer(ic.user);

@@ -83,7 +83,8 @@ std::vector<std::string> SplitSharers(std::string_view text) {
   size_t start = 0;
   for (size_t i = 0; i <= text.size(); ++i) {
     if (i == text.size() || text[i] == ',' || text[i] == ';') {
-      if (i > start && i - start <= 256) out.emplace_back(text.substr(start, i - start));
+      std::string_view who = text.substr(start, i - start);
+      if (!who.empty() && who.size() <= 256 && IsCleanText(who)) out.emplace_back(who);
       start = i + 1;
     }
   }

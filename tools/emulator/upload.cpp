@@ -283,7 +283,7 @@ void Commit(Service& s, Call& call, std::atomic<int>& commits) {
     }
     if (missing != 0) return SendXmlResult(call.res, "commitFail");
     std::string modTime = f.Get("modTime");
-    if (modTime.empty() || modTime.size() > 64) modTime = FormatTime(s.Now());
+    if (modTime.empty() || modTime.size() > 64 || !IsCleanText(modTime)) modTime = FormatTime(s.Now());
     Txn txn(s.db);
     int64_t id = stub.item, ver = 1;
     if (id == 0) {

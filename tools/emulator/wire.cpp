@@ -121,12 +121,13 @@ void SendJsonResult(httplib::Response& res, std::string_view result) {
 
 namespace {
 
-bool ValidUtf8NoControls(std::string_view s) {
+bool ValidUtf8NoControls(std::string_view s, bool allowSpacing = false) {
   size_t i = 0;
   while (i < s.size()) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
-      if (c < 0x20 || c == 0x7f) return false;
+      bool spacing = c == '\t' || c == '\n' || c == '\r';
+      if ((c < 0x20 && !(allowSpacing && spacing)) || c == 0x7f) return false;
       ++i;
       continue;
     }
@@ -146,6 +147,8 @@ bool ValidUtf8NoControls(std::string_view s) {
 }
 
 }  // namespace
+
+bool IsCleanText(std::string_view text) { return ValidUtf8NoControls(text, true); }
 
 std::string CheckItemName(std::string_view name) {
   if (name.empty()) return "clientBadParams";

@@ -72,6 +72,10 @@ void SendXmlResult(httplib::Response& res, std::string_view result);
 void SendJson(httplib::Response& res, const Json& answer);
 void SendJsonResult(httplib::Response& res, std::string_view result);
 
+// Valid UTF-8 without control characters (tab, CR and LF allowed): text that
+// is stored and later sent back inside answers.
+bool IsCleanText(std::string_view text);
+
 // Names of items: "" when acceptable, otherwise the result code to answer.
 std::string CheckItemName(std::string_view name);
 
