@@ -39,9 +39,13 @@ void kvdb::Detach() {
 
 HRESULT kvdb::SetValue(std::string_view section, std::string_view field, std::string_view value) {
     if (!ERROR_CHECK_BOOL(m_pDB)) return E_FAIL;
-    std::string sql = "DELETE FROM " + m_strTableName + KeyCondition(section, field) + ";";
-    sql += "INSERT INTO " + m_strTableName + " (section, field, value) VALUES (" + SqlQuote(section) + ", " +
-           SqlQuote(field) + ", " + SqlQuote(value) + ")";
+    // Update in place, insert only when missing: each step leaves a whole row
+    // behind even if the other one fails.
+    const std::string condition = KeyCondition(section, field);
+    std::string sql = "UPDATE " + m_strTableName + " SET value=" + SqlQuote(value) + condition + ";";
+    sql += "INSERT INTO " + m_strTableName + " (section, field, value) SELECT " + SqlQuote(section) + ", " +
+           SqlQuote(field) + ", " + SqlQuote(value) + " WHERE NOT EXISTS (SELECT 1 FROM " + m_strTableName +
+           condition + ")";
     HRESULT hr = m_pDB->execDML(sql);
     ERROR_CHECK_COM(hr);
     return hr;

@@ -256,6 +256,9 @@ TEST(kvdb, AttachCreatesConfigTableAndStoresValues) {
     std::string value;
     EXPECT_EQ(kv.GetValue("main", "who's", &value), S_OK);
     EXPECT_EQ(value, "second");
+    EXPECT_EQ(kv.SetValue("other", "who's", "third"), S_OK);
+    ASSERT_EQ(db.QueryRows("SELECT count(*) FROM config", &rows), S_OK);
+    EXPECT_EQ(rows.at(0).at(0), "2");
     EXPECT_EQ(kv.GetValue("main", "absent", &value), S_FALSE);
     EXPECT_EQ(value, "");
 
