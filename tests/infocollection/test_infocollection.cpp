@@ -118,6 +118,26 @@ TEST_F(InfoStoreTest, DamagedFileAtOpenIsReplaced) {
     EXPECT_NE(rows[0].find("first"), std::string::npos);
 }
 
+// What cannot be deleted is moved aside within the folder under a GUID name.
+TEST_F(InfoStoreTest, UndeletableLeftoverIsMovedAside) {
+    EnableStore();
+    const std::string folder = ConfigFolder() + "/info";
+    std::filesystem::create_directories(StorePath() + "-journal/inside");
+    std::ofstream(StorePath(), std::ios::binary) << std::string(4096, 'x');
+
+    CInfoCollection::Instance().CollectInfo("k", "first", "v");
+    EXPECT_TRUE(CInfoCollection::Instance().IsInited());
+    EXPECT_FALSE(std::filesystem::exists(StorePath() + "-journal"));
+    size_t movedAside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (std::regex_match(name, std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}-journal)")))
+            ++movedAside;
+    }
+    EXPECT_EQ(movedAside, 1u);
+    EXPECT_EQ(StoredRows().size(), 1u);
+}
+
 TEST_F(InfoStoreTest, DamageWhileOpenMakesInsertFailThenStoreIsRecreated) {
     LogCapture log;
     EnableStore();
