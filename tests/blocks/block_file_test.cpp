@@ -190,6 +190,13 @@ TEST_F(BlockFileTest, HostileCurrentHeadersFail) {
   f = CurrentFile(0x02, 0, RawSha1({}), key.bytes, {});
   f[40] = 1;
   expectFail(f, "padding beyond an empty payload");
+  f = good;
+  f[12] ^= 1;
+  expectFail(f, "SHA-1 in the header does not match the block");
+  // ECB has no integrity: a wrong key is caught by the header's SHA-1.
+  std::remove(dir.File("out").c_str());
+  EXPECT_EQ(Decode(good, MakeKey(43)), E_FAIL);
+  EXPECT_FALSE(Exists(dir.File("out")));
   ExpectNoTemporaries();
 }
 

@@ -93,6 +93,7 @@ bool DecryptCurrent(File& in, int64_t fileSize, std::string_view destination,
   if (!ERROR_CHECK_BOOL(out.Close())) return false;
   info.kind = compressed ? DecryptedKind::CurrentCompressed : DecryptedKind::CurrentPlain;
   info.plainSize = plainSize;
+  std::memcpy(info.plainSha1, header + 12, sizeof info.plainSha1);
   return true;
 }
 
@@ -142,7 +143,12 @@ bool AesFileEncrypt(std::string_view payload, std::string_view destination, bool
   int64_t payloadLength = in.Size();
   if (!ERROR_CHECK_BOOL(payloadLength >= 0)) return false;
 
-  uint8_t header[kBlockFileHeaderSize] = {};
+  // One 64 KiB buffer, enciphered in place (ECB transforms each 16 bytes
+  // alone). The header rides in front of the first chunk, which is shorter by
+  // the header's size, so every write lands on whole pages of the output.
+  auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
+  uint8_t* header = buffer.get();
+  std::memset(header, 0, kBlockFileHeaderSize);
   std::memcpy(header, kMagic, sizeof kMagic);
   header[4] = kVersion;
   header[5] = compressed ? (kFlagEncrypted | kFlagCompressed) : kFlagEncrypted;
@@ -153,22 +159,22 @@ bool AesFileEncrypt(std::string_view payload, std::string_view destination, bool
 
   File out = File::Create(destination);
   if (!ERROR_CHECK_BOOL(out.IsOpen())) return false;
-  if (!ERROR_CHECK_BOOL(out.WriteAll(header, sizeof header))) return false;
 
-  auto plainBuf = std::make_unique<uint8_t[]>(kChunkSize);
-  auto cipherBuf = std::make_unique<uint8_t[]>(kChunkSize);
+  size_t offset = kBlockFileHeaderSize;  // bytes of the buffer already taken
   int64_t total = 0;
   for (;;) {
-    ssize_t got = in.ReadFull(plainBuf.get(), kChunkSize);
+    const size_t want = kChunkSize - offset;
+    ssize_t got = in.ReadFull(buffer.get() + offset, want);
     if (!ERROR_CHECK_BOOL(got >= 0)) return false;
-    if (got == 0) break;
     size_t blocks = (static_cast<size_t>(got) + 15) / 16 * 16;
     // The last short chunk is zero-padded to whole cipher blocks.
-    std::memset(plainBuf.get() + got, 0, blocks - static_cast<size_t>(got));
-    if (!ERROR_CHECK_BOOL(cipher.Run(plainBuf.get(), cipherBuf.get(), blocks))) return false;
-    if (!ERROR_CHECK_BOOL(out.WriteAll(cipherBuf.get(), blocks))) return false;
+    std::memset(buffer.get() + offset + got, 0, blocks - static_cast<size_t>(got));
+    if (!ERROR_CHECK_BOOL(cipher.Run(buffer.get() + offset, buffer.get() + offset, blocks)))
+      return false;
+    if (!ERROR_CHECK_BOOL(out.WriteAll(buffer.get(), offset + blocks))) return false;
     total += got;
-    if (static_cast<size_t>(got) < kChunkSize) break;
+    if (static_cast<size_t>(got) < want) break;
+    offset = 0;
   }
   // The padding byte was computed from the length at the start.
   if (!ERROR_CHECK_BOOL(total == payloadLength)) return false;

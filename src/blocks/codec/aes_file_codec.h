@@ -11,7 +11,8 @@ enum class DecryptedKind { CurrentCompressed, CurrentPlain, Legacy };
 
 struct DecryptedInfo {
   DecryptedKind kind = DecryptedKind::CurrentPlain;
-  int32_t plainSize = 0;  // current format: the header's plain block size
+  int32_t plainSize = 0;     // current format: the header's plain block size
+  uint8_t plainSha1[20] = {};  // current format: the header's SHA-1 of the block
 };
 
 // Writes `destination` in the current format from the payload file.

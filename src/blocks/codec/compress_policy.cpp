@@ -71,10 +71,8 @@ bool TailHasEndRecord(orvel::codec::File& block, int64_t size) {
   if (!block.Seek(start)) return true;  // let the full test decide
   ssize_t got = block.ReadFull(tail.get(), static_cast<size_t>(size - start));
   if (got < 22) return got < 0;
-  for (ssize_t i = got - 22; i >= 0; --i) {
-    if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) return true;
-  }
-  return false;
+  static constexpr char kEndRecord[4] = {'P', 'K', 5, 6};
+  return ::memmem(tail.get(), static_cast<size_t>(got) - 18, kEndRecord, sizeof kEndRecord) != nullptr;
 }
 
 struct ArchiveFree {

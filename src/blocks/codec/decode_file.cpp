@@ -2,10 +2,12 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <cstring>
 #include <memory>
 
 #include "blocks/codec/aes_file_codec.h"
 #include "blocks/codec/block_codec.h"
+#include "blocks/codec/digest.h"
 #include "blocks/codec/file_io.h"
 #include "log/log.h"
 
@@ -63,6 +65,22 @@ Unpack Extract7z(const std::string& archivePath, std::string_view destination) {
   return ERROR_CHECK_BOOL(out.Close()) ? Unpack::Done : Unpack::Failed;
 }
 
+// SHA-1 of a whole file compared with the digest a block file's header holds.
+bool MatchesSha1(const std::string& path, const uint8_t expected[20]) {
+  File in = File::OpenRead(path);
+  orvel::codec::Digest sha1(EVP_sha1());
+  if (!in.IsOpen() || !sha1.Ok()) return false;
+  auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
+  for (;;) {
+    ssize_t got = in.ReadFull(buffer.get(), kChunkSize);
+    if (got < 0 || !sha1.Update(buffer.get(), static_cast<size_t>(got))) return false;
+    if (static_cast<size_t>(got) < kChunkSize) break;
+  }
+  uint8_t digest[EVP_MAX_MD_SIZE];
+  unsigned len = 0;
+  return sha1.FinishBytes(digest, &len) && len == 20 && std::memcmp(digest, expected, 20) == 0;
+}
+
 void LogDecryptFailed() { LogWrite(0, "DecryptFile File Failded!", __FILE__, __LINE__); }
 void LogUncompressFailed() { LogWrite(0, "UnCompress File Failded!", __FILE__, __LINE__); }
 
@@ -116,6 +134,13 @@ HRESULT DecodeFile(std::string_view destinationPath, std::string_view blockKey,
   TempFileGuard staged{SiblingPath(destinationPath, TempName())};
   HRESULT hr = Unwrap(info, decrypted.path, staged.path);
   if (FAILED(hr)) return hr;
+  // ECB carries no integrity of its own: a wrong key or damaged data would
+  // otherwise pass as a good block. The current header names the block's SHA-1.
+  if (info.kind != orvel::codec::DecryptedKind::Legacy && !MatchesSha1(staged.path, info.plainSha1)) {
+    LogWrite(0, "DecodeFile: decoded block does not match the SHA-1 in its header", __FILE__,
+             __LINE__);
+    return E_FAIL;
+  }
   if (!ERROR_CHECK_BOOL(orvel::codec::MoveReplace(staged.path, destinationPath))) return E_FAIL;
   return S_OK;
 }
