@@ -109,29 +109,21 @@ void AppendIsEnt(std::string& url) {
 
 std::string MaskToken(std::string_view text) {
     std::string out(text);
-    size_t open = out.find("<token>");
-    bool cut = false;
-    if (open != std::string::npos) {
-        size_t close = out.find("</token>", open);
-        if (close != std::string::npos) {
-            out.erase(open, close + 8 - open);
-            cut = true;
-        }
+    bool element = false;
+    for (size_t open; (open = out.find("<token>")) != std::string::npos;) {
+        const size_t close = out.find("</token>", open);
+        if (close == std::string::npos) break;
+        out.erase(open, close + 8 - open);
+        element = true;
     }
-    if (!cut) {
-        size_t item = out.find("token=");
-        if (item != std::string::npos) {
-            size_t amp = out.find('&', item);
+    if (!element) {
+        for (size_t item; (item = out.find("token=")) != std::string::npos;) {
+            const size_t amp = out.find('&', item);
             // A last item (no "&" after it) is cut to the end of the text.
-            if (amp == std::string::npos) {
-                out.erase(item);
-            } else {
-                out.erase(item, amp + 1 - item);
-            }
-            cut = true;
+            out.erase(item, amp == std::string::npos ? std::string::npos : amp + 1 - item);
         }
     }
-    if (!cut) CutElement(out, "<token>", "</token>");
+    CutElement(out, "<token>", "</token>");
     while (CutElement(out, "<password>", "</password>")) {
     }
     return out;

@@ -110,6 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"<token>t</token><password>p</password>", ""},
         MaskCase{"<Orvel><password>p", "<Orvel>"},
         MaskCase{"<Orvel><token>unterminated", "<Orvel>"},
+        MaskCase{"<a><token>1</token><b><token>2</token></b></a>", "<a><b></b></a>"},
+        MaskCase{"token=1&x=2&token=3", "x=2&"},
         MaskCase{"nothing to hide", "nothing to hide"}));
 
 }  // namespace
