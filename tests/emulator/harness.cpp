@@ -242,7 +242,7 @@ std::string DecodeBlock(const std::string& file, const std::string& keyHex) {
 
 UploadOutcome Upload(const Emulator& emu, const std::string& token, const std::string& parentId,
                      const std::string& name, const std::string& content, const std::string& fileId,
-                     const std::string& fileVer, int stopAfterBlocks) {
+                     const std::string& fileVer, int stopAfterBlocks, const BlockCoder& encode) {
   UploadOutcome out;
   Answer req = emu.Post("/osvr/requestUpload/", {{"token", token}, {"fileVer", fileVer},
                                                   {"size", std::to_string(content.size())}, {"fileId", fileId},
@@ -276,7 +276,7 @@ UploadOutcome Upload(const Emulator& emu, const std::string& token, const std::s
       ++out.blocksSkipped;
       continue;
     }
-    std::string enc = EncodeBlock(blocks[i], key);
+    std::string enc = encode(blocks[i], key);
     std::string path = url.substr(url.find('/', 7)) + "uploadBlock?stub=" + stub + "&sha1=" + Sha1Hex(enc) +
                        "&size=" + std::to_string(enc.size()) + "&index=" + std::to_string(i + 1);
     auto res = emu.Client()->Post(path.c_str(), enc, "application/octet-stream");
@@ -293,7 +293,8 @@ UploadOutcome Upload(const Emulator& emu, const std::string& token, const std::s
   return out;
 }
 
-DownloadOutcome Download(const Emulator& emu, const std::string& token, const std::string& fileId, bool previous) {
+DownloadOutcome Download(const Emulator& emu, const std::string& token, const std::string& fileId, bool previous,
+                         const BlockCoder& decode) {
   DownloadOutcome out;
   out.request = emu.Post(previous ? "/osvr/requestDownloadPreviousVer/" : "/osvr/requestDownload/",
                          {{"token", token}, {"fileId", fileId}});
@@ -327,7 +328,7 @@ DownloadOutcome Download(const Emulator& emu, const std::string& token, const st
       out.failure = "sha1:" + std::to_string(index);
       return out;
     }
-    std::string plain = DecodeBlock(res->body, b["fileKey"].get<std::string>());
+    std::string plain = decode(res->body, b["fileKey"].get<std::string>());
     if (BlockId(plain) != b["blockId"].get<std::string>()) {
       out.failure = "decode:" + std::to_string(index);
       return out;

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -93,11 +94,15 @@ struct UploadOutcome {
   std::string failure;  // first non-ok step, e.g. "requestUpload:overSpace"
 };
 
+// Turns a plain block and its key into a block file, or back.
+using BlockCoder = std::function<std::string(const std::string& data, const std::string& keyHex)>;
+
 // The whole upload protocol. `stopAfterBlocks` >= 0 stops before the commit
 // after that many blocks were sent (an interrupted upload).
 UploadOutcome Upload(const Emulator& emu, const std::string& token, const std::string& parentId,
                      const std::string& name, const std::string& content, const std::string& fileId = "0",
-                     const std::string& fileVer = "0", int stopAfterBlocks = -1);
+                     const std::string& fileVer = "0", int stopAfterBlocks = -1,
+                     const BlockCoder& encode = EncodeBlock);
 
 struct DownloadOutcome {
   std::string content;
@@ -107,6 +112,6 @@ struct DownloadOutcome {
 };
 
 DownloadOutcome Download(const Emulator& emu, const std::string& token, const std::string& fileId,
-                         bool previous = false);
+                         bool previous = false, const BlockCoder& decode = DecodeBlock);
 
 }  // namespace emutest

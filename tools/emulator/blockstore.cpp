@@ -11,6 +11,7 @@
 
 #ifdef ORVEL_EMULATOR_HAVE_CODEC
 #include "blocks/codec/block_codec.h"
+#include "log/log.h"
 #endif
 
 namespace fs = std::filesystem;
@@ -81,6 +82,11 @@ int64_t BlockIdSize(std::string_view id) {
 
 void BlockFiles::Open(const std::string& dataDir) {
   root_ = dataDir;
+#ifdef ORVEL_EMULATOR_HAVE_CODEC
+  // The codec logs its failures; keep that log inside the data folder rather
+  // than beside the executable.
+  LogSetNames("orvel-emulator.log", (fs::path(root_) / "orvel-emulator.log").string());
+#endif
   fs::create_directories(fs::path(root_) / "blocks");
   std::error_code ec;
   fs::remove_all(fs::path(root_) / "tmp", ec);
