@@ -1,0 +1,114 @@
+// Shared pieces of the orvel command-line client. Everything here talks to
+// liborvelsdk.so through its public C API only.
+#pragma once
+
+#include <orvelsdk/orvelsdk.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvelcli {
+
+// Exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // the service or the library said no
+inline constexpr int kExitUsage = 2;    // bad command line
+inline constexpr int kExitCancelled = 130;
+
+// ---- text ------------------------------------------------------------------
+std::u16string Wide(std::string_view utf8);
+std::string Narrow(const char16_t* text);
+
+// Owns one out-string of the library.
+class OutString {
+public:
+  OutString() = default;
+  OutString(const OutString&) = delete;
+  OutString& operator=(const OutString&) = delete;
+  ~OutString() { SysFreeString(m_p); }
+  BSTR* operator&() { return &m_p; }
+  std::string str() const { return Narrow(m_p); }
+
+private:
+  BSTR m_p = nullptr;
+};
+
+// ---- results ---------------------------------------------------------------
+// "E_OV_TARGET_EXISTS" and "a file of that name already exists", or empty texts.
+std::string ResultName(HRESULT hr);
+std::string ResultMeaning(HRESULT hr);
+// "E_OV_TARGET_EXISTS (0x8004101a): a file of that name already exists".
+std::string DescribeResult(HRESULT hr);
+
+// ---- command line ----------------------------------------------------------
+struct Args {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> options;  // "--name" -> value ("" for flags)
+  bool Has(std::string_view key) const { return options.count(std::string(key)) != 0; }
+  std::string Get(std::string_view key, std::string_view def = {}) const;
+};
+
+struct Context {
+  bool json = false;
+  std::string server;  // HOST:PORT from --server or the session
+  Args args;
+};
+
+// ---- output ----------------------------------------------------------------
+// Prints a failure (text on stderr; with --json also an object on stdout)
+// and returns kExitFailure.
+int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail = {});
+// Prints a usage error and returns kExitUsage.
+int UsageError(std::string_view message);
+// Prints a JSON text followed by a newline.
+void PrintJson(const std::string& text);
+std::string HumanSize(double bytes);
+
+// ---- session ---------------------------------------------------------------
+struct SessionData {
+  std::string user, userId, token, nickName, deviceId, server;
+};
+std::string SessionFilePath();
+std::optional<SessionData> LoadSession();
+bool SaveSession(const SessionData& session, std::string& error);
+bool RemoveSession();
+
+// Points the library at HOST:PORT through a settings file of this run's own
+// (removed at exit). Nothing global is written.
+bool UseServer(const std::string& hostPort, std::string& error);
+
+// A private temporary folder, removed with its contents on destruction.
+class ScratchFolder {
+public:
+  ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ~ScratchFolder();
+  const std::string& Path() const { return m_path; }
+
+private:
+  std::string m_path;
+};
+
+// ---- commands ----------------------------------------------------------------
+int CmdLogin(Context& ctx);
+int CmdRelogin(Context& ctx);
+int CmdLogout(Context& ctx);
+int CmdSpace(Context& ctx);
+int CmdList(Context& ctx);
+int CmdMkdir(Context& ctx);
+int CmdRename(Context& ctx);
+int CmdMove(Context& ctx);
+int CmdRemove(Context& ctx);
+int CmdPut(Context& ctx);
+int CmdGet(Context& ctx);
+int CmdBlock(Context& ctx);
+
+// The session every command but login needs; prints the reason when missing.
+std::optional<SessionData> RequireSession(const Context& ctx);
+
+}  // namespace orvelcli

@@ -1,0 +1,220 @@
+// Text conversion, output helpers, the session file and the private settings.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "cli.h"
+
+namespace orvelcli {
+
+std::u16string Wide(std::string_view utf8) {
+  std::u16string out;
+  for (size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    if (i + len > utf8.size()) len = 1, cp = 0xFFFD;
+    for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+std::string Narrow(const char16_t* text) {
+  std::string out;
+  if (text == nullptr) return out;
+  for (size_t i = 0; text[i] != 0; ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    }
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string Args::Get(std::string_view key, std::string_view def) const {
+  auto it = options.find(std::string(key));
+  return it != options.end() ? it->second : std::string(def);
+}
+
+int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail) {
+  std::string message = std::string(what) + ": " + DescribeResult(hr);
+  if (!detail.empty()) message += " (" + std::string(detail) + ")";
+  std::cerr << "orvel: " << message << "\n";
+  if (ctx.json) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
+    nlohmann::json j = {{"error", {{"operation", std::string(what)},
+                                   {"name", ResultName(hr)},
+                                   {"code", code},
+                                   {"meaning", ResultMeaning(hr)}}}};
+    if (!detail.empty()) j["error"]["detail"] = std::string(detail);
+    PrintJson(j.dump());
+  }
+  return kExitFailure;
+}
+
+int UsageError(std::string_view message) {
+  std::cerr << "orvel: " << message << "\nRun 'orvel help' for the commands.\n";
+  return kExitUsage;
+}
+
+void PrintJson(const std::string& text) { std::cout << text << "\n"; }
+
+std::string HumanSize(double bytes) {
+  static const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  int unit = 0;
+  while (bytes >= 1024 && unit < 4) bytes /= 1024, ++unit;
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+  return text;
+}
+
+// ---- session -----------------------------------------------------------------
+
+std::string SessionFilePath() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (xdg != nullptr && *xdg != 0) {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::string(home != nullptr ? home : ".") + "/.config";
+  }
+  return base + "/orvel/session";
+}
+
+std::optional<SessionData> LoadSession() {
+  std::ifstream in(SessionFilePath());
+  if (!in) return std::nullopt;
+  SessionData s;
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (key == "user") s.user = value;
+    else if (key == "userId") s.userId = value;
+    else if (key == "token") s.token = value;
+    else if (key == "nickName") s.nickName = value;
+    else if (key == "deviceId") s.deviceId = value;
+    else if (key == "server") s.server = value;
+  }
+  if (s.token.empty()) return std::nullopt;
+  return s;
+}
+
+bool SaveSession(const SessionData& s, std::string& error) {
+  const std::string path = SessionFilePath();
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+  // Written to a private temporary file first: the token never sits in a
+  // file that others can read, and a crash never leaves half a session.
+  const std::string temp = path + ".tmp";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = "cannot write " + temp;
+    return false;
+  }
+  ::fchmod(fd, 0600);
+  const std::string text = "user=" + s.user + "\nuserId=" + s.userId + "\ntoken=" + s.token + "\nnickName=" +
+                           s.nickName + "\ndeviceId=" + s.deviceId + "\nserver=" + s.server + "\n";
+  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+bool RemoveSession() { return ::unlink(SessionFilePath().c_str()) == 0; }
+
+std::optional<SessionData> RequireSession(const Context& ctx) {
+  auto s = LoadSession();
+  if (!s) {
+    Fail(ctx, "no session", E_OV_CLIENT_NO_LOGIN, SessionFilePath());
+    return std::nullopt;
+  }
+  return s;
+}
+
+// ---- private settings ----------------------------------------------------------
+
+namespace {
+
+// The settings file of this run; removed when the process ends normally.
+struct PrivateSettings {
+  std::unique_ptr<ScratchFolder> folder;
+};
+PrivateSettings g_settings;
+
+}  // namespace
+
+bool UseServer(const std::string& hostPort, std::string& error) {
+  if (hostPort.empty() || hostPort.find_first_of(" \t\r\n/[]") != std::string::npos) {
+    error = "--server wants HOST:PORT";
+    return false;
+  }
+  g_settings.folder = std::make_unique<ScratchFolder>();
+  if (g_settings.folder->Path().empty()) {
+    error = "cannot make a temporary folder";
+    return false;
+  }
+  const std::string path = g_settings.folder->Path() + "/settings.ini";
+  std::ofstream out(path);
+  // Every service root points at the one host; speed caps are lifted, as
+  // for a service on the local network.
+  out << "[Tavik]\nServerRoot=" << hostPort << "\nSvrCommandRoot=" << hostPort << "\nPushNotifyRoot=" << hostPort
+      << "\n[TavikShell]\nWebServerRoot=" << hostPort << "\n[Debug]\nUploadSpeed=0\nDownloadSpeed=0\n";
+  out.close();
+  if (!out) {
+    error = "cannot write " + path;
+    return false;
+  }
+  ::setenv("ORVEL_SETTINGS_FILE", path.c_str(), 1);
+  return true;
+}
+
+ScratchFolder::ScratchFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "orvel-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ec;
+  if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
+}
+
+}  // namespace orvelcli
