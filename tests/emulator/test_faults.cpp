@@ -53,6 +53,13 @@ TEST_F(EmulatorFaults, DropEffectClosesTheConnectionMidAnswer) {
                                 "application/x-www-form-urlencoded");
   EXPECT_FALSE(res);
   EXPECT_EQ(Dir().result, "ok");
+  // Also in the middle of a block upload, whose body is then never read.
+  emu.AddFault(R"({"path":"uploadBlock","drop":true})");
+  std::string content = Content(100000, 4);
+  EXPECT_EQ(Upload(emu, token, "0", "f", content).failure, "uploadBlock:transport");
+  UploadOutcome retry = Upload(emu, token, "0", "f", content);
+  EXPECT_EQ(retry.failure, "");
+  EXPECT_EQ(retry.blocksSent, 1);
 }
 
 TEST_F(EmulatorFaults, CorruptEffectOnBlockDownloadAndUpload) {

@@ -101,7 +101,8 @@ TEST(EmulatorRobustness, HostileNamesAreRefusedAndNothingLeavesTheDataFolder) {
 }
 
 TEST(EmulatorRobustness, OversizedAndTruncatedBodiesLeaveItServing) {
-  Emulator emu;
+  TempDir data;
+  Emulator emu({"--data", data.path()});
   std::string token = emu.Login();
   Answer big = emu.PostRaw("/osvr/dir/", "<Orvel><token>" + std::string(5 * 1024 * 1024, 'x') + "</token></Orvel>");
   EXPECT_EQ(big.status, 413);
@@ -116,6 +117,7 @@ TEST(EmulatorRobustness, OversizedAndTruncatedBodiesLeaveItServing) {
   UploadOutcome up = Upload(emu, token, "0", "t", "abc");
   EXPECT_EQ(up.failure, "");
   EXPECT_EQ(Download(emu, token, up.commit["fileId"]).content, "abc");
+  EXPECT_TRUE(fs::is_empty(fs::path(data.path()) / "tmp"));  // the cut-off body was not kept
 }
 
 TEST(EmulatorRobustness, StatePersistsAcrossARestartWithData) {

@@ -199,3 +199,28 @@ TEST(EmulatorTransfer, MetadataMustDescribeTheAnnouncedFile) {
             "badStub");
   EXPECT_EQ(meta("{\"index\":1,\"md5\":\"x\",\"blockId\":\"" + id + "\"}"), "ok");
 }
+
+TEST(EmulatorTransfer, HeldBlocksAreCollectedOnlyWhenNothingUsesThem) {
+  TempDir data;
+  Emulator emu({"--data", data.path(), "--hold", "60"});
+  std::string token = emu.Login();
+  std::string shared = Content(1000, 1);
+  std::string a = Upload(emu, token, "0", "a", shared).commit["fileId"];
+  std::string b = Upload(emu, token, "0", "b", shared).commit["fileId"];
+  Upload(emu, token, "0", "orphan", Content(2000, 2), "0", "0", 1);  // never committed
+  ASSERT_EQ(CountBlockFiles(data.path()), 2u);
+  auto gc = [&] { emu.Client()->Post("/_emulator/gc", "", "application/json"); };
+  gc();  // within the hold time nothing goes
+  EXPECT_EQ(CountBlockFiles(data.path()), 2u);
+  ASSERT_EQ(emu.Post("/osvr/delete/", {{"token", token}, {"fileId", a}}).result, "ok");
+  emu.AdvanceClock(2 * 86400);  // past the hold time and the stub's life
+  token = emu.Login();
+  gc();
+  EXPECT_EQ(CountBlockFiles(data.path()), 1u);  // the orphan went, b's block stays
+  EXPECT_EQ(Download(emu, token, b).content, shared);
+  ASSERT_EQ(emu.Post("/osvr/deleteExVirtual/", {{"token", token}, {"fileId", b}, {"toRecycel", "false"}}).result, "ok");
+  emu.AdvanceClock(61);
+  gc();
+  EXPECT_EQ(CountBlockFiles(data.path()), 0u);
+  EXPECT_TRUE(std::filesystem::is_empty(std::filesystem::path(data.path()) / "tmp"));
+}

@@ -285,7 +285,7 @@ void Commit(Service& s, Call& call, std::atomic<int>& commits) {
     std::string modTime = f.Get("modTime");
     if (modTime.empty() || modTime.size() > 64 || !IsCleanText(modTime)) modTime = FormatTime(s.Now());
     Txn txn(s.db);
-    int64_t id = stub.item, ver = 1;
+    int64_t id = stub.item, ver = 1, oldSize = 0;
     if (id == 0) {
       Item parent;
       r = ResolveParent(s.db, user, std::to_string(stub.parent), parent);
@@ -305,7 +305,10 @@ void Commit(Service& s, Call& call, std::atomic<int>& commits) {
         return SendXml(call.res, a);
       }
       ver = item.ver + 1;
+      oldSize = item.size;
     }
+    // Checked again: other uploads may have committed since the request.
+    if (s.UsedSpace(user) - oldSize + stub.size > s.Quota(user)) return SendXmlResult(call.res, "overSpace");
     int64_t op = s.NextOpVer(user);
     if (id == 0) {
       Stmt(s.db,
