@@ -82,11 +82,11 @@ int Run(int argc, char** argv) {
   }
   ctx.json = ctx.args.Has("--json");
 
-  // --server for this run, else $ORVEL_SERVER, else the service the session
-  // was made with; without any, the library's own settings decide.
+  // --server for this run, else $ORVEL_SERVER, else an explicit
+  // $ORVEL_SETTINGS_FILE, else the service the session was made with.
   ctx.server = ctx.args.Get("--server");
   if (const char* env = std::getenv("ORVEL_SERVER"); ctx.server.empty() && env != nullptr) ctx.server = env;
-  if (ctx.server.empty()) {
+  if (ctx.server.empty() && std::getenv("ORVEL_SETTINGS_FILE") == nullptr) {
     if (auto s = LoadSession()) ctx.server = s->server;
   }
   if (!ctx.server.empty() && !UseServer(ctx.server, error)) return UsageError(error);
