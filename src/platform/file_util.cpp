@@ -37,9 +37,13 @@ std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxByte
 
 bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
   const std::string tmp = path + "." + NewGuidString() + ".tmp";
+  // Keep the file's permissions; a new one is private (it may hold a proxy password).
+  struct stat old {};
+  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600;
   {
-    Fd f{::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)};
+    Fd f{::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
     if (f.fd < 0) return false;
+    ::fchmod(f.fd, mode);
     size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t n = ::write(f.fd, bytes.data() + done, bytes.size() - done);

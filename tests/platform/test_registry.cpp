@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/registry.h"
 #include "temp_dir.h"
@@ -145,6 +146,13 @@ TEST_F(Registry, SetCreatesFileAndKeepsOtherLines) {
   EXPECT_EQ(type, RegType::Dword);
   EXPECT_EQ(dword, 1u);
   EXPECT_EQ(ReadFile(file).rfind("Windows Registry Editor Version 5.00\r\n", 0), 0u);
+  struct stat st {};
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);  // new file: private
+  chmod(file.c_str(), 0640);
+  ASSERT_TRUE(RegSetDword("isent", 0));
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);  // existing file: mode kept
 
   WriteFile(file,
             "Windows Registry Editor Version 5.00\r\n\r\n; comment\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"
