@@ -149,6 +149,10 @@ TEST_F(BlockFileTest, UnknownMagicFailsWithDecryptLine) {
   EXPECT_NE(LogText().find("DecryptFile File Failded!"), std::string::npos);
   EXPECT_FALSE(Exists(dir.File("out")));
   EXPECT_EQ(Decode({}, key), E_FAIL);
+  // A failed decode leaves an existing destination as it was.
+  WriteBytes(dir.File("out"), Bytes{1, 2, 3});
+  EXPECT_EQ(Decode(RandomBytes(64, 7), key), E_FAIL);
+  EXPECT_EQ(ReadBytes(dir.File("out")), (Bytes{1, 2, 3}));
   EXPECT_EQ(DecodeFile(dir.File("out"), key.text, dir.File("missing")), E_FAIL);
   EXPECT_EQ(DecodeFile(dir.File("out"), "zz", dir.File("in")), E_FAIL);  // unusable key
   ExpectNoTemporaries();

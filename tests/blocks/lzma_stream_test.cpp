@@ -113,6 +113,8 @@ TEST(LzmaStream, HostileHeadersFail) {
   Bytes tiny = Compress(dir, TextBytes(3000, 10));
   tiny[1] = tiny[2] = tiny[3] = tiny[4] = 0;  // a tiny claim is raised to the 4 KiB minimum
   EXPECT_TRUE(Decompress(dir, tiny));
+  WriteBytes(dir.File("big"), Bytes(kBlockSize + 1, 0));
+  EXPECT_FALSE(LzmaCompressFile(dir.File("big"), dir.File("out")));  // above one block
   EXPECT_FALSE(LzmaDecompressFile(dir.File("missing"), dir.File("out")));
   EXPECT_FALSE(LzmaCompressFile(dir.File("missing"), dir.File("out")));
 }

@@ -99,8 +99,12 @@ HRESULT EncodeFile(std::string_view blockKey, std::string_view fileName, int32_t
 // Decrypts an encrypted block file of either format at `sourcePath` with
 // `blockKey`, decompresses or unpacks it, and writes the plain block to
 // `destinationPath`. Logs "DecryptFile File Failded!" or "UnCompress File
-// Failded!" on the matching failure. S_OK or E_FAIL. The decoded block is
-// never larger than 4 MiB. Usable standalone (no other unit needed).
+// Failded!" on the matching failure. S_OK or E_FAIL. Every header field is
+// checked against the file; a current-format block must match the size and
+// SHA-1 its header states (so a wrong key fails instead of passing garbage);
+// nothing larger than 4 MiB is ever decoded. The destination is written
+// whole or not at all (staged beside it, then moved in). Needs no other unit
+// than the log, so the emulator can verify uploaded blocks with it.
 HRESULT DecodeFile(std::string_view destinationPath, std::string_view blockKey,
                    std::string_view sourcePath);
 

@@ -74,7 +74,8 @@ bool LzmaCompressFile(std::string_view source, std::string_view destination) {
   File in = File::OpenRead(source);
   if (!ERROR_CHECK_BOOL(in.IsOpen())) return false;
   int64_t size = in.Size();
-  if (!ERROR_CHECK_BOOL(size >= 0)) return false;
+  // Readers refuse streams above one block, so none is ever written.
+  if (!ERROR_CHECK_BOOL(size >= 0 && size <= kBlockSize)) return false;
   File out = File::Create(destination);
   if (!ERROR_CHECK_BOOL(out.IsOpen())) return false;
 
