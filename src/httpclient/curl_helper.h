@@ -115,7 +115,8 @@ private:
     CURLcode SetOpt(CURLoption option, long value);
     CURLcode SetOpt(CURLoption option, const void* value);
     CURLcode SetOptOff(CURLoption option, curl_off_t value);
-    CURLcode SetFn(CURLoption option, void* fn);
+    template <typename Fn>
+    CURLcode SetFn(CURLoption option, Fn fn);
     bool _SetHttpHeader();
     bool _SetHttpPostField();
     CURLcode SetCommonTail(int32_t timeout);
@@ -172,6 +173,13 @@ HRESULT CCurlHelper::SetOption(CURLoption option, T value) {
         return E_FAIL;
     }
     return S_OK;
+}
+
+template <typename Fn>
+CURLcode CCurlHelper::SetFn(CURLoption option, Fn fn) {
+    CURLcode curlRet = curl_easy_setopt(m_hCURL.get(), option, fn);
+    if (curlRet != CURLE_OK) LogCurlOptionFailure();
+    return curlRet;
 }
 
 // Process-wide send and receive caps (bytes per second) for the block transfers.

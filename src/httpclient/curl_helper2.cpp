@@ -134,8 +134,6 @@ CURLcode CCurlHelper::SetOptOff(CURLoption option, curl_off_t value) {
     return curlRet;
 }
 
-CURLcode CCurlHelper::SetFn(CURLoption option, void* fn) { return SetOpt(option, fn); }
-
 bool CCurlHelper::_SetHttpHeader() {
     if (m_headerLines.empty()) return true;
     CurlSlistPtr list;
@@ -166,8 +164,8 @@ bool CCurlHelper::_SetHttpPostField() {
 CURLcode CCurlHelper::SetCommonTail(int32_t timeout) {
     RETURN_IF_FAILED(SetOpt(CURLOPT_NOPROGRESS, 0L));
     RETURN_IF_FAILED(SetOpt(CURLOPT_XFERINFODATA, this));
-    RETURN_IF_FAILED(SetFn(CURLOPT_XFERINFOFUNCTION, reinterpret_cast<void*>(&ProgressFunction)));
-    RETURN_IF_FAILED(SetFn(CURLOPT_WRITEFUNCTION, reinterpret_cast<void*>(&BodyWriter)));
+    RETURN_IF_FAILED(SetFn(CURLOPT_XFERINFOFUNCTION, &ProgressFunction));
+    RETURN_IF_FAILED(SetFn(CURLOPT_WRITEFUNCTION, &BodyWriter));
     RETURN_IF_FAILED(SetOpt(CURLOPT_WRITEDATA, this));
     RETURN_IF_FAILED(SetOpt(CURLOPT_TIMEOUT, static_cast<long>(timeout)));
     return SetOpt(CURLOPT_CONNECTTIMEOUT, kConnectTimeout);
@@ -221,7 +219,7 @@ CurlOutcome CCurlHelper::Outcome(CURLcode curlRet, long status, bool statusCheck
 
 void CCurlHelper::EndRequest() {
     // The handle must not keep a pointer to the list freed here.
-    if (m_plist && m_hCURL) curl_easy_setopt(m_hCURL.get(), CURLOPT_HTTPHEADER, nullptr);
+    if (m_plist && m_hCURL) curl_easy_setopt(m_hCURL.get(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     m_plist.reset();
 }
 
@@ -245,7 +243,7 @@ CURLcode CCurlHelper::DoGet(std::string_view url, int32_t timeout) {
         return kPrepFailed;
     }
     RETURN_IF_FAILED(SetCommonTail(timeout));
-    RETURN_IF_FAILED(SetFn(CURLOPT_HEADERFUNCTION, reinterpret_cast<void*>(&HeaderWriter)));
+    RETURN_IF_FAILED(SetFn(CURLOPT_HEADERFUNCTION, &HeaderWriter));
     RETURN_IF_FAILED(SetOpt(CURLOPT_HEADERDATA, this));
     RETURN_IF_FAILED(SetSecurity());
     CURLcode curlRet = curl_easy_perform(m_hCURL.get());
@@ -294,7 +292,7 @@ CURLcode CCurlHelper::DoPost(std::string_view url, int32_t timeout) {
     // Without fields the POST is empty; left alone, libcurl would read the body from stdin.
     if (m_postFields.empty()) RETURN_IF_FAILED(SetOpt(CURLOPT_POSTFIELDSIZE, 0L));
     RETURN_IF_FAILED(SetCommonTail(timeout));
-    RETURN_IF_FAILED(SetFn(CURLOPT_HEADERFUNCTION, reinterpret_cast<void*>(&HeaderWriter)));
+    RETURN_IF_FAILED(SetFn(CURLOPT_HEADERFUNCTION, &HeaderWriter));
     RETURN_IF_FAILED(SetOpt(CURLOPT_HEADERDATA, this));
     RETURN_IF_FAILED(SetSecurity());
     CURLcode curlRet = curl_easy_perform(m_hCURL.get());
@@ -324,7 +322,7 @@ CurlOutcome CCurlHelper::Request_URL_POST(std::string_view szURL, int32_t timeou
 
 CURLcode CCurlHelper::DoPostFile(std::string_view url, std::FILE* fp, int64_t size, CurlSlistPtr& fresh,
                                  int32_t timeout) {
-    RETURN_IF_FAILED(SetFn(CURLOPT_READFUNCTION, reinterpret_cast<void*>(&FileReader)));
+    RETURN_IF_FAILED(SetFn(CURLOPT_READFUNCTION, &FileReader));
     RETURN_IF_FAILED(SetOpt(CURLOPT_READDATA, fp));
     m_urlCopy = std::string(url);
     RETURN_IF_FAILED(SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr));
@@ -385,8 +383,8 @@ CurlOutcome CCurlHelper::PostFileBody(std::string_view szURL, std::string_view s
         curlRet = DoPostFile(szURL, file.get(), st.st_size, fresh, timeout);
         if (curlRet != kPrepFailed && !m_callbackFailed) curlRet = CheckUploadStatus(m_hCURL.get(), curlRet, m_urlCopy);
         // The handle must not keep pointers to the list and file freed here.
-        curl_easy_setopt(m_hCURL.get(), CURLOPT_HTTPHEADER, nullptr);
-        curl_easy_setopt(m_hCURL.get(), CURLOPT_READDATA, nullptr);
+        curl_easy_setopt(m_hCURL.get(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+        curl_easy_setopt(m_hCURL.get(), CURLOPT_READDATA, static_cast<void*>(nullptr));
     } catch (...) {
         m_callbackFailed = true;
     }
@@ -426,7 +424,7 @@ CurlOutcome CCurlHelper::PostMutiForm(std::string_view szURL, int32_t timeout) {
         CurlMimePtr mime;
         curlRet = DoForm(szURL, mime, timeout);
         if (curlRet != kPrepFailed && !m_callbackFailed) curlRet = CheckUploadStatus(m_hCURL.get(), curlRet, m_urlCopy);
-        curl_easy_setopt(m_hCURL.get(), CURLOPT_MIMEPOST, nullptr);
+        curl_easy_setopt(m_hCURL.get(), CURLOPT_MIMEPOST, static_cast<curl_mime*>(nullptr));
     } catch (...) {
         m_callbackFailed = true;
     }
@@ -461,12 +459,12 @@ CURLcode CCurlHelper::DoDownload(std::string_view url, std::string_view local, F
     // Set explicitly: a body writer left from an earlier request on this handle
     // must never be handed the FILE.
     m_pDownload = file.get();
-    RETURN_IF_FAILED(SetFn(CURLOPT_WRITEFUNCTION, reinterpret_cast<void*>(&FileWriter)));
+    RETURN_IF_FAILED(SetFn(CURLOPT_WRITEFUNCTION, &FileWriter));
     RETURN_IF_FAILED(SetOpt(CURLOPT_WRITEDATA, this));
     RETURN_IF_FAILED(SetOpt(CURLOPT_FOLLOWLOCATION, 1L));
     RETURN_IF_FAILED(SetOpt(CURLOPT_NOPROGRESS, 0L));
     RETURN_IF_FAILED(SetOpt(CURLOPT_XFERINFODATA, this));
-    RETURN_IF_FAILED(SetFn(CURLOPT_XFERINFOFUNCTION, reinterpret_cast<void*>(&ProgressFunction)));
+    RETURN_IF_FAILED(SetFn(CURLOPT_XFERINFOFUNCTION, &ProgressFunction));
     RETURN_IF_FAILED(SetOpt(CURLOPT_TIMEOUT, static_cast<long>(timeout)));
     RETURN_IF_FAILED(SetOpt(CURLOPT_CONNECTTIMEOUT, kConnectTimeout));
     RETURN_IF_FAILED(SetSecurity());
@@ -493,8 +491,8 @@ CurlOutcome CCurlHelper::SimpleDownLoadFile(std::string_view szURL, std::string_
         curlRet = DoDownload(szURL, szLocal, file, timeout);
         if (m_hCURL) {
             // The FILE closes here; the handle must not keep a pointer to it.
-            curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEFUNCTION, nullptr);
-            curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEDATA, nullptr);
+            curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(nullptr));
+            curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
         }
         m_pDownload = nullptr;
         if (file && std::fclose(file.release()) != 0 && curlRet == CURLE_OK) curlRet = CURLE_WRITE_ERROR;
