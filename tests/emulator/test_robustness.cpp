@@ -194,6 +194,22 @@ TEST(EmulatorRobustness, AuxiliaryHostsAndGzip) {
   EXPECT_EQ(plain->get_header_value("Content-Encoding"), "");
 }
 
+TEST(EmulatorRobustness, StopsCleanlyRightAfterTheReadyLine) {
+  for (int i = 0; i < 5; ++i) {
+    Emulator emu;
+    EXPECT_EQ(emu.Stop(), 0);
+  }
+}
+
+TEST(EmulatorRobustness, RefusesBadOptionsAndABusyPort) {
+  EXPECT_THROW(Emulator({"--bogus", "1"}), std::runtime_error);
+  EXPECT_THROW(Emulator({"--block-servers", "9"}), std::runtime_error);
+  EXPECT_THROW(Emulator({"--user", "nopassword"}), std::runtime_error);
+  Emulator first;
+  EXPECT_THROW(Emulator({"--listen", "127.0.0.1:" + std::to_string(first.port())}), std::runtime_error);
+  EXPECT_FALSE(first.Login().empty());
+}
+
 TEST(EmulatorRobustness, ScratchStateIsRemovedOnShutdown) {
   TempDir tmp;
   const char* old = std::getenv("TMPDIR");

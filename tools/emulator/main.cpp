@@ -4,7 +4,10 @@
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -38,6 +41,12 @@ void ConfigureServer(httplib::Server& server, const emu::Options& opt) {
   // cpp-httplib owns the queue it is handed.
   server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   server.set_payload_max_length(64 * 1024 * 1024);
+  // SO_REUSEADDR only: the library default adds SO_REUSEPORT, which would let
+  // a second emulator share a port that is already taken.
+  server.set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server.set_read_timeout(30, 0);
   server.set_write_timeout(30, 0);
   server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
@@ -119,13 +128,20 @@ int main(int argc, char** argv) {
       service.opt.port = port;
       std::printf("orvel-emulator listening on %s:%d\n", opt.host.c_str(), port);
       std::fflush(stdout);
+      std::atomic<bool> listenDone{false};
       std::thread waiter([&] {
         int sig = 0;
         sigwait(&stopSignals, &sig);
         service.stopping = true;
-        server.stop();
+        // stop() does nothing until the accept loop runs, and a signal may
+        // come just after the ready line: repeat until the loop has ended.
+        while (!listenDone) {
+          server.stop();
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
       });
       server.listen_after_bind();
+      listenDone = true;
       if (!service.stopping) pthread_kill(waiter.native_handle(), SIGTERM);  // wake the waiter
       waiter.join();
     }
