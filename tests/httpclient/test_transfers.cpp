@@ -1,5 +1,8 @@
 // File uploads (raw body and multipart form) and downloads into a file.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "httpclient/curl_helper.h"
 #include "httpclient/http_fixture.h"
@@ -197,6 +200,31 @@ TEST_F(DownloadTest, ADownloadRightAfterATextRequestWritesTheFile) {
     EXPECT_EQ(Ok, m_helper.SimpleDownLoadFile(m_server.Url("/file"), path, 10));
     EXPECT_EQ(m_bytes, ReadFileBytes(path));
     EXPECT_EQ("status body", m_helper.Body());
+}
+
+TEST_F(DownloadTest, ACancelBeforeADownloadIsKeptBecauseItHasNoOwnReset) {
+    m_helper.Cancel();
+    std::string path = m_dir->File("down.bin");
+    EXPECT_EQ(Cancelled, m_helper.SimpleDownLoadFile(m_server.Url("/file"), path, 10));
+    m_helper.Reset(true);
+    EXPECT_EQ(Ok, m_helper.SimpleDownLoadFile(m_server.Url("/file"), path, 10));
+}
+
+void CountTicks(void* data, double, double, double, double) { ++*static_cast<std::atomic<int>*>(data); }
+
+TEST_F(DownloadTest, ACancelReachesADownloadHeldBackByTheReceiveCap) {
+    std::atomic<int> ticks{0};
+    m_helper.SetProgressHook(&CountTicks, &ticks);
+    ASSERT_EQ(S_OK, m_helper.SetSpeedLimit(0, 16 * 1024));  // the whole file would take about 12 s
+    std::thread canceller([&] {
+        while (ticks.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        m_helper.Cancel();
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Cancelled, m_helper.SimpleDownLoadFile(m_server.Url("/file"), m_dir->File("down.bin"), 60));
+    canceller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 }  // namespace
