@@ -1,5 +1,6 @@
 #include "transport/ctransport.h"
 
+#include <memory>
 #include <new>
 
 #include "common/settings.h"
@@ -205,15 +206,14 @@ HRESULT CTransport::SetSpeedLimit(int32_t uploadCap, int32_t downloadCap) {
 HRESULT CreateTransport(ITransport** pp) {
     if (!pp) return E_POINTER;
     *pp = nullptr;
-    CTransport* transport = new (std::nothrow) CTransport(ReadSettingInt("UploadSpeed"), ReadSettingInt("DownloadSpeed"));
-    if (!transport) {
+    std::unique_ptr<CTransport> transport;
+    try {
+        transport = std::make_unique<CTransport>(ReadSettingInt("UploadSpeed"), ReadSettingInt("DownloadSpeed"));
+    } catch (const std::bad_alloc&) {
         TRANSPORT_LOG(5, "ERROR_CHECK_BOOLEX:pTransport");
         return E_FAIL;
     }
-    if (!transport->Initialise()) {
-        transport->Release();
-        return E_FAIL;
-    }
-    *pp = transport;
+    if (!transport->Initialise()) return E_FAIL;
+    *pp = transport.release();  // the caller's reference
     return S_OK;
 }

@@ -10,6 +10,7 @@
 class CTransport final : public ITransport {
 public:
     CTransport(int32_t uploadCap, int32_t downloadCap);
+    ~CTransport() override = default;
 
     uint32_t AddRef() override;
     uint32_t Release() override;
@@ -30,7 +31,6 @@ public:
     bool Initialise() { return m_helper.InitHandle() != 0; }
 
 private:
-    ~CTransport() override = default;
     // Full reset, proxy (an empty one when the system proxy is off) and this
     // object's caps. E_OV_NETWORK_ERROR when an option cannot be set.
     HRESULT Prepare(const std::string& header);
