@@ -462,6 +462,7 @@ CURLcode CCurlHelper::DoDownload(std::string_view url, std::string_view local, F
     RETURN_IF_FAILED(SetFn(CURLOPT_WRITEFUNCTION, &FileWriter));
     RETURN_IF_FAILED(SetOpt(CURLOPT_WRITEDATA, this));
     RETURN_IF_FAILED(SetOpt(CURLOPT_FOLLOWLOCATION, 1L));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_MAXREDIRS, 30L));  // a redirect loop ends instead of running to the time-out
     RETURN_IF_FAILED(SetOpt(CURLOPT_NOPROGRESS, 0L));
     RETURN_IF_FAILED(SetOpt(CURLOPT_XFERINFODATA, this));
     RETURN_IF_FAILED(SetFn(CURLOPT_XFERINFOFUNCTION, &ProgressFunction));

@@ -146,6 +146,10 @@ protected:
             res.set_content(m_bytes, "application/octet-stream");
         });
         http.Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/file"); });
+        http.Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+        http.Get("/elsewhere", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("file:///etc/hostname");
+        });
         for (int status : {206, 404, 504}) {
             http.Get("/s" + std::to_string(status), [status](const httplib::Request&, httplib::Response& res) {
                 res.status = status;
@@ -170,6 +174,14 @@ TEST_F(DownloadTest, RedirectsAreFollowed) {
     std::string path = m_dir->File("down.bin");
     EXPECT_EQ(Ok, m_helper.SimpleDownLoadFile(m_server.Url("/moved"), path, 10));
     EXPECT_EQ(m_bytes, ReadFileBytes(path));
+}
+
+TEST_F(DownloadTest, RedirectLoopsAndNonHttpTargetsEndTheDownload) {
+    std::string path = m_dir->File("down.bin");
+    EXPECT_EQ(NetworkFailure, m_helper.SimpleDownLoadFile(m_server.Url("/loop"), path, 10));
+    EXPECT_TRUE(LogHas('W', "CCurlHelper Visit Network Failded. CURLcode = 47"));
+    EXPECT_EQ(NetworkFailure, m_helper.SimpleDownLoadFile(m_server.Url("/elsewhere"), path, 10));
+    EXPECT_TRUE(LogHas('W', "CCurlHelper Visit Network Failded. CURLcode = 1"));
 }
 
 TEST_F(DownloadTest, PostFieldsMakeTheDownloadAFormPost) {
