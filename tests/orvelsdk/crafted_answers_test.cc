@@ -1,0 +1,161 @@
+// The exports against a loopback server that answers with crafted documents:
+// the conversions of sizes, types and space figures, missing values and the
+// half success of a taken folder name.
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "test_util.h"
+
+namespace {
+
+class CraftedAnswers : public ::testing::Test {
+protected:
+  void SetUp() override {
+    auto answer = [this](const char* path) {
+      return [this, path](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        res.set_content(m_answers[path], "text/xml");
+      };
+    };
+    for (const char* path : {"/osvr/login/", "/osvr/dir/", "/osvr/newFolder/", "/kmg/usertask/getuserspace/"})
+      m_server.Post(path, answer(path));
+    m_port = m_server.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(m_port, 0);
+    // The socket already listens after the bind; early requests wait in its queue.
+    m_thread = std::thread([this] { m_server.listen_after_bind(); });
+
+    const char* previous = std::getenv("ORVEL_SETTINGS_FILE");
+    m_previousSettings = previous != nullptr ? previous : "";
+    const std::string hp = "127.0.0.1:" + std::to_string(m_port);
+    const std::string settings = m_folder.File("settings.ini");
+    std::ofstream(settings) << "[Tavik]\nServerRoot=" << hp << "\n[TavikShell]\nWebServerRoot=" << hp << "\n";
+    ::setenv("ORVEL_SETTINGS_FILE", settings.c_str(), 1);
+  }
+  void TearDown() override {
+    m_server.stop();
+    if (m_thread.joinable()) m_thread.join();
+    if (m_previousSettings.empty())
+      ::unsetenv("ORVEL_SETTINGS_FILE");
+    else
+      ::setenv("ORVEL_SETTINGS_FILE", m_previousSettings.c_str(), 1);
+  }
+  void Answer(const char* path, const std::string& body) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_answers[path] = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>" + body;
+  }
+
+  TempFolder m_folder;
+  httplib::Server m_server;
+  std::thread m_thread;
+  int m_port = 0;
+  std::mutex m_mutex;
+  std::map<std::string, std::string> m_answers;
+  std::string m_previousSettings;
+};
+
+TEST_F(CraftedAnswers, LoginWithoutNickNameGivesAnAllocatedEmptyString) {
+  Answer("/osvr/login/", "<Orvel result=\"ok\"><userId>7</userId><token>tok-1</token></Orvel>");
+  Bstr userId, token, nick;
+  ASSERT_EQ(ORVEL_Login(u"u", u"p", u"d", u"c", u"1", &userId, &token, &nick), S_OK);
+  EXPECT_EQ(userId.str(), "7");
+  EXPECT_EQ(token.str(), "tok-1");
+  ASSERT_NE(nick.get(), nullptr);
+  EXPECT_EQ(SysStringLen(nick.get()), 0u);
+}
+
+TEST_F(CraftedAnswers, SpaceFiguresAreWholeMiBAndClamped) {
+  int64_t used = -1, total = -1;
+  Answer("/kmg/usertask/getuserspace/", "<Orvel result=\"ok\"><used>1048575</used></Orvel>");
+  ASSERT_EQ(ORVEL_GetSpace(u"t", u"", u"7", &used, &total), S_OK);
+  EXPECT_EQ(used, 0);
+  EXPECT_EQ(total, 0);  // absent
+  Answer("/kmg/usertask/getuserspace/",
+         "<Orvel result=\"ok\"><used> 1048576xyz</used><total>99999999999999999999999</total></Orvel>");
+  ASSERT_EQ(ORVEL_GetSpace(u"t", u"", u"7", &used, &total), S_OK);
+  EXPECT_EQ(used, 1);
+  EXPECT_EQ(total, std::numeric_limits<int64_t>::max() / 1024 / 1024);
+  Answer("/kmg/usertask/getuserspace/", "<Orvel result=\"serverBusy\"/>");
+  EXPECT_LT(ORVEL_GetSpace(u"t", u"", u"7", &used, &total), 0);
+  EXPECT_EQ(used, 1);  // untouched on failure
+}
+
+TEST_F(CraftedAnswers, ListingConvertsTypesAndSizesAndSkipsItemsWithoutId) {
+  Answer("/osvr/dir/",
+         "<Orvel result=\"ok\"><fileId>1</fileId>"
+         "<item><type>FOLDER</type><name>A</name><fileId>11</fileId><size>12abc</size></item>"
+         "<item><name>no id</name><size>5</size></item>"
+         "<item/>"
+         "<item><type>file</type><name>big</name><fileId>12</fileId><size>3000000000</size>"
+         "<sha1>da39a3ee5e6b4b0d3255bfef95601890afd80709</sha1><fileVer>3</fileVer>"
+         "<modTime>2011-03-02 09:05:03</modTime><parentId>1</parentId></item>"
+         "<item><type>Folder</type><fileId>13</fileId><size>-99999999999999999999</size></item>"
+         "<item><fileId>14</fileId><size></size><type></type></item>"
+         "</Orvel>");
+  ORVEL_FILELIST h = nullptr;
+  ASSERT_EQ(ORVEL_EnumFiles(u"t", u"1", &h), S_OK);
+  int count = 0;
+  ASSERT_EQ(ORVEL_GetFilesNum(h, &count), S_OK);
+  ASSERT_EQ(count, 4);
+  const char* ids[] = {"11", "12", "13", "14"};
+  const int types[] = {0, 1, 0, 1};
+  const int sizes[] = {12, 2147483647, -2147483647 - 1, 0};
+  const int64_t sizes64[] = {12, 3000000000LL, std::numeric_limits<int64_t>::min(), 0};
+  for (unsigned i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    Bstr id;
+    int type = -1, size = -1;
+    int64_t size64 = -1;
+    ASSERT_EQ(ORVEL_GetFileId(h, i, &id), S_OK);
+    ASSERT_EQ(ORVEL_GetFileType(h, i, &type), S_OK);
+    ASSERT_EQ(ORVEL_GetFileSize(h, i, &size), S_OK);
+    ASSERT_EQ(ORVEL_GetFileSize64(h, i, &size64), S_OK);
+    EXPECT_EQ(id.str(), ids[i]);
+    EXPECT_EQ(type, types[i]);
+    EXPECT_EQ(size, sizes[i]);
+    EXPECT_EQ(size64, sizes64[i]);
+  }
+  Bstr sha1, version, modTime, parent, name;
+  EXPECT_EQ(ORVEL_GetFileSha1(h, 1, &sha1), S_OK);
+  EXPECT_EQ(ORVEL_GetFileVersion(h, 1, &version), S_OK);
+  EXPECT_EQ(ORVEL_GetModifyTime(h, 1, &modTime), S_OK);
+  EXPECT_EQ(ORVEL_GetParentId(h, 1, &parent), S_OK);
+  EXPECT_EQ(ORVEL_GetFileName(h, 3, &name), S_OK);
+  EXPECT_EQ(sha1.str(), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  EXPECT_EQ(version.str(), "3");
+  EXPECT_EQ(modTime.str(), "2011-03-02 09:05:03");
+  EXPECT_EQ(parent.str(), "1");
+  ASSERT_NE(name.get(), nullptr);
+  EXPECT_EQ(SysStringLen(name.get()), 0u);
+  EXPECT_EQ(ORVEL_DestoryFiles(h), S_OK);
+}
+
+TEST_F(CraftedAnswers, BrokenListingAnswersGiveNoHandle) {
+  ORVEL_FILELIST h = nullptr;
+  Answer("/osvr/dir/", "<Orvel result=\"ok\"><item><fileId>1</fileId>");  // cut short
+  EXPECT_EQ(ORVEL_EnumFiles(u"t", u"1", &h), E_FAIL);
+  EXPECT_EQ(h, nullptr);
+  Answer("/osvr/dir/", "<Orvel><item><fileId>1</fileId></item></Orvel>");  // no result
+  EXPECT_EQ(ORVEL_EnumFiles(u"t", u"1", &h), E_OV_SERVER_ERROR);
+  EXPECT_EQ(h, nullptr);
+}
+
+TEST_F(CraftedAnswers, TakenFolderNameHandsBackTheServiceId) {
+  Answer("/osvr/newFolder/", "<Orvel result=\"targetExist\"><fileId>55</fileId></Orvel>");
+  Bstr id;
+  EXPECT_EQ(ORVEL_NewFolder(u"t", u"1", u"x", &id), E_OV_TARGET_EXISTS);
+  EXPECT_EQ(id.str(), "55");
+  Answer("/osvr/newFolder/", "<Orvel result=\"parentNotExist\"><fileId>56</fileId></Orvel>");
+  BSTR untouched = nullptr;
+  EXPECT_EQ(ORVEL_NewFolder(u"t", u"1", u"x", &untouched), E_OV_PARENT_NOT_EXIST);
+  EXPECT_EQ(untouched, nullptr);
+}
+
+}  // namespace
