@@ -2,7 +2,11 @@
 // with progress read and cancels sent from another thread.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <atomic>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -94,6 +98,29 @@ TEST_F(TransferTest, CompressibleTextRoundTrip) {
   const std::string back = temp.File("notes-back.txt");
   ASSERT_EQ(Download(id.str(), back), S_OK);
   EXPECT_EQ(ReadFile(back), text);
+}
+
+TEST_F(TransferTest, ModifyTimeIsSentInLocalTimeToTheSecond) {
+  const std::string path = WriteRandomFile("dated.mp4", 100, 9);
+  struct tm local {};
+  local.tm_year = 2011 - 1900;
+  local.tm_mon = 2;
+  local.tm_mday = 2;
+  local.tm_hour = 9;
+  local.tm_min = 5;
+  local.tm_sec = 3;
+  local.tm_isdst = -1;
+  const timespec times[2] = {{std::mktime(&local), 123456700}, {std::mktime(&local), 123456700}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  const std::string folder = MakeFolder(session, "0", "dated");
+  Bstr id;
+  ASSERT_EQ(Upload(folder, "dated.mp4", path, id), S_OK);
+  ORVEL_FILELIST h = nullptr;
+  ASSERT_EQ(ORVEL_EnumFiles(W(session.token).c_str(), W(folder).c_str(), &h), S_OK);
+  Bstr modTime;
+  EXPECT_EQ(ORVEL_GetModifyTime(h, 0, &modTime), S_OK);
+  EXPECT_EQ(modTime.str(), "2011-03-02 09:05:03");
+  ORVEL_DestoryFiles(h);
 }
 
 TEST_F(TransferTest, NameConflictReportsTheExistingId) {
