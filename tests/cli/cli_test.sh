@@ -87,6 +87,14 @@ expect 1 "$orvel" --json put "$work/data.mp4" "$folder" --name data.mp4
 [[ $out == *'"name":"E_OV_TARGET_EXISTS"'* ]] || fail "json error: $out"
 expect 2 "$orvel" frobnicate
 
+echo "== progress bar on a terminal"
+if command -v script >/dev/null; then
+  head -c 3000000 /dev/urandom >"$work/tty.mp4"
+  script -qec "'$orvel' put '$work/tty.mp4' '$folder'" /dev/null </dev/null >"$work/tty.log" 2>&1 \
+    || fail "put on a terminal: $(cat "$work/tty.log")"
+  grep -q 'upload \[#*-*\] *100%' "$work/tty.log" || fail "no progress bar: $(cat "$work/tty.log")"
+fi
+
 echo "== cancel"
 # A capped speed keeps the transfer running long enough to be interrupted.
 printf '[Tavik]\nServerRoot=%s\nUploadSpeed=300000\n[Debug]\nUploadSpeed=300000\n' "$server" >"$work/slow.ini"

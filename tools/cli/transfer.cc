@@ -78,9 +78,11 @@ void Draw(bool tty, const char* verb, double total, double done, double speed) {
   std::fflush(stderr);
 }
 
-// Runs `work` on a worker thread with a fresh progress handle.
+// Runs `work` on a worker thread with a fresh progress handle. `knownTotal`
+// stands in until the library reports a total (blocks the service already
+// holds are never sent, so an upload may report none at all).
 HRESULT RunTransfer(const Context& ctx, const char* verb, const std::function<HRESULT(ORVEL_PROGRESS)>& work,
-                    bool& cancelled) {
+                    double knownTotal, bool& cancelled) {
   ProgressOwner progress;
   HRESULT hr = ORVEL_CreateProgress(&progress.h);
   if (hr < 0) return hr;
@@ -105,6 +107,7 @@ HRESULT RunTransfer(const Context& ctx, const char* verb, const std::function<HR
       std::fprintf(stderr, "%scancelling...\n", tty ? "\n" : "");
     }
     ORVEL_QueryProgress(progress.h, &total, &done, &speed);
+    if (total <= 0) total = knownTotal;
     const auto now = std::chrono::steady_clock::now();
     if (show && (tty || now - lastLine >= std::chrono::seconds(1))) {
       Draw(tty, verb, total, done, average());
@@ -113,6 +116,7 @@ HRESULT RunTransfer(const Context& ctx, const char* verb, const std::function<HR
   }
   hr = result.get();
   ORVEL_QueryProgress(progress.h, &total, &done, &speed);
+  if (total <= 0) total = knownTotal;
   if (show && total > 0 && hr >= 0) {
     done = total;
     Draw(tty, verb, total, total, average());
@@ -154,7 +158,7 @@ int CmdPut(Context& ctx) {
                                     temp.c_str(), h);
     return ORVEL_Upload(token.c_str(), Wide(parent).c_str(), Wide(name).c_str(), path.c_str(), temp.c_str(),
                         &newId, h);
-  }, cancelled);
+  }, static_cast<double>(st.st_size), cancelled);
   if (cancelled) {
     Fail(ctx, "put", E_OV_CANCELLED);
     return kExitCancelled;
@@ -191,7 +195,7 @@ int CmdGet(Context& ctx) {
     // only wants non-empty texts here.
     return ORVEL_Download(token.c_str(), wid.c_str(), u"-", path.c_str(), u"-", u"-", temp.c_str(),
                           previous ? 1 : 0, h);
-  }, cancelled);
+  }, 0.0, cancelled);
   if (cancelled) {
     Fail(ctx, "get", E_OV_CANCELLED);
     return kExitCancelled;
