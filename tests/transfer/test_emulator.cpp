@@ -1,4 +1,350 @@
-// Round trips through the library against the service emulator.
+// Uploads and downloads through the library against the service emulator.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "blocks/codec/block_codec.h"
+#include "blocks/transfer/ufa_file.h"
 #include "test_support.h"
+
+using namespace xfertest;
+
+namespace {
+
+constexpr HRESULT kServerError = static_cast<HRESULT>(0x80041011);
+constexpr HRESULT kNetworkError = static_cast<HRESULT>(0x80044005);
+constexpr HRESULT kCancelled = static_cast<HRESULT>(0x80041016);
+constexpr HRESULT kTargetExists = static_cast<HRESULT>(0x8004101A);
+
+// The record behind a progress handle: written by the transfer, polled and
+// cancelled from another thread.
+struct Progress {
+    std::mutex lock;
+    double total = 0, done = 0, speed = 0;
+    bool cancelled = false;
+    int calls = 0;
+
+    static HRESULT Upload(void* ctx, double, double, double ulTotal, double ulNow, double speed)
+    {
+        return static_cast<Progress*>(ctx)->Update(ulTotal, ulNow, speed);
+    }
+    static HRESULT Download(void* ctx, double dlTotal, double dlNow, double, double, double speed)
+    {
+        return static_cast<Progress*>(ctx)->Update(dlTotal, dlNow, speed);
+    }
+    HRESULT Update(double t, double d, double s)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        total = t;
+        done = d;
+        speed = s;
+        ++calls;
+        return cancelled ? E_FAIL : S_OK;
+    }
+    void Cancel()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        cancelled = true;
+    }
+    std::pair<double, double> Query()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return {total, done};
+    }
+};
+
+class EmulatorTransfer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!EmulatorAvailable())
+            return;
+        emulator = std::make_unique<Emulator>();
+        if (emulator->running())
+            token = emulator->Login();
+    }
+    static void TearDownTestSuite() { emulator.reset(); }
+
+    void SetUp() override
+    {
+        if (!emulator || !emulator->running() || token.empty())
+            GTEST_SKIP() << "orvel-emulator is not available";
+        UseServiceRoot(emulator->Root());
+        emulator->ClearFaults();
+    }
+
+    // Uploads `path` (whose contents are already written) into the root folder.
+    HRESULT UploadPath(const std::string& path, const std::string& name, std::string& id, std::string& ver,
+                       const std::string& baseId = "", const std::string& baseVer = "0",
+                       ProgressCallback callback = nullptr, void* context = nullptr)
+    {
+        std::vector<BlockRecord> blocks;
+        std::string sha1;
+        EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
+        conflict = RecordTree();
+        return UploadFileGuarded(baseId, baseVer, sha1, "0", token, name, "2011-03-02 09:05:03", path,
+                                 false, FileSizeOf(path), id, ver, blocks, temp.path(), callback, context,
+                                 conflict);
+    }
+
+    HRESULT Upload(const std::string& bytes, const std::string& name, std::string& id, std::string& ver,
+                   const std::string& baseId = "", const std::string& baseVer = "0",
+                   ProgressCallback callback = nullptr, void* context = nullptr)
+    {
+        const std::string path = files / name;
+        WriteFileBytes(path, bytes);
+        return UploadPath(path, name, id, ver, baseId, baseVer, callback, context);
+    }
+
+    HRESULT Download(const std::string& id, const std::string& target, bool previous = false,
+                     ProgressCallback callback = nullptr, void* context = nullptr)
+    {
+        opVer = -1;
+        return DownloadGuarded(callback, context, token, id, modTime, target, sha1, fileVer, opVer,
+                               temp.path(), previous);
+    }
+
+    static int64_t FileSizeOf(const std::string& path)
+    {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+    }
+
+    static std::string UniqueName(const std::string& ext)
+    {
+        static int n = 0;
+        return "f" + std::to_string(::getpid()) + "_" + std::to_string(++n) + ext;
+    }
+
+    static std::unique_ptr<Emulator> emulator;
+    static std::string token;
+    TempDir files, temp, out;
+    RecordTree conflict;
+    std::string modTime, sha1, fileVer;
+    int32_t opVer = -1;
+};
+
+std::unique_ptr<Emulator> EmulatorTransfer::emulator;
+std::string EmulatorTransfer::token;
+
+TEST_F(EmulatorTransfer, RoundTripsOfEveryShape)
+{
+    struct Case {
+        std::string bytes, ext;
+    };
+    const std::vector<Case> cases = {
+        {"", ".bin"},
+        {"x", ".bin"},
+        {RandomBytes(4194304, 31), ".mp4"},
+        {RandomBytes(4194305, 32), ".mp4"},
+        {TextBytes(6000000), ".txt"},
+        {RandomBytes(5000000, 33), ".txt"},
+    };
+    for (const Case& c : cases) {
+        const std::string name = UniqueName(c.ext);
+        std::string id, ver;
+        ASSERT_EQ(S_OK, Upload(c.bytes, name, id, ver)) << c.bytes.size();
+        EXPECT_FALSE(id.empty());
+        const std::string target = out / name;
+        ASSERT_EQ(S_OK, Download(id, target)) << c.bytes.size();
+        EXPECT_EQ(c.bytes.size(), ReadFileBytes(target).size());
+        EXPECT_TRUE(c.bytes == ReadFileBytes(target)) << c.bytes.size();
+        EXPECT_EQ(Sha1Hex(c.bytes), sha1);
+        EXPECT_EQ(ver, fileVer);
+        EXPECT_TRUE(temp.Entries().empty());
+    }
+}
+
+TEST_F(EmulatorTransfer, NewVersionAndThePreviousOneBack)
+{
+    const std::string name = UniqueName(".txt");
+    const std::string v1 = TextBytes(10000), v2 = RandomBytes(4194400, 34);
+    std::string id, ver;
+    ASSERT_EQ(S_OK, Upload(v1, name, id, ver));
+    std::string id2, ver2;
+    ASSERT_EQ(S_OK, Upload(v2, name, id2, ver2, id, ver));
+    EXPECT_EQ(id, id2);
+    EXPECT_NE(ver, ver2);
+    ASSERT_EQ(S_OK, Download(id, out / "current"));
+    EXPECT_TRUE(v2 == ReadFileBytes(out / "current"));
+    ASSERT_EQ(S_OK, Download(id, out / "previous", true));
+    EXPECT_TRUE(v1 == ReadFileBytes(out / "previous"));
+    EXPECT_EQ(ver, fileVer);
+}
+
+TEST_F(EmulatorTransfer, NameConflictReportsTheExistingId)
+{
+    const std::string name = UniqueName(".txt");
+    std::string id, ver;
+    ASSERT_EQ(S_OK, Upload("first", name, id, ver));
+    std::string id2 = "unset", ver2;
+    EXPECT_EQ(kTargetExists, Upload("second", name, id2, ver2));
+    EXPECT_EQ(id, conflict.GetValue("fileId"));
+}
+
+TEST_F(EmulatorTransfer, SecondUploadOfTheSameBytesSendsNoBlocks)
+{
+    const std::string bytes = RandomBytes(4194304 + 4096, 35);
+    std::string id, ver;
+    ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id, ver));
+    Progress progress;
+    std::string id2, ver2;
+    ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id2, ver2, "", "0", &Progress::Upload, &progress));
+    EXPECT_EQ(0, progress.calls);  // no block transfer ran
+    EXPECT_NE(id, id2);
+    ASSERT_EQ(S_OK, Download(id2, out / "copy"));
+    EXPECT_TRUE(bytes == ReadFileBytes(out / "copy"));
+}
+
+TEST_F(EmulatorTransfer, ServerErrorsTwiceThenSuccessThreeTimesFail)
+{
+    ASSERT_TRUE(emulator->AddFault(R"({"path":"uploadBlock","times":2,"result":"serverError"})"));
+    std::string id, ver;
+    ASSERT_EQ(S_OK, Upload(TextBytes(3000), UniqueName(".txt"), id, ver));
+    ASSERT_TRUE(emulator->AddFault(R"({"path":"uploadBlock","times":3,"result":"serverError"})"));
+    EXPECT_EQ(kServerError, Upload(TextBytes(3001), UniqueName(".txt"), id, ver));
+    EXPECT_TRUE(temp.Entries().empty());
+
+    ASSERT_TRUE(emulator->AddFault(R"({"path":"downloadBlock2","times":2,"status":500})"));
+    ASSERT_EQ(S_OK, Download(id, out / "a"));
+    WriteFileBytes(out / "b", "keep");
+    ASSERT_TRUE(emulator->AddFault(R"({"path":"downloadBlock2","times":3,"status":500})"));
+    EXPECT_EQ(kServerError, Download(id, out / "b"));
+    EXPECT_EQ("keep", ReadFileBytes(out / "b"));
+}
+
+TEST_F(EmulatorTransfer, DroppedConnectionsAndCorruptedBlocks)
+{
+    const std::string bytes = RandomBytes(2 * 4194304 + 77, 36);
+    std::string id, ver;
+    ASSERT_TRUE(emulator->AddFault(R"({"path":"uploadBlock","drop":true})"));
+    EXPECT_EQ(kNetworkError, Upload(bytes, UniqueName(".mp4"), id, ver));
+    EXPECT_TRUE(temp.Entries().empty());
+    ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id, ver));
+
+    const std::string target = out / "t";
+    WriteFileBytes(target, "keep");
+    ASSERT_TRUE(emulator->AddFault(R"({"path":"blk1/downloadBlock2","drop":true})"));
+    EXPECT_EQ(kNetworkError, Download(id, target));
+    EXPECT_EQ("keep", ReadFileBytes(target));
+
+    // A corrupted block is dropped; the others are kept for the rerun.
+    emulator->ClearFaults();
+    ASSERT_TRUE(emulator->AddFault(R"({"path":"downloadBlock2","corrupt":true})"));
+    EXPECT_EQ(kNetworkError, Download(id, target));
+    EXPECT_EQ("keep", ReadFileBytes(target));
+    EXPECT_EQ(2u, temp.Entries().size());  // the two good blocks, as done files
+    ASSERT_EQ(S_OK, Download(id, target));
+    EXPECT_TRUE(bytes == ReadFileBytes(target));
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+// With the default speed caps a block is in flight long enough for another
+// thread to watch it and cancel it.
+class CappedEmulatorTransfer : public EmulatorTransfer {
+protected:
+    void SetUp() override
+    {
+        EmulatorTransfer::SetUp();
+        if (IsSkipped())
+            return;
+        WriteFileBytes(settings.path() + "/s.ini", "[Tavik]\nServerRoot=" + emulator->Root() + "\n");
+        ::setenv("ORVEL_SETTINGS_FILE", (settings.path() + "/s.ini").c_str(), 1);
+    }
+    TempDir settings;
+};
+
+TEST_F(CappedEmulatorTransfer, ProgressSeenFromAnotherThreadAndCancelMidBlock)
+{
+    const std::string bytes = RandomBytes(400000, static_cast<uint32_t>(::getpid()));
+    Progress progress;
+    std::vector<std::pair<double, double>> seen;
+    std::atomic<bool> finished{false};
+    std::thread watcher([&] {
+        while (!finished) {
+            seen.push_back(progress.Query());
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    std::string id, ver;
+    const HRESULT hr = Upload(bytes, UniqueName(".mp4"), id, ver, "", "0", &Progress::Upload, &progress);
+    finished = true;
+    watcher.join();
+    ASSERT_EQ(S_OK, hr);
+    const std::string firstId = id;
+    double last = 0;
+    int moving = 0;
+    for (const auto& [total, done] : seen) {
+        if (total == 0)
+            continue;
+        EXPECT_EQ(400000.0, total);
+        EXPECT_GE(done, last);
+        EXPECT_LE(done, 400000.0 + 64 + 16);  // the encoded block carries a header and padding
+        moving += done > 0 && done < total;
+        last = done;
+    }
+    EXPECT_GT(moving, 0);
+
+    // Cancelled from another thread once the block is on its way.
+    Progress cancel;
+    std::atomic<bool> over{false};
+    std::thread canceller([&] {
+        while (!over && cancel.Query().second <= 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        cancel.Cancel();
+    });
+    const HRESULT cancelled =
+        Upload(RandomBytes(400000, 39), UniqueName(".mp4"), id, ver, "", "0", &Progress::Upload, &cancel);
+    over = true;
+    canceller.join();
+    EXPECT_EQ(kCancelled, cancelled);
+    EXPECT_TRUE(temp.Entries().empty());
+
+    // Cancelled before the start: stops at the first tick, upload and download alike.
+    Progress before;
+    before.Cancel();
+    EXPECT_EQ(kCancelled, Upload(RandomBytes(100000, 40), UniqueName(".mp4"), id, ver, "", "0",
+                                 &Progress::Upload, &before));
+    const std::string target = out / "t";
+    WriteFileBytes(target, "keep");
+    EXPECT_EQ(kCancelled, Download(firstId, target, false, &Progress::Download, &before));
+    EXPECT_EQ("keep", ReadFileBytes(target));
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+// A file above 4 GiB, mostly holes: sizes travel as 64-bit numbers.
+TEST_F(EmulatorTransfer, SlowFileAboveFourGiB)
+{
+    const int64_t size = 4LL * 1024 * 1024 * 1024 + 4194304 + 12345;
+    const std::string name = UniqueName(".mp4");
+    const std::string path = files / name;
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(0, ::ftruncate(fd, size));
+        for (int64_t at : {int64_t{0}, int64_t{2147483647}, size - 5000}) {
+            const std::string marks = RandomBytes(4096, static_cast<uint32_t>(at));
+            ASSERT_EQ(4096, ::pwrite(fd, marks.data(), marks.size(), at));
+        }
+        ::close(fd);
+    }
+    std::string id, ver;
+    ASSERT_EQ(S_OK, UploadPath(path, name, id, ver));
+    const std::string target = out / "big";
+    ASSERT_EQ(S_OK, Download(id, target));
+    EXPECT_EQ(size, FileSizeOf(target));
+    EXPECT_EQ(sha1, [&] {
+        std::vector<BlockRecord> blocks;
+        std::string whole;
+        BuildBlockList(path, blocks, whole);
+        return whole;
+    }());
+    ::unlink(target.c_str());
+}
+
+}  // namespace
