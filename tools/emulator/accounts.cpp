@@ -65,12 +65,10 @@ void ReLogin(Service& s, Call& call) {
 }
 
 void ForkToken(Service& s, Call& call) {
-  Fields f;
-  if (!XmlFields(call, f)) return;
-  auto lock = s.db.Lock();
-  std::string result;
-  int64_t user = s.Authenticate(f.Get("token"), result);
-  if (!user) return SendXmlResult(call.res, result);
+  Authed au;
+  if (!OpenAuthed(s, call, au)) return;
+  const Fields& f = au.f;
+  int64_t user = au.user;
   XmlAnswer a;
   a.Set("userId", std::to_string(user));
   a.Set("token", NewSession(s, user, f.Get("deviceId"), f.Get("clientName")));
@@ -110,12 +108,9 @@ void AnswerSpace(Service& s, Call& call, const Fields& f) {
 }
 
 void GetMaxVers(Service& s, Call& call) {
-  Fields f;
-  if (!XmlFields(call, f)) return;
-  auto lock = s.db.Lock();
-  std::string result;
-  int64_t user = s.Authenticate(f.Get("token"), result);
-  if (!user) return SendXmlResult(call.res, result);
+  Authed au;
+  if (!OpenAuthed(s, call, au)) return;
+  int64_t user = au.user;
   Stmt st(s.db, "SELECT op_ver, share_ver FROM users WHERE id=?");
   st.Bind(1, user);
   st.Step();
@@ -127,12 +122,10 @@ void GetMaxVers(Service& s, Call& call) {
 }
 
 void SetProp(Service& s, Call& call) {
-  Fields f;
-  if (!XmlFields(call, f)) return;
-  auto lock = s.db.Lock();
-  std::string result;
-  int64_t user = s.Authenticate(f.Get("token"), result);
-  if (!user) return SendXmlResult(call.res, result);
+  Authed au;
+  if (!OpenAuthed(s, call, au)) return;
+  const Fields& f = au.f;
+  int64_t user = au.user;
   std::string key = f.Get("key"), value = f.Get("value");
   if (key.empty() || key.size() > kMaxPropKey || value.size() > kMaxPropValue || !IsCleanText(key) ||
       !IsCleanText(value))
@@ -146,12 +139,10 @@ void SetProp(Service& s, Call& call) {
 }
 
 void GetProp(Service& s, Call& call) {
-  Fields f;
-  if (!XmlFields(call, f)) return;
-  auto lock = s.db.Lock();
-  std::string result;
-  int64_t user = s.Authenticate(f.Get("token"), result);
-  if (!user) return SendXmlResult(call.res, result);
+  Authed au;
+  if (!OpenAuthed(s, call, au)) return;
+  const Fields& f = au.f;
+  int64_t user = au.user;
   Stmt st(s.db, "SELECT value FROM props WHERE user_id=? AND key=?");
   st.Bind(1, user).Bind(2, f.Get("key"));
   if (!st.Step()) return SendXmlResult(call.res, "targetNotExist");

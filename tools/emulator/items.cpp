@@ -81,25 +81,9 @@ void PutItem(XmlNode& node, const Item& item) {
 
 namespace {
 
-// Common opening of every item call: fields, session, store lock.
-struct ItemCall {
-  Fields f;
-  int64_t user = 0;
-  std::unique_lock<std::mutex> lock;
-};
-
-bool Open(Service& s, Call& call, ItemCall& ic) {
-  if (!XmlFields(call, ic.f)) return false;
-  ic.lock = s.db.Lock();
-  std::string result;
-  ic.user = s.Authenticate(ic.f.Get("token"), result);
-  if (!ic.user) SendXmlResult(call.res, result);
-  return ic.user != 0;
-}
-
 void Dir(Service& s, Call& call) {
-  ItemCall ic;
-  if (!Open(s, call, ic)) return;
+  Authed ic;
+  if (!OpenAuthed(s, call, ic)) return;
   Item folder;
   std::string r = ResolveItem(s.db, ic.user, ic.f.Get("fileId"), folder);
   if (r.empty() && !folder.folder) r = "clientBadParams";
@@ -114,8 +98,8 @@ void Dir(Service& s, Call& call) {
 }
 
 void NewFolder(Service& s, Call& call) {
-  ItemCall ic;
-  if (!Open(s, call, ic)) return;
+  Authed ic;
+  if (!OpenAuthed(s, call, ic)) return;
   Item parent;
   std::string name = ic.f.Get("name");
   std::string r = CheckItemName(name);
@@ -156,8 +140,8 @@ bool IsInside(Store& db, int64_t candidate, int64_t folder) {
 
 // Rename and move share everything but where the new parent comes from.
 void Relocate(Service& s, Call& call, bool move) {
-  ItemCall ic;
-  if (!Open(s, call, ic)) return;
+  Authed ic;
+  if (!OpenAuthed(s, call, ic)) return;
   Item item, parent;
   std::string r = ResolveItem(s.db, ic.user, ic.f.Get("fileId"), item);
   if (r.empty() && item.id == 0) r = "permissionDenied";  // the root stays where it is
@@ -209,8 +193,8 @@ void MarkTree(Service& s, int64_t user, int64_t id, int64_t state, int64_t op) {
 enum class DeleteKind { Plain, Virtual, Tree };
 
 void Delete(Service& s, Call& call, DeleteKind kind) {
-  ItemCall ic;
-  if (!Open(s, call, ic)) return;
+  Authed ic;
+  if (!OpenAuthed(s, call, ic)) return;
   Item item;
   std::string r = ResolveItem(s.db, ic.user, ic.f.Get("fileId"), item);
   if (r.empty() && item.id == 0) r = "permissionDenied";
@@ -250,8 +234,8 @@ void Delete(Service& s, Call& call, DeleteKind kind) {
 }
 
 void GetItemInfo(Service& s, Call& call) {
-  ItemCall ic;
-  if (!Open(s, call, ic)) return;
+  Authed ic;
+  if (!OpenAuthed(s, call, ic)) return;
   Item item;
   std::string r = ResolveItem(s.db, ic.user, ic.f.Get("fileId"), item);
   if (!r.empty()) return SendXmlResult(call.res, r);
@@ -261,8 +245,8 @@ void GetItemInfo(Service& s, Call& call) {
 }
 
 void SetModTime(Service& s, Call& call) {
-  ItemCall ic;
-  if (!Open(s, call, ic)) return;
+  Authed ic;
+  if (!OpenAuthed(s, call, ic)) return;
   Item item;
   std::string r = ResolveItem(s.db, ic.user, ic.f.Get("fileId"), item);
   std::string modTime = ic.f.Get("modTime");

@@ -123,6 +123,15 @@ bool XmlFields(Call& call, Fields& fields) {
   return false;
 }
 
+bool OpenAuthed(Service& s, Call& call, Authed& a) {
+  if (!XmlFields(call, a.f)) return false;
+  a.lock = s.db.Lock();
+  std::string result;
+  a.user = s.Authenticate(a.f.Get("token"), result);
+  if (!a.user) SendXmlResult(call.res, result);
+  return a.user != 0;
+}
+
 void DrainBody(Call& call) {
   if (call.reader) (*call.reader)([](const char*, size_t) { return true; });
 }

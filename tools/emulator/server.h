@@ -92,6 +92,16 @@ void SendResult(httplib::Response& res, Format format, std::string_view result);
 // returns false when the body is not a request document.
 bool XmlFields(Call& call, Fields& fields);
 
+// The opening of most API calls: the request fields, the store lock and the
+// signed-in user.
+struct Authed {
+  Fields f;
+  std::unique_lock<std::mutex> lock;
+  int64_t user = 0;
+};
+// False after answering (bad document, or the session's result code).
+bool OpenAuthed(Service& s, Call& call, Authed& a);
+
 // Reads and discards the rest of a streamed body.
 void DrainBody(Call& call);
 

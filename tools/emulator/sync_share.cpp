@@ -11,21 +11,6 @@ namespace {
 constexpr int64_t kDefaultFeedSize = 500;
 constexpr int64_t kMaxFeedSize = 5000;
 
-struct Session {
-  Fields f;
-  std::unique_lock<std::mutex> lock;
-  int64_t user = 0;
-};
-
-bool Open(Service& s, Call& call, Session& ss) {
-  if (!XmlFields(call, ss.f)) return false;
-  ss.lock = s.db.Lock();
-  std::string r;
-  ss.user = s.Authenticate(ss.f.Get("token"), r);
-  if (!ss.user) SendXmlResult(call.res, r);
-  return ss.user != 0;
-}
-
 // "opVer" and "size" of a feed request; false after answering clientBadParams.
 bool FeedWindow(Call& call, const Fields& f, int64_t& since, int64_t& limit) {
   limit = kDefaultFeedSize;
@@ -64,9 +49,9 @@ void Feed(Service& s, Call& call, int64_t owner, int64_t since, int64_t limit, b
 }
 
 void SyncFile(Service& s, Call& call, bool deleted) {
-  Session ss;
+  Authed ss;
   int64_t since = 0, limit = 0;
-  if (!Open(s, call, ss) || !FeedWindow(call, ss.f, since, limit)) return;
+  if (!OpenAuthed(s, call, ss) || !FeedWindow(call, ss.f, since, limit)) return;
   Feed(s, call, ss.user, since, limit, deleted, nullptr);
 }
 
@@ -93,8 +78,8 @@ std::vector<std::string> SplitSharers(std::string_view text) {
 
 // ShareFile (registered accounts only) and RegistAndShare (any address).
 void Share(Service& s, Call& call, bool anyone) {
-  Session ss;
-  if (!Open(s, call, ss)) return;
+  Authed ss;
+  if (!OpenAuthed(s, call, ss)) return;
   Item item;
   std::string r = ResolveItem(s.db, ss.user, ss.f.Get("fileId"), item);
   if (r.empty() && item.id == 0) r = "permissionDenied";
@@ -137,8 +122,8 @@ void Share(Service& s, Call& call, bool anyone) {
 // The owner withdraws shares (all when no sharer is named); a sharer with no
 // sharers named leaves the share.
 void Unshare(Service& s, Call& call) {
-  Session ss;
-  if (!Open(s, call, ss)) return;
+  Authed ss;
+  if (!OpenAuthed(s, call, ss)) return;
   int64_t id = 0;
   if (!ParseInt(ss.f.Get("fileId"), 1, INT64_MAX, id)) return SendXmlResult(call.res, "targetNotExist");
   auto sharers = SplitSharers(ss.f.Get("sharers"));
@@ -175,8 +160,8 @@ void PutShare(Service& s, XmlNode& n, Stmt& st) {
 }
 
 void SharedFileInfo(Service& s, Call& call) {
-  Session ss;
-  if (!Open(s, call, ss)) return;
+  Authed ss;
+  if (!OpenAuthed(s, call, ss)) return;
   int64_t id = 0;
   auto item = ParseInt(ss.f.Get("fileId"), 1, INT64_MAX, id) ? LoadItem(s.db, id) : std::nullopt;
   if (!item || item->state != kLive) return SendXmlResult(call.res, "targetNotExist");
@@ -192,8 +177,8 @@ void SharedFileInfo(Service& s, Call& call) {
 }
 
 void AllShared(Service& s, Call& call) {
-  Session ss;
-  if (!Open(s, call, ss)) return;
+  Authed ss;
+  if (!OpenAuthed(s, call, ss)) return;
   bool toMe = ss.f.Get("type") == "toMe";
   Stmt st(s.db, toMe ? "SELECT id, owner, item_id, sharer, writable, state, op_ver FROM shares WHERE sharer=? AND state=0"
                      : "SELECT id, owner, item_id, sharer, writable, state, op_ver FROM shares WHERE owner=? AND state=0");
@@ -205,9 +190,9 @@ void AllShared(Service& s, Call& call) {
 }
 
 void SyncShares(Service& s, Call& call) {
-  Session ss;
+  Authed ss;
   int64_t since = 0, limit = 0;
-  if (!Open(s, call, ss) || !FeedWindow(call, ss.f, since, limit)) return;
+  if (!OpenAuthed(s, call, ss) || !FeedWindow(call, ss.f, since, limit)) return;
   Stmt st(s.db, "SELECT id, owner, item_id, sharer, writable, state, op_ver FROM shares WHERE op_ver>? AND "
                 "(owner=? OR sharer=?) ORDER BY op_ver LIMIT ?");
   st.Bind(1, since).Bind(2, ss.user).Bind(3, UserName(s, ss.user)).Bind(4, limit);
@@ -224,9 +209,9 @@ void SyncShares(Service& s, Call& call) {
 // The items of one share that changed: the shared item and, for a folder,
 // everything below it.
 void ShareItems(Service& s, Call& call, bool deleted) {
-  Session ss;
+  Authed ss;
   int64_t since = 0, limit = 0, shareId = 0;
-  if (!Open(s, call, ss) || !FeedWindow(call, ss.f, since, limit)) return;
+  if (!OpenAuthed(s, call, ss) || !FeedWindow(call, ss.f, since, limit)) return;
   if (!ParseInt(ss.f.Get("shareId"), 1, INT64_MAX, shareId)) return SendXmlResult(call.res, "targetNotExist");
   Stmt sh(s.db, "SELECT owner, item_id, sharer, state FROM shares WHERE id=?");
   sh.Bind(1, shareId);
