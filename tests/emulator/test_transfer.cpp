@@ -224,3 +224,58 @@ TEST(EmulatorTransfer, HeldBlocksAreCollectedOnlyWhenNothingUsesThem) {
   EXPECT_EQ(CountBlockFiles(data.path()), 0u);
   EXPECT_TRUE(std::filesystem::is_empty(std::filesystem::path(data.path()) / "tmp"));
 }
+
+TEST(EmulatorTransfer, OnlyTheNewestVersionsAreKept) {
+  TempDir data;
+  Emulator emu({"--data", data.path(), "--max-versions", "2", "--hold", "0"});
+  std::string token = emu.Login();
+  std::string id = Upload(emu, token, "0", "v", "one").commit["fileId"];
+  ASSERT_EQ(Upload(emu, token, "0", "v", "two", id, "1").failure, "");
+  ASSERT_EQ(Upload(emu, token, "0", "v", "three", id, "2").failure, "");
+  EXPECT_EQ(Download(emu, token, id, true).content, "two");
+  emu.Client()->Post("/_emulator/gc", "", "application/json");
+  EXPECT_EQ(CountBlockFiles(data.path()), 2u);  // "one" is gone with its version
+}
+
+namespace {
+
+// Objects, arrays of objects and strings only: what the library's strict reader takes.
+bool StrictShape(const nlohmann::json& j) {
+  if (j.is_string()) return true;
+  if (j.is_array()) {
+    for (const auto& e : j)
+      if (!e.is_object() || !StrictShape(e)) return false;
+    return true;
+  }
+  if (!j.is_object()) return false;
+  for (const auto& [k, v] : j.items())
+    if (!StrictShape(v)) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST(EmulatorTransfer, BlockServerAnswersSuitAStrictJsonReader) {
+  Emulator emu({"--block-servers", "2"});
+  std::string token = emu.Login();
+  std::string content = Content(kBlock + 1, 8);
+  UploadOutcome up = Upload(emu, token, "0", "s", content);
+  ASSERT_EQ(up.failure, "");
+  Answer req = emu.Post("/osvr/requestDownload/", {{"token", token}, {"fileId", up.commit["fileId"]}});
+  auto res = emu.Client()->Post("/blk1/downloadMetadata2", "{\"stub\":\"" + req["stub"] + "\"}",
+                                "application/x-www-form-urlencoded");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->body.find_first_of(" \t\r\n"), std::string::npos);
+  auto meta = nlohmann::json::parse(res->body);
+  EXPECT_TRUE(StrictShape(meta));
+  EXPECT_EQ(meta.size(), 3u);  // result and two block-server groups
+  Answer again = emu.Post("/osvr/requestUpload/", {{"token", token}, {"fileVer", "0"}, {"size", "1"}, {"fileId", "0"},
+                                                   {"sha1", Sha1Hex("q")}, {"parentId", "0"}, {"name", "q"}});
+  auto keys = emu.Client()->Post("/blk1/uploadMetadata",
+                                 "{\"stub\":\"" + again["stub"] + "\",\"metas\":[{\"index\":1,\"md5\":\"" + Md5Hex("q") +
+                                     "\",\"blockId\":\"" + BlockId("q") + "\"}]}",
+                                 "application/x-www-form-urlencoded");
+  ASSERT_TRUE(keys);
+  EXPECT_EQ(keys->body.find(' '), std::string::npos);
+  EXPECT_TRUE(StrictShape(nlohmann::json::parse(keys->body)));
+}
