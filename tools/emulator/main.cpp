@@ -49,6 +49,11 @@ void ConfigureServer(httplib::Server& server, const emu::Options& opt) {
   });
   server.set_read_timeout(30, 0);
   server.set_write_timeout(30, 0);
+  if (opt.verbose)
+    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+      std::fprintf(stderr, "orvel-emulator: %s %s %d %zu\n", req.method.c_str(), req.path.c_str(), res.status,
+                   res.body.size());
+    });
   server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
     if (!res.body.empty()) return;
     // Unknown paths and methods: a clean answer, and the connection ends since

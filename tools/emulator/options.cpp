@@ -19,7 +19,7 @@ bool ToInt(std::string_view text, int64_t lo, int64_t hi, int64_t& out) {
 const char* UsageText() {
   return "usage: orvel-emulator [--listen HOST:PORT] [--data DIR] [--user NAME:PASSWORD]...\n"
          "                      [--quota MiB] [--token-ttl SECONDS] [--block-servers N]\n"
-         "                      [--max-versions N] [--hold SECONDS] [--threads N]\n";
+         "                      [--max-versions N] [--hold SECONDS] [--threads N] [--verbose]\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options& out, std::string& error, bool& help) {
@@ -29,6 +29,10 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error, bool&
     if (arg == "--help" || arg == "-h") {
       help = true;
       return true;
+    }
+    if (arg == "--verbose") {
+      out.verbose = true;
+      continue;
     }
     if (i + 1 >= argc) {
       error = "missing value after " + std::string(arg);

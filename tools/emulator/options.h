@@ -20,6 +20,7 @@ struct Options {
   int maxVersions = 10;             // versions kept per file
   int64_t holdSeconds = 86400;      // uncommitted blocks stay this long
   int threads = 16;
+  bool verbose = false;             // one stderr line per request
 };
 
 // Fills `out` from argv. False with a message in `error` for anything unknown
