@@ -138,6 +138,15 @@ TEST_F(EmulatorItems, SharingBetweenAccounts) {
   ASSERT_EQ(toMe.children.size(), 1u);
   EXPECT_EQ(toMe.children[0].at("owner"), "demo");
   EXPECT_EQ(emu.Post("/osvr/asmGetSharedFileInfo/", {{"token", eve}, {"fileId", id}}).result, "ok");
+  Answer shares = emu.Post("/osvr/syncShares/", {{"token", eve}, {"opVer", "0"}, {"size", "10"}});
+  ASSERT_EQ(shares.children.size(), 1u);
+  std::string shareId = shares.children[0].at("shareId");
+  EXPECT_EQ(shareId, share.children.at(0).at("shareId"));
+  Answer items = emu.Post("/osvr/syncShareFile/", {{"token", eve}, {"opVer", "0"}, {"shareId", shareId}, {"size", "10"}});
+  ASSERT_EQ(items.children.size(), 1u);
+  EXPECT_EQ(items.children[0].at("name"), "shared.txt");
+  EXPECT_EQ(emu.Post("/osvr/syncShareFile/", {{"token", eve}, {"opVer", "0"}, {"shareId", "999"}, {"size", "1"}}).result,
+            "targetNotExist");
   EXPECT_EQ(emu.Post("/osvr/asmUnshare/", {{"token", eve}, {"fileId", id}, {"sharers", ""}, {"sendMail", "false"}}).result,
             "ok");
   EXPECT_TRUE(emu.Post("/osvr/asmGetAllSharedFiles/", {{"token", eve}, {"type", "toMe"}}).children.empty());
