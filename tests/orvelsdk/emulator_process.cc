@@ -78,15 +78,13 @@ void EmulatorProcess::Stop() {
   }
 }
 
-std::string EmulatorProcess::WriteSettingsFile(const std::string& folder, const std::string& extra) const {
+std::string EmulatorProcess::WriteSettingsFile(const std::string& folder, int uploadSpeed, int downloadSpeed) const {
   const std::string path = folder + "/settings.ini";
   std::ofstream out(path, std::ios::trunc);
   const std::string hp = HostPort();
-  out << "[Tavik]\nServerRoot=" << hp << "\nSvrCommandRoot=" << hp << "\nPushNotifyRoot=" << hp
-      << "\nUploadSpeed=0\nDownloadSpeed=0\n"
+  out << "[Tavik]\nServerRoot=" << hp << "\nSvrCommandRoot=" << hp << "\nPushNotifyRoot=" << hp << "\n"
       << "[TavikShell]\nWebServerRoot=" << hp << "\n"
-      << "[Debug]\nUploadSpeed=0\nDownloadSpeed=0\n"
-      << extra;
+      << "[Debug]\nUploadSpeed=" << uploadSpeed << "\nDownloadSpeed=" << downloadSpeed << "\n";
   return path;
 }
 

@@ -21,8 +21,9 @@ public:
 
   int Port() const { return m_port; }
   std::string HostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
-  // Writes a settings file naming this emulator for every service root.
-  std::string WriteSettingsFile(const std::string& folder, const std::string& extra = {}) const;
+  // Writes a settings file naming this emulator for every service root, with
+  // the given speed caps in bytes per second (0: none).
+  std::string WriteSettingsFile(const std::string& folder, int uploadSpeed = 0, int downloadSpeed = 0) const;
 
 private:
   pid_t m_pid = -1;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -197,7 +198,8 @@ TEST_F(TransferTest, ProgressFromAnotherThreadAndCancelMidTransfer) {
   EXPECT_GT(maxDone, 0.0);
   EXPECT_LE(maxDone, static_cast<double>(kSize) + 4 * 128);
 
-  // A download of the same file, cancelled as soon as bytes flow.
+  // A download of the same file, cancelled as soon as bytes flow: the first
+  // block is still in flight then, so the cancel is seen at a later tick.
   ORVEL_PROGRESS fresh = nullptr;
   ASSERT_EQ(ORVEL_CreateProgress(&fresh), S_OK);
   std::atomic<bool> finished{false};
