@@ -100,6 +100,9 @@ TEST(TransferChecks, RefusedBeforeAnythingIsSent) {
   const std::string missing = temp.File("missing.bin");
   EXPECT_EQ(ORVEL_Upload(u"", u"0", u"", W(missing).c_str(), u"/no/such/folder", &id, h), E_FAIL);
   EXPECT_EQ(id, kUntouched);
+  // A folder where a file belongs cannot be read as one.
+  EXPECT_LT(ORVEL_Upload(u"t", u"0", u"x", W(temp.Path()).c_str(), W(temp.Path()).c_str(), &id, h), 0);
+  EXPECT_EQ(id, kUntouched);
   EXPECT_TRUE(log.Contains("*ASSERT*: !IsStrEmpty(strToken)"));
   EXPECT_TRUE(log.Contains("*ASSERT*: !IsStrEmpty(strName)"));
   EXPECT_TRUE(log.Contains("*ASSERT*: ::PathFileExistsW(strFilePath)"));

@@ -154,6 +154,11 @@ TEST_F(TransferTest, FailuresLeaveTargetAndIdAlone) {
   std::ofstream(target) << "precious";
   EXPECT_LT(Download("987654321", target), 0);
   EXPECT_EQ(ReadFile(target), "precious");
+  // A real file into a folder that does not exist.
+  const std::string small = WriteRandomFile("small.mp4", 10, 8);
+  Bstr smallId;
+  ASSERT_EQ(Upload("0", "small.mp4", small, smallId), S_OK);
+  EXPECT_LT(Download(smallId.str(), temp.File("no/such/folder/small.mp4")), 0);
 
   const std::string path = WriteRandomFile("x.bin", 10, 3);
   BSTR id = nullptr;
