@@ -1,7 +1,6 @@
 // Uploads and downloads through the library against the service emulator.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -315,36 +314,6 @@ TEST_F(CappedEmulatorTransfer, ProgressSeenFromAnotherThreadAndCancelMidBlock)
     EXPECT_EQ(kCancelled, Download(firstId, target, false, &Progress::Download, &before));
     EXPECT_EQ("keep", ReadFileBytes(target));
     EXPECT_TRUE(temp.Entries().empty());
-}
-
-// A file above 4 GiB, mostly holes: sizes travel as 64-bit numbers.
-TEST_F(EmulatorTransfer, SlowFileAboveFourGiB)
-{
-    const int64_t size = 4LL * 1024 * 1024 * 1024 + 4194304 + 12345;
-    const std::string name = UniqueName(".mp4");
-    const std::string path = files / name;
-    {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(0, ::ftruncate(fd, size));
-        for (int64_t at : {int64_t{0}, int64_t{2147483647}, size - 5000}) {
-            const std::string marks = RandomBytes(4096, static_cast<uint32_t>(at));
-            ASSERT_EQ(4096, ::pwrite(fd, marks.data(), marks.size(), at));
-        }
-        ::close(fd);
-    }
-    std::string id, ver;
-    ASSERT_EQ(S_OK, UploadPath(path, name, id, ver));
-    const std::string target = out / "big";
-    ASSERT_EQ(S_OK, Download(id, target));
-    EXPECT_EQ(size, FileSizeOf(target));
-    EXPECT_EQ(sha1, [&] {
-        std::vector<BlockRecord> blocks;
-        std::string whole;
-        BuildBlockList(path, blocks, whole);
-        return whole;
-    }());
-    ::unlink(target.c_str());
 }
 
 }  // namespace
