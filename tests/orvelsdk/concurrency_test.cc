@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -51,6 +53,42 @@ TEST_F(ConcurrencyTest, EightThreadsSignInCreateListDelete) {
         if (hr != S_OK) return fail(t, "Delete child", hr);
         hr = ORVEL_Delete(token.get(), folderId.get());
         if (hr != S_OK) return fail(t, "Delete", hr);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
+TEST_F(ConcurrencyTest, FourTransfersAtOnceEachWithItsOwnHandle) {
+  constexpr int kThreads = 4;
+  const Session s = SignIn();
+  TempFolder temp;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      // Each thread its own bytes, so no upload is deduplicated away.
+      std::string data(1500000 + static_cast<size_t>(t) * 777, '\0');
+      for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 31 + static_cast<size_t>(t) * 7) ^ (i >> 9));
+      const std::string path = temp.File("par-" + std::to_string(t) + ".mp4");
+      std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+      ORVEL_PROGRESS h = nullptr;
+      if (ORVEL_CreateProgress(&h) != S_OK) return void(++failures);
+      Bstr id;
+      HRESULT hr = ORVEL_Upload(W(s.token).c_str(), u"0", W("par-" + std::to_string(t) + ".mp4").c_str(),
+                                W(path).c_str(), W(temp.Path()).c_str(), &id, h);
+      const std::string back = path + ".back";
+      if (hr == S_OK)
+        hr = ORVEL_Download(W(s.token).c_str(), id.get(), u"m", W(back).c_str(), u"s", u"1",
+                            W(temp.Path()).c_str(), 0, h);
+      ORVEL_DestroyProgress(h);
+      std::ifstream in(back, std::ios::binary);
+      const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (hr != S_OK || got != data) {
+        ++failures;
+        ADD_FAILURE() << "thread " << t << ": 0x" << std::hex << hr;
       }
     });
   }
