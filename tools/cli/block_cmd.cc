@@ -81,7 +81,8 @@ int BlockDecode(const Context& ctx, const std::string& path) {
 // Cuts block N (from 1) of FILE, then compresses and encrypts it as an upload does.
 int BlockEncode(const Context& ctx, const std::string& path) {
   const std::string out = ctx.args.Get("--output");
-  if (out.empty()) return UsageError("usage: orvel block encode FILE [--index N] [--key KEY] [--name NAME] --output OUT");
+  if (out.empty())
+    return UsageError("usage: orvel block encode FILE [--index N] [--key KEY] [--name NAME] --output OUT");
   std::string key = ctx.args.Get("--key");
   if (key.empty()) {
     unsigned char raw[32];
