@@ -90,10 +90,12 @@ for url, blocks in meta.items():
         print(f'data = "{{\\"stub\\":\\"{stub}\\",\\"id\\":\\"{b["id"]}\\"}}"')
         print('output = "/dev/null"')
         print('header = "Expect:"')
+        print('write-out = "%{http_code} %{size_download}\\n"')
 PY
 start=$(date +%s.%N)
-curl_bytes=$(curl -s -K "$work/curl.cfg" -w '%{size_download}\n' | awk '{s+=$1} END {print s}')
+curl -s -K "$work/curl.cfg" >"$work/curl-down.txt"
 end=$(date +%s.%N)
+curl_bytes=$(awk '{s+=$2} END {print s}' "$work/curl-down.txt")
 curl_down=$(awk -v b="$curl_bytes" -v s="$start" -v e="$end" 'BEGIN {printf "%.1f", b / 1e6 / (e - s)}')
 curl_up=$(awk -v v="$curl_up" 'BEGIN {printf "%.1f", v / 1e6}')
 

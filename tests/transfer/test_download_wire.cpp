@@ -112,7 +112,7 @@ protected:
     std::string Encode(const std::string& plain)
     {
         WriteFileBytes(scratch / "plain", plain);
-        EXPECT_EQ(S_OK, EncodeFile(kKey, "x.mp4", static_cast<int32_t>(plain.size()), Sha1Hex(plain),
+        EXPECT_EQ(S_OK, EncodeFile(kKey, "x" + extension, static_cast<int32_t>(plain.size()), Sha1Hex(plain),
                                    scratch / "plain", scratch / "enc"));
         return ReadFileBytes(scratch / "enc");
     }
@@ -138,6 +138,7 @@ protected:
     TempDir out, temp, scratch;
     std::string target = out / "target.bin";
     std::string content, fileSha1, metadataAnswer;
+    std::string extension = ".mp4";  // ".txt" blocks are compressed
     std::map<std::string, ServedBlock> served;
     std::mutex lock;
     std::map<std::string, int> failures;
@@ -227,6 +228,27 @@ TEST_F(DownloadWire, CorruptedBlockIsDroppedAndARerunFetchesOnlyIt)
     EXPECT_EQ(1, Fetches("b3"));
     ASSERT_FALSE(done.empty());
     EXPECT_GE(done.front(), 4194304.0);  // block 1 counted as done from the start
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+TEST_F(DownloadWire, CompressedBlocksDropAndResumeTheSameWay)
+{
+    extension = ".txt";
+    WriteFileBytes(target, "old contents");
+    Serve(TextBytes(2 * 4194304 + 99));
+    ASSERT_LT(served["b2"].stored.size(), 1000000u);  // really compressed
+    corrupt = {"b2"};
+    EXPECT_EQ(kNetworkError, Download());
+    EXPECT_EQ("old contents", ReadFileBytes(target));
+    EXPECT_EQ(2u, temp.Entries().size());
+    ASSERT_EQ(S_OK, Download());
+    EXPECT_EQ(content, ReadFileBytes(target));
+    EXPECT_EQ(1, Fetches("b1"));
+    EXPECT_EQ(2, Fetches("b2"));
+    served["b1"].stored = Encode(TextBytes(4194303) + "!");
+    served["b1"].sha1 = Sha1Hex(served["b1"].stored);
+    EXPECT_EQ(E_FAIL, Download());
+    EXPECT_EQ(content, ReadFileBytes(target));
     EXPECT_TRUE(temp.Entries().empty());
 }
 

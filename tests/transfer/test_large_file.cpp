@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <map>
 
 #include <nlohmann/json.hpp>
@@ -106,6 +107,8 @@ int64_t SizeOf(const std::string& path)
 
 TEST(SlowLargeFile, AboveFourGiBRoundTrip)
 {
+    if (std::getenv("ORVEL_RUN_SLOW") == nullptr)
+        GTEST_SKIP() << "runs as the ctest test_transfer.slow (label slow)";
     TempDir files, temp, out;
     const int64_t size = 4LL * 1024 * 1024 * 1024 + 4194304 + 12345;
     const std::string path = files / "big.mp4";

@@ -6,6 +6,7 @@
 #include "blocks/codec/block_codec.h"
 #include "blocks/transfer/json_reader.h"
 #include "blocks/transfer/ufa_file.h"
+#include "blocks/transfer/ufa_fused.h"
 #include "blocks/transfer/ufa_io.h"
 #include "common/xml_helper.h"
 #include "httpclient/curl_wrapper.h"
@@ -107,6 +108,14 @@ namespace {
 
 constexpr HRESULT kDropped = E_OV_NETWORK_ERROR;
 
+enum class BlockOutcome { Done, Dropped, DecodeFailed };
+
+void LogDecodeFailure(const BlockDownloadRecord& block)
+{
+    LOGF(0, "Fatal error on decode block. BlockId=%s, BlockCheckSHA1=%s", block.blockId.c_str(),
+         block.sha1.c_str());
+}
+
 // Decodes a downloaded block into its done file and checks the plain bytes
 // against the identifier (size and SHA-1). S_OK, or the failure with no done file left.
 HRESULT DecodeBlock(const BlockDownloadRecord& block, const std::string& doneFile,
@@ -122,10 +131,41 @@ HRESULT DecodeBlock(const BlockDownloadRecord& block, const std::string& doneFil
     }
     if (FAILED(hr)) {
         ufa::RemoveFile(doneFile);
-        LOGF(0, "Fatal error on decode block. BlockId=%s, BlockCheckSHA1=%s", block.blockId.c_str(),
-             block.sha1.c_str());
+        LogDecodeFailure(block);
     }
     return hr;
+}
+
+// Checks a downloaded block against its listed SHA-1 and decodes it into its
+// done file. Plain current-format blocks take one fused pass; the rest go
+// through the general decoder.
+BlockOutcome CheckAndDecode(const BlockDownloadRecord& block, const std::string& doneFile,
+                            const std::string& downloadFile)
+{
+    const std::string_view plainSha1 = std::string_view(block.blockId).substr(6);
+    switch (ufa::DecodePlainBlock(downloadFile, block.fileKey, block.sha1, doneFile, block.size,
+                                  plainSha1)) {
+    case ufa::FusedDecode::Ok:
+        return BlockOutcome::Done;
+    case ufa::FusedDecode::Dropped:
+        LOGF(5, "UFA_FILE::Download Block %d dropped: its SHA-1 is not the listed %s", block.index,
+             block.sha1.c_str());
+        return BlockOutcome::Dropped;
+    case ufa::FusedDecode::Failed:
+        LogDecodeFailure(block);
+        return BlockOutcome::DecodeFailed;
+    case ufa::FusedDecode::NotHandled:
+        break;
+    }
+    int64_t size = 0;
+    std::string stored;
+    if (!ufa::HashFile(downloadFile, size, stored) || !ufa::HexEqualsNoCase(stored, block.sha1)) {
+        LOGF(5, "UFA_FILE::Download Block %d dropped: SHA-1 %s, listed %s", block.index,
+             stored.c_str(), block.sha1.c_str());
+        return BlockOutcome::Dropped;
+    }
+    return SUCCEEDED(DecodeBlock(block, doneFile, downloadFile)) ? BlockOutcome::Done
+                                                                 : BlockOutcome::DecodeFailed;
 }
 
 // Concatenates the done files into a file beside the target, checks the
@@ -212,19 +252,16 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         downloader.state = &progress;
         ufa::PerformWithRetry([&] { downloader.Perform(); });
 
-        int64_t size = 0;
-        std::string stored;
-        if (!ufa::HashFile(downloadFile.path(), size, stored) ||
-            !ufa::HexEqualsNoCase(stored, block.sha1)) {
-            LOGF(5, "UFA_FILE::Download Block %d dropped: SHA-1 %s, listed %s", index,
-                 stored.c_str(), block.sha1.c_str());
+        switch (CheckAndDecode(block, doneFile, downloadFile.path())) {
+        case BlockOutcome::Done:
+            progress.dlBase += block.size;
+            break;
+        case BlockOutcome::Dropped:
             allGood = false;
-            continue;
+            break;
+        case BlockOutcome::DecodeFailed:
+            return E_FAIL;
         }
-        HRESULT hr = DecodeBlock(block, doneFile, downloadFile.path());
-        if (FAILED(hr))
-            return hr;
-        progress.dlBase += block.size;
     }
     if (!allGood) {
         LOGF(0, "UFA_FILE::Download Some blocks dropped because of network error.");
