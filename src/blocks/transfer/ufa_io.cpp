@@ -158,34 +158,27 @@ void RemoveFile(const std::string& path)
 }
 
 CutResult CutAndCheckBlock(const std::string& source, const std::string& blockPath, int64_t offset,
-                           int32_t size, std::string_view expectedSha1)
+                           int32_t size, std::string_view expectedSha1, std::vector<uint8_t>& block)
 {
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in.valid())
         return CutResult::IoError;
-    UniqueFd out(::open(blockPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!out.valid())
-        return CutResult::IoError;
     if (::lseek(in.get(), static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset))
         return CutResult::IoError;
-    std::vector<char> buffer(kCopyChunk);
-    Sha1 hash;
-    int64_t left = size;
-    while (left > 0) {
-        size_t want = static_cast<size_t>(std::min<int64_t>(left, kCopyChunk));
-        ssize_t n = ReadFull(in.get(), buffer.data(), want);
-        if (n < 0)
-            return CutResult::IoError;
-        if (static_cast<size_t>(n) < want)
-            return CutResult::Changed;  // the file got shorter
-        hash.Update(buffer.data(), want);
-        if (!WriteFull(out.get(), buffer.data(), want))
-            return CutResult::IoError;
-        left -= n;
-    }
-    if (!out.Close())
+    block.resize(static_cast<size_t>(size));
+    ssize_t n = ReadFull(in.get(), block.data(), block.size());
+    if (n < 0)
         return CutResult::IoError;
-    return hash.HexDigest() == expectedSha1 ? CutResult::Ok : CutResult::Changed;
+    if (static_cast<size_t>(n) < block.size())
+        return CutResult::Changed;  // the file got shorter
+    Sha1 hash;
+    hash.Update(block.data(), block.size());
+    if (hash.HexDigest() != expectedSha1)
+        return CutResult::Changed;
+    UniqueFd out(::open(blockPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!out.valid() || !WriteFull(out.get(), block.data(), block.size()) || !out.Close())
+        return CutResult::IoError;
+    return CutResult::Ok;
 }
 
 FileReader::FileReader(const std::string& path)

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct evp_md_ctx_st;
 
@@ -69,11 +70,12 @@ void RemoveFile(const std::string& path);
 
 enum class CutResult { Ok, IoError, Changed };
 
-// Copies `size` bytes at `offset` of `source` into a new `blockPath`, hashing
-// them on the way; Changed when the file no longer holds `size` bytes there or
-// their SHA-1 differs from `expectedSha1`.
+// Reads `size` bytes at `offset` of `source` into `block` (at most one block,
+// so memory stays fixed), checks their SHA-1 and writes them to a new
+// `blockPath`. Changed when the file no longer holds `size` bytes there or
+// their SHA-1 differs from `expectedSha1`; nothing is written then.
 CutResult CutAndCheckBlock(const std::string& source, const std::string& blockPath, int64_t offset,
-                           int32_t size, std::string_view expectedSha1);
+                           int32_t size, std::string_view expectedSha1, std::vector<uint8_t>& block);
 
 // Reader and writer that raise FileReadError / FileWriteError.
 class FileReader {

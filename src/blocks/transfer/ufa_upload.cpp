@@ -5,6 +5,7 @@
 
 #include "blocks/transfer/json_reader.h"
 #include "blocks/transfer/ufa_file.h"
+#include "blocks/transfer/ufa_fused.h"
 #include "blocks/transfer/ufa_io.h"
 #include "common/kv_helper.h"
 #include "common/xml_helper.h"
@@ -143,11 +144,13 @@ struct UploadArgs {
 
 // Cuts, checks, encodes and sends block `index` (from 1).
 void SendBlock(const UploadArgs& args, const UploadRequester& session, int32_t index,
-               const BlockRecord& block, const std::string& key, ufa::ProgressState& progress)
+               const BlockRecord& block, const std::string& key, ufa::ProgressState& progress,
+               std::vector<uint8_t>& bytes)
 {
     ufa::ScopedFile blockFile(TempPath(args.tempFolder));
     const int64_t offset = static_cast<int64_t>(index - 1) * kBlockSize;
-    switch (ufa::CutAndCheckBlock(args.localPath, blockFile.path(), offset, block.size, block.sha1)) {
+    switch (ufa::CutAndCheckBlock(args.localPath, blockFile.path(), offset, block.size, block.sha1,
+                                  bytes)) {
     case ufa::CutResult::Ok:
         break;
     case ufa::CutResult::IoError:
@@ -160,16 +163,26 @@ void SendBlock(const UploadArgs& args, const UploadRequester& session, int32_t i
         throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Block changed since the block list");
     }
 
-    ufa::ScopedFile encoded(TempPath(args.tempFolder));
-    HRESULT hr = EncodeFile(key, args.name, block.size, block.sha1, blockFile.path(), encoded.path());
+    // The block is in hand: an uncompressed block is encrypted and hashed from
+    // memory in one pass; compressed ones go through the codec.
+    bool compress = false;
+    HRESULT hr = CompressPolicy(args.name, blockFile.path(), compress);
     if (FAILED(hr))
         throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", hr);
-
+    ufa::ScopedFile encoded(TempPath(args.tempFolder));
     int64_t encodedSize = 0;
     std::string encodedSha1;
-    if (!ufa::HashFile(encoded.path(), encodedSize, encodedSha1)) {
-        ERROR_CHECK_COM(E_FAIL);
-        throw EXCEPT::FileReadError("UFAFILE::UploadFile", "Get encode block sha1", E_FAIL);
+    if (!compress) {
+        if (!ufa::EncodePlainBlock(bytes, block.sha1, key, encoded.path(), encodedSize, encodedSha1))
+            throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", E_FAIL);
+    } else {
+        hr = EncodeFile(key, args.name, block.size, block.sha1, blockFile.path(), encoded.path());
+        if (FAILED(hr))
+            throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", hr);
+        if (!ufa::HashFile(encoded.path(), encodedSize, encodedSha1)) {
+            ERROR_CHECK_COM(E_FAIL);
+            throw EXCEPT::FileReadError("UFAFILE::UploadFile", "Get encode block sha1", E_FAIL);
+        }
     }
 
     BlockUploader uploader;
@@ -208,13 +221,14 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
     progress.ulTotal = static_cast<double>(args.fileSize);
     progress.callback = args.callback;
     progress.context = args.context;
+    std::vector<uint8_t> bytes;  // the block in flight, reused: at most 4 MiB
     for (const auto& [index, block] : metadata.blocks) {
         const std::string& key = metadata.GetBlockKey(MakeBlockId(block.size, block.sha1));
         if (key == kTargetExist) {
             progress.ulBase += block.size;  // the service already holds it
             continue;
         }
-        SendBlock(args, requester, index, block, key, progress);
+        SendBlock(args, requester, index, block, key, progress, bytes);
     }
 
     Committer committer;

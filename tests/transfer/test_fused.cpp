@@ -1,0 +1,72 @@
+// The single-pass block encoder and decoder agree byte for byte with the codec.
+#include <gtest/gtest.h>
+
+#include "blocks/codec/block_codec.h"
+#include "blocks/transfer/ufa_fused.h"
+#include "test_support.h"
+
+using namespace xfertest;
+
+namespace {
+
+const std::string kKey = "a1b2c3d4e5f60718293a4b5c6d7e8f90a1b2c3d4e5f60718293a4b5c6d7e8f90";
+
+TEST(FusedCodec, EncodesExactlyAsTheCodecAndDecodesBack)
+{
+    TempDir dir;
+    for (size_t size : {size_t{0}, size_t{1}, size_t{16}, size_t{100003}, size_t{4194304}}) {
+        const std::string plain = RandomBytes(size, static_cast<uint32_t>(size));
+        const std::string sha1 = Sha1Hex(plain);
+        WriteFileBytes(dir / "plain", plain);
+        ASSERT_EQ(S_OK, EncodeFile(kKey, "x.mp4", static_cast<int32_t>(size), sha1, dir / "plain",
+                                   dir / "codec"));
+        int64_t encodedSize = 0;
+        std::string encodedSha1;
+        ASSERT_TRUE(ufa::EncodePlainBlock(std::vector<uint8_t>(plain.begin(), plain.end()), sha1, kKey,
+                                          dir / "fused", encodedSize, encodedSha1));
+        const std::string codec = ReadFileBytes(dir / "codec");
+        EXPECT_TRUE(codec == ReadFileBytes(dir / "fused")) << size;
+        EXPECT_EQ(static_cast<int64_t>(codec.size()), encodedSize);
+        EXPECT_EQ(Sha1Hex(codec), encodedSha1);
+
+        ASSERT_EQ(ufa::FusedDecode::Ok, ufa::DecodePlainBlock(dir / "fused", kKey, encodedSha1, dir / "done",
+                                                              static_cast<int32_t>(size), sha1));
+        EXPECT_TRUE(plain == ReadFileBytes(dir / "done")) << size;
+    }
+}
+
+TEST(FusedCodec, DecoderOutcomes)
+{
+    TempDir dir;
+    const std::string plain = TextBytes(5000);
+    const std::string sha1 = Sha1Hex(plain);
+    int64_t size = 0;
+    std::string stored;
+    ASSERT_TRUE(ufa::EncodePlainBlock(std::vector<uint8_t>(plain.begin(), plain.end()), sha1, kKey,
+                                      dir / "enc", size, stored));
+    // Upper-case listed SHA-1 is the same SHA-1.
+    std::string upper = stored;
+    for (auto& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(ufa::FusedDecode::Ok, ufa::DecodePlainBlock(dir / "enc", kKey, upper, dir / "done", 5000, sha1));
+    EXPECT_EQ(ufa::FusedDecode::Dropped,
+              ufa::DecodePlainBlock(dir / "enc", kKey, std::string(40, '0'), dir / "d2", 5000, sha1));
+    EXPECT_FALSE(Exists(dir / "d2"));
+    EXPECT_EQ(ufa::FusedDecode::Failed,
+              ufa::DecodePlainBlock(dir / "enc", std::string(64, '7'), stored, dir / "d3", 5000, sha1));
+    EXPECT_FALSE(Exists(dir / "d3"));
+    // A size that is not the block's, a compressed block and junk go to the general decoder.
+    EXPECT_EQ(ufa::FusedDecode::NotHandled,
+              ufa::DecodePlainBlock(dir / "enc", kKey, stored, dir / "d4", 4999, sha1));
+    WriteFileBytes(dir / "plain", plain);
+    ASSERT_EQ(S_OK, EncodeFile(kKey, "x.txt", 5000, sha1, dir / "plain", dir / "lzma"));
+    EXPECT_EQ(ufa::FusedDecode::NotHandled,
+              ufa::DecodePlainBlock(dir / "lzma", kKey, Sha1Hex(ReadFileBytes(dir / "lzma")), dir / "d5",
+                                    5000, sha1));
+    WriteFileBytes(dir / "junk", "BMF0");
+    EXPECT_EQ(ufa::FusedDecode::NotHandled,
+              ufa::DecodePlainBlock(dir / "junk", kKey, Sha1Hex("BMF0"), dir / "d6", 0, sha1));
+    EXPECT_FALSE(Exists(dir / "d4") || Exists(dir / "d5") || Exists(dir / "d6"));
+}
+
+}  // namespace
