@@ -71,11 +71,9 @@ HRESULT CRemoteStorage::UploadServerCommandFile(std::string_view szFileId, std::
         url += szUser;
     }
 
-    ITransport* raw = nullptr;
-    hr = MakeTransport(&raw);
+    TransportPtr transport;
+    hr = MakeTransport(cb, ctx, transport);
     if (FAILED(hr)) return hr;
-    TransportPtr transport(raw);
-    if (cb != nullptr) transport->SetCallback(cb, ctx);
     std::string header;
     BuildRequestHeaders(header, false, "2");
 
@@ -134,10 +132,9 @@ HRESULT CRemoteStorage::GetMessages(std::string_view szUserId, std::string_view 
     std::string header;
     BuildRequestHeaders(header, false, "2");
 
-    ITransport* raw = nullptr;
-    HRESULT hr = MakeTransport(&raw);
+    TransportPtr transport;
+    HRESULT hr = MakeTransport(nullptr, nullptr, transport);
     if (FAILED(hr)) return hr;
-    TransportPtr transport(raw);
 
     std::string url = MessageUrl("/kmg/msg/getmsg/");
     AppendIsEnt(url);
@@ -158,10 +155,9 @@ HRESULT CRemoteStorage::GetMessages(std::string_view szUserId, std::string_view 
 HRESULT CRemoteStorage::CheckProxyServer(std::string_view /*unused*/) {
     HRESULT hr = S_OK;
     TRACE_SCOPE("CRemoteStorage::CheckProxyServer()", &hr, "%s", "");
-    ITransport* raw = nullptr;
-    hr = MakeTransport(&raw);
+    TransportPtr transport;
+    hr = MakeTransport(nullptr, nullptr, transport);
     if (FAILED(hr)) return hr;
-    TransportPtr transport(raw);
     std::string header;
     BuildRequestHeaders(header, false, "2");
 

@@ -71,16 +71,19 @@ uint32_t CRemoteStorage::Release() {
 HRESULT CRemoteStorage::Initialize() { return S_OK; }
 HRESULT CRemoteStorage::Uninitialize() { return S_OK; }
 
-HRESULT CRemoteStorage::MakeTransport(ITransport** pp) {
-    *pp = nullptr;
+HRESULT CRemoteStorage::MakeTransport(ProgressCallback cb, void* ctx, TransportPtr& transport) {
+    transport.reset();
     if (!ORVEL_ASSERT(m_pfnTransport)) return E_FAIL;
-    HRESULT hr = m_pfnTransport(pp);
-    if (SUCCEEDED(hr) && *pp == nullptr) hr = E_FAIL;
+    ITransport* raw = nullptr;
+    HRESULT hr = m_pfnTransport(&raw);
+    TransportPtr made(raw);
+    if (SUCCEEDED(hr) && !made) hr = E_FAIL;
     if (FAILED(hr)) {
-        if (*pp != nullptr) (*pp)->Release();
-        *pp = nullptr;
         ERROR_CHECK_COM_MSG(0, hr, "Create CTransport Failed!");
+        return hr;
     }
+    if (cb != nullptr) made->SetCallback(cb, ctx);
+    transport = std::move(made);
     return hr;
 }
 
@@ -104,11 +107,9 @@ HRESULT CRemoteStorage::_HttpRequest(ProgressCallback cb, void* ctx, const std::
     std::string strResultCode;
     bool codeRead = false;
 
-    ITransport* raw = nullptr;
-    hr = MakeTransport(&raw);
+    TransportPtr transport;
+    hr = MakeTransport(cb, ctx, transport);
     if (SUCCEEDED(hr)) {
-        TransportPtr transport(raw);
-        if (cb != nullptr) transport->SetCallback(cb, ctx);
         CInfoCollection::Instance().IncrementRequestCounter();
         hr = transport->Request(url, header, body, &answerText, timeoutSec, 1);
         if (FAILED(hr)) {
@@ -137,6 +138,7 @@ HRESULT CRemoteStorage::_HttpRequest(ProgressCallback cb, void* ctx, const std::
             }
         }
     }
+    transport.reset();
 
     if (flags.reportTimeout && hr == E_OV_NETWORK_TIMEOUT) {
         CInfoCollection::Instance().CollectInfo("operation", "time_out", url);
@@ -166,11 +168,9 @@ HRESULT CRemoteStorage::HttpRequest(std::string_view szUri, const std::string* b
     const std::string url(szUri);
     TRACE_SCOPE("CRemoteStorage::HttpRequest()", &hr, "szUri = %s", url.c_str());
 
-    ITransport* raw = nullptr;
-    hr = MakeTransport(&raw);
+    TransportPtr transport;
+    hr = MakeTransport(cb, ctx, transport);
     if (FAILED(hr)) return hr;
-    TransportPtr transport(raw);
-    if (cb != nullptr) transport->SetCallback(cb, ctx);
 
     std::string header;
     BuildRequestHeaders(header, false, "2");

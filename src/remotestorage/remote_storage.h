@@ -179,7 +179,9 @@ public:
 private:
     ~CRemoteStorage() override;
 
-    HRESULT MakeTransport(ITransport** pp);
+    // A fresh transport object for one request, with the callback installed
+    // when one is given; logs and returns the factory's failure.
+    HRESULT MakeTransport(ProgressCallback cb, void* ctx, TransportPtr& transport);
 
     std::atomic<uint32_t> m_refCount{1};
     TransportFactory m_pfnTransport;
