@@ -9,6 +9,7 @@
 
 #include "blocks/codec/block_codec.h"
 #include "blocks/transfer/ufa_file.h"
+#include "infocollection/info_collection.h"
 #include "test_support.h"
 
 using namespace xfertest;
@@ -298,7 +299,13 @@ TEST_F(DownloadWire, ThreeServerErrorsEndTheDownload)
     WriteFileBytes(target, "old contents");
     Serve(TextBytes(70000));
     failures["b1"] = 3;
+    std::vector<std::string> items;
+    orvel::infotest::SetSink([&](const RecordTree& item) {
+        items.push_back(item.GetValue("infotype") + "|" + item.GetValue("Raiser") + "|" + item.GetValue("Detail"));
+    });
     EXPECT_EQ(kServerError, Download());
+    orvel::infotest::SetSink(nullptr);
+    EXPECT_EQ(std::vector<std::string>{"UFADownloadFailed|CurlWrapper::SimpleDownloadFile|Response not 200"}, items);
     EXPECT_EQ(3, Fetches("b1"));
     EXPECT_EQ("old contents", ReadFileBytes(target));
     EXPECT_TRUE(temp.Entries().empty());

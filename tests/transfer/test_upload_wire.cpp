@@ -9,6 +9,7 @@
 
 #include "blocks/codec/block_codec.h"
 #include "blocks/transfer/ufa_file.h"
+#include "infocollection/info_collection.h"
 #include "test_support.h"
 
 using namespace xfertest;
@@ -204,10 +205,34 @@ TEST_F(UploadWire, EveryBlockHeldSendsNothingAndCommits)
     EXPECT_TRUE(progress.calls.empty());
 }
 
+// Items filed with the usage collector, as "infotype|key=value|..." lines.
+struct InfoItems {
+    InfoItems()
+    {
+        orvel::infotest::SetSink([this](const RecordTree& item) {
+            std::string line = item.GetValue("infotype");
+            for (size_t i = 0; i < item.ValueCount(); ++i) {
+                if (item[i].Key != "time" && item[i].Key != "infotype")
+                    line += "|" + item[i].Key + "=" + item[i].Value;
+            }
+            std::lock_guard<std::mutex> guard(lock);
+            lines.push_back(line);
+        });
+    }
+    ~InfoItems() { orvel::infotest::SetSink(nullptr); }
+    std::mutex lock;
+    std::vector<std::string> lines;
+};
+
 TEST_F(UploadWire, MissingBlockKeyIsAServerError)
 {
     omitKeys = true;
+    InfoItems items;
     EXPECT_EQ(kServerError, Upload(RandomBytes(100, 4)));
+    EXPECT_EQ(std::vector<std::string>{"UFAUploadFailed|Raiser=MetadataUploader::GetBlockKey|Detail=Block key "
+                                       "not returned - Block info: " +
+                                       MakeBlockId(100, Sha1Hex(RandomBytes(100, 4)))},
+              items.lines);
     EXPECT_EQ(0, fake.Count("/blk/uploadBlock"));
     EXPECT_EQ(0, fake.Count("/osvr/commit/"));
 }
@@ -234,7 +259,9 @@ TEST_F(UploadWire, ThreeServerErrorsEndTheUpload)
 TEST_F(UploadWire, HttpFailureOfABlockIsANetworkErrorWithoutRetry)
 {
     blockAnswers = {{500, "{}"}};
+    InfoItems items;
     EXPECT_EQ(kNetworkError, Upload(RandomBytes(5000, 7)));
+    EXPECT_EQ(std::vector<std::string>{"UFAUploadFailed|Raiser=Network"}, items.lines);
     EXPECT_EQ(1, fake.Count("/blk/uploadBlock"));
     EXPECT_EQ(0, fake.Count("/osvr/commit/"));
     EXPECT_TRUE(temp.Entries().empty());

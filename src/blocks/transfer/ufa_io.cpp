@@ -1,10 +1,12 @@
 #include "blocks/transfer/ufa_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <new>
 #include <vector>
 
 #include <openssl/evp.h>
