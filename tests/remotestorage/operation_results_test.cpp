@@ -156,6 +156,8 @@ struct FeedCase {
     const char* item;
 };
 
+void PrintTo(const FeedCase& c, std::ostream* os) { *os << c.name; }
+
 class FeedFailureTest : public ResultTest, public ::testing::WithParamInterface<FeedCase> {};
 
 TEST_P(FeedFailureTest, FilesItsItemOnFailure) {

@@ -25,6 +25,8 @@ struct WireCase {
     bool headerLines = true;
 };
 
+void PrintTo(const WireCase& c, std::ostream* os) { *os << c.name; }
+
 std::string Xml(const std::string& inner) {
     return "<?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel>" + inner + "</Orvel>";
 }

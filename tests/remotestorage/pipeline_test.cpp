@@ -37,6 +37,8 @@ struct JudgeCase {
     const char* dynamicCode;  // null: no "dynamic" item
 };
 
+void PrintTo(const JudgeCase& c, std::ostream* os) { *os << c.name; }
+
 class JudgeTest : public PipelineTest, public ::testing::WithParamInterface<JudgeCase> {};
 
 TEST_P(JudgeTest, MapsTheAnswer) {
