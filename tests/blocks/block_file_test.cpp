@@ -83,6 +83,25 @@ TEST_F(BlockFileTest, PlainBlockHeaderIsExact) {
   ExpectNoTemporaries();
 }
 
+// Sizes around the writer's internal batches: every byte lands in place, the
+// file ends exactly after the padded data, and a longer old file is replaced.
+TEST_F(BlockFileTest, LargePlainBlocksAreExactAcrossBatches) {
+  for (size_t size : {size_t{262144 - 64}, size_t{262144 + 1}, size_t{kBlockSize} - 5,
+                      size_t{kBlockSize}}) {
+    Bytes block = RandomBytes(size, static_cast<uint32_t>(size));
+    WriteBytes(dir.File("encoded"), RandomBytes(kBlockSize + 4096, 1));
+    ASSERT_EQ(Encode("clip.mkv", block, key), S_OK) << size;
+    Bytes file = ReadBytes(dir.File("encoded"));
+    Bytes padded = ZeroPad16(block);
+    ASSERT_EQ(file.size(), 64u + padded.size()) << size;
+    EXPECT_EQ(file[5], 0x02);
+    EXPECT_EQ(Le32(file, 8), size);
+    EXPECT_EQ(file[40], padded.size() - size);
+    EXPECT_TRUE(Bytes(file.begin() + 64, file.end()) == EcbEncrypt(key.bytes, padded)) << size;
+  }
+  ExpectNoTemporaries();
+}
+
 TEST_F(BlockFileTest, SeventeenBytePayloadHasPaddingFifteen) {
   Bytes block = RandomBytes(17, 2);
   ASSERT_EQ(Encode("a.txt", block, key), S_OK);  // below 1024: stored plain

@@ -1,5 +1,7 @@
 #include "blocks/codec/aes_file_codec.h"
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -18,6 +20,7 @@ constexpr uint8_t kVersion = 1;
 constexpr uint8_t kFlagCompressed = 0x01;
 constexpr uint8_t kFlagEncrypted = 0x02;
 constexpr size_t kPaddingOffset = 40;
+constexpr size_t kEncryptBatch = 4 * kChunkSize;
 
 constexpr char kLegacyMagic[19] = {'B', 'r', 'e', 'n', 'm', 'o', 'o', 'r', '_', 'F',
                                    'i', 'l', 'e', 'H', 'e', 'a', 'd', 'e', 'r'};
@@ -143,10 +146,12 @@ bool AesFileEncrypt(std::string_view payload, std::string_view destination, bool
   int64_t payloadLength = in.Size();
   if (!ERROR_CHECK_BOOL(payloadLength >= 0)) return false;
 
-  // One 64 KiB buffer, enciphered in place (ECB transforms each 16 bytes
-  // alone). The header rides in front of the first chunk, which is shorter by
-  // the header's size, so every write lands on whole pages of the output.
-  auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
+  // Four 64 KiB chunks side by side, enciphered in place (ECB transforms each
+  // 16 bytes alone) and moved with one read and one write: a quarter of the
+  // system calls of chunk-sized passes, still a fixed amount of memory. The
+  // header rides in front of the first chunk, which is shorter by the
+  // header's size, so every write lands on whole pages of the output.
+  auto buffer = std::make_unique<uint8_t[]>(kEncryptBatch);
   uint8_t* header = buffer.get();
   std::memset(header, 0, kBlockFileHeaderSize);
   std::memcpy(header, kMagic, sizeof kMagic);
@@ -159,11 +164,17 @@ bool AesFileEncrypt(std::string_view payload, std::string_view destination, bool
 
   File out = File::Create(destination);
   if (!ERROR_CHECK_BOOL(out.IsOpen())) return false;
+  // Reserving the final size at once spares the file system growing the file
+  // page by page. Only a hint: where it is not supported the writes extend it.
+  const int64_t finalSize =
+      static_cast<int64_t>(kBlockFileHeaderSize) + (payloadLength + 15) / 16 * 16;
+  if (finalSize > static_cast<int64_t>(kBlockFileHeaderSize))
+    ::fallocate(out.Fd(), 0, 0, static_cast<off_t>(finalSize));
 
   size_t offset = kBlockFileHeaderSize;  // bytes of the buffer already taken
   int64_t total = 0;
   for (;;) {
-    const size_t want = kChunkSize - offset;
+    const size_t want = kEncryptBatch - offset;
     ssize_t got = in.ReadFull(buffer.get() + offset, want);
     if (!ERROR_CHECK_BOOL(got >= 0)) return false;
     size_t blocks = (static_cast<size_t>(got) + 15) / 16 * 16;
