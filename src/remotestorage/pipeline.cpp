@@ -148,8 +148,9 @@ HRESULT CRemoteStorage::_HttpRequest(ProgressCallback cb, void* ctx, const std::
         if (codeRead) {
             errorCode = strResultCode;
         } else if (answerText && !answerText->empty()) {
+            // The log keeps the whole answer; only the filed code is cut.
+            LOGF(0, "unknown xml: %s", answerText->c_str());
             errorCode = FirstChars(*answerText, kErrorTextChars);
-            LOGF(0, "unknown xml: %s", errorCode.c_str());
         } else {
             errorCode = "null";
         }
