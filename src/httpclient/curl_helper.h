@@ -122,13 +122,23 @@ private:
     CURLcode SetCommonTail(int32_t timeout);
     CURLcode SetSecurity();
     CURLcode BuildForm(CurlMimePtr& mime);
-    CurlOutcome Outcome(CURLcode curlRet, long status, bool statusChecked, std::string_view url);
+    CurlOutcome Outcome(CURLcode curlRet, long status, bool statusChecked);
     void EndRequest();
     bool TakeCallbackFailure();
 
-    CURLcode DoGet(std::string_view url, int32_t timeout);
-    CURLcode DoPost(std::string_view url, int32_t timeout);
-    CURLcode DoPostFile(std::string_view url, std::FILE* fp, int64_t size, CurlSlistPtr& fresh,
+    // Runs one request operation: exceptions (also those caught in callbacks) are
+    // logged by `logRaise` and end it as code 87; the header list is freed always.
+    template <typename Run, typename LogRaise>
+    CurlOutcome RunOperation(Run run, bool statusChecked, LogRaise logRaise);
+    void StartRequest();  // handle check and light reset
+    CURLcode SetUrl(std::string_view url);
+    CURLcode SetHeaderList();
+    CURLcode SetPostFields();
+    CURLcode SetHeaderCapture();
+    CURLcode Perform();
+    CURLcode CheckUploadStatus();
+
+    CURLcode DoPostFile(std::string_view url, std::string_view local, FilePtr& file, CurlSlistPtr& fresh,
                         int32_t timeout);
     CURLcode DoForm(std::string_view url, CurlMimePtr& mime, int32_t timeout);
     CURLcode DoDownload(std::string_view url, std::string_view local, FilePtr& file, int32_t timeout);

@@ -18,6 +18,8 @@ namespace {
 constexpr CURLcode kFailedCode = static_cast<CURLcode>(87);
 // Returned by the preparation steps whose failure ends the operation as NetworkFailure.
 constexpr CURLcode kPrepFailed = static_cast<CURLcode>(CURL_LAST + 100);
+// Returned when an upload's file cannot be opened or measured: the result is E_FAIL.
+constexpr CURLcode kFileFailed = static_cast<CURLcode>(CURL_LAST + 101);
 constexpr long kConnectTimeout = 10;
 
 // libcurl's global state lives as long as the library's static objects.
@@ -158,7 +160,10 @@ bool CCurlHelper::_SetHttpHeader() {
 
 bool CCurlHelper::_SetHttpPostField() {
     if (m_postFields.empty()) return true;
-    return SetOpt(CURLOPT_POSTFIELDS, m_postFields.c_str()) == CURLE_OK;
+    if (SetOpt(CURLOPT_POSTFIELDS, m_postFields.c_str()) != CURLE_OK) return false;
+    // The length too: a size left on the handle by an earlier request (an empty
+    // POST, a file upload) would otherwise cut or over-read the fields.
+    return SetOptOff(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(m_postFields.size())) == CURLE_OK;
 }
 
 CURLcode CCurlHelper::SetCommonTail(int32_t timeout) {
@@ -205,7 +210,7 @@ CURLcode CCurlHelper::BuildForm(CurlMimePtr& mime) {
     return CURLE_OK;
 }
 
-CurlOutcome CCurlHelper::Outcome(CURLcode curlRet, long status, bool statusChecked, std::string_view) {
+CurlOutcome CCurlHelper::Outcome(CURLcode curlRet, long status, bool statusChecked) {
     if (statusChecked && status != 200) return status == 504 ? Timeout : ServerErrorStatus;
     if (curlRet == CURLE_OK) return Ok;
     if (curlRet == CURLE_OPERATION_TIMEDOUT) return Timeout;
@@ -229,107 +234,152 @@ bool CCurlHelper::TakeCallbackFailure() {
     return failed;
 }
 
-// ---- text requests ----
+// ---- steps shared by the request operations ----
 
-CURLcode CCurlHelper::DoGet(std::string_view url, int32_t timeout) {
-    m_urlCopy = std::string(url);
-    RETURN_IF_FAILED(SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr));
-    if (!_SetHttpHeader()) {
-        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpHeader()");
-        return kPrepFailed;
-    }
-    if (!_SetHttpPostField()) {
-        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpPostField()");
-        return kPrepFailed;
-    }
-    RETURN_IF_FAILED(SetCommonTail(timeout));
-    RETURN_IF_FAILED(SetFn(CURLOPT_HEADERFUNCTION, &HeaderWriter));
-    RETURN_IF_FAILED(SetOpt(CURLOPT_HEADERDATA, this));
-    RETURN_IF_FAILED(SetSecurity());
-    CURLcode curlRet = curl_easy_perform(m_hCURL.get());
-    if (curlRet != CURLE_OK) {
-        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
-        return curlRet;
-    }
-    long code = 0;
-    curl_easy_getinfo(m_hCURL.get(), CURLINFO_RESPONSE_CODE, &code);
-    m_status = code;
-    return CURLE_OK;
-}
-
-CurlOutcome CCurlHelper::Request_URL_GET(std::string_view szURL, int32_t timeout) {
+template <typename Run, typename LogRaise>
+CurlOutcome CCurlHelper::RunOperation(Run run, bool statusChecked, LogRaise logRaise) {
     CURLcode curlRet = CURLE_OK;
     try {
-        if (!m_hCURL) HELPER_LOG(0, "*ASSERT*: m_hCURL");
-        Reset(false);
-        m_status = 200;
-        curlRet = DoGet(szURL, timeout);
+        curlRet = run();
     } catch (...) {
-        curlRet = kFailedCode;
         m_callbackFailed = true;
     }
+    // Raised here or inside a libcurl callback (which cannot unwind through libcurl).
     if (TakeCallbackFailure()) {
-        LOGF(0, "Request_URL_GET Raise Exception! szURL = %s", OrNull(szURL).c_str());
+        logRaise();
         curlRet = kFailedCode;
     }
     EndRequest();
     if (curlRet == kPrepFailed) return NetworkFailure;
-    return Outcome(curlRet, curlRet == CURLE_OK ? m_status : 200, true, szURL);
+    if (curlRet == kFileFailed) return static_cast<CurlOutcome>(E_FAIL);
+    return Outcome(curlRet, curlRet == CURLE_OK ? m_status : 200, statusChecked);
 }
 
-CURLcode CCurlHelper::DoPost(std::string_view url, int32_t timeout) {
+void CCurlHelper::StartRequest() {
+    if (!m_hCURL) HELPER_LOG(0, "*ASSERT*: m_hCURL");
+    Reset(false);
+}
+
+CURLcode CCurlHelper::SetUrl(std::string_view url) {
     m_urlCopy = std::string(url);
-    RETURN_IF_FAILED(SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr));
-    RETURN_IF_FAILED(SetOpt(CURLOPT_POST, 1L));
-    if (!_SetHttpHeader()) {
-        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpHeader()");
-        return kPrepFailed;
-    }
-    if (!_SetHttpPostField()) {
-        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpPostField()");
-        return kPrepFailed;
-    }
-    // Without fields the POST is empty; left alone, libcurl would read the body from stdin.
-    if (m_postFields.empty()) RETURN_IF_FAILED(SetOpt(CURLOPT_POSTFIELDSIZE, 0L));
-    RETURN_IF_FAILED(SetCommonTail(timeout));
+    return SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr);
+}
+
+CURLcode CCurlHelper::SetHeaderList() {
+    if (_SetHttpHeader()) return CURLE_OK;
+    HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpHeader()");
+    return kPrepFailed;
+}
+
+CURLcode CCurlHelper::SetPostFields() {
+    if (_SetHttpPostField()) return CURLE_OK;
+    HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpPostField()");
+    return kPrepFailed;
+}
+
+CURLcode CCurlHelper::SetHeaderCapture() {
     RETURN_IF_FAILED(SetFn(CURLOPT_HEADERFUNCTION, &HeaderWriter));
-    RETURN_IF_FAILED(SetOpt(CURLOPT_HEADERDATA, this));
-    RETURN_IF_FAILED(SetSecurity());
+    return SetOpt(CURLOPT_HEADERDATA, this);
+}
+
+CURLcode CCurlHelper::Perform() {
     CURLcode curlRet = curl_easy_perform(m_hCURL.get());
-    if (curlRet != CURLE_OK) LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
+    // A callback that raised is reported by the operation's own exception line.
+    if (curlRet != CURLE_OK && !m_callbackFailed)
+        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
     return curlRet;
 }
 
+// Status check of the two uploads.
+CURLcode CCurlHelper::CheckUploadStatus() {
+    long code = 0;
+    CURLcode infoRet = curl_easy_getinfo(m_hCURL.get(), CURLINFO_RESPONSE_CODE, &code);
+    if (infoRet != CURLE_OK || code < 200 || code > 299) {
+        LOGF(5, "GetInfo Error Or Response Code Not In Range 200~300, Response Code:%d", static_cast<int>(code));
+        return kFailedCode;
+    }
+    return CURLE_OK;
+}
+
+// ---- text requests ----
+
+CurlOutcome CCurlHelper::Request_URL_GET(std::string_view szURL, int32_t timeout) {
+    auto run = [&] {
+        StartRequest();
+        m_status = 200;
+        RETURN_IF_FAILED(SetUrl(szURL));
+        RETURN_IF_FAILED(SetHeaderList());
+        RETURN_IF_FAILED(SetPostFields());
+        RETURN_IF_FAILED(SetCommonTail(timeout));
+        RETURN_IF_FAILED(SetHeaderCapture());
+        RETURN_IF_FAILED(SetSecurity());
+        RETURN_IF_FAILED(Perform());
+        curl_easy_getinfo(m_hCURL.get(), CURLINFO_RESPONSE_CODE, &m_status);  // read result not checked
+        return CURLE_OK;
+    };
+    return RunOperation(run, true, [&] {
+        LOGF(0, "Request_URL_GET Raise Exception! szURL = %s", OrNull(szURL).c_str());
+    });
+}
+
 CurlOutcome CCurlHelper::Request_URL_POST(std::string_view szURL, int32_t timeout) {
-    CURLcode curlRet = CURLE_OK;
-    try {
-        if (!m_hCURL) HELPER_LOG(0, "*ASSERT*: m_hCURL");
-        Reset(false);
-        curlRet = DoPost(szURL, timeout);
-    } catch (...) {
-        m_callbackFailed = true;
-    }
-    if (TakeCallbackFailure()) {
+    auto run = [&] {
+        StartRequest();
+        RETURN_IF_FAILED(SetUrl(szURL));
+        RETURN_IF_FAILED(SetOpt(CURLOPT_POST, 1L));
+        RETURN_IF_FAILED(SetHeaderList());
+        RETURN_IF_FAILED(SetPostFields());
+        // Without fields the POST is empty; left alone, libcurl would read the body from stdin.
+        if (m_postFields.empty()) RETURN_IF_FAILED(SetOpt(CURLOPT_POSTFIELDSIZE, 0L));
+        RETURN_IF_FAILED(SetCommonTail(timeout));
+        RETURN_IF_FAILED(SetHeaderCapture());
+        RETURN_IF_FAILED(SetSecurity());
+        return Perform();
+    };
+    return RunOperation(run, false, [&] {
         LOGF(0, "Request_URL_POST Raise Exception! szURL = %s", OrNull(szURL).c_str());
-        curlRet = kFailedCode;
-    }
-    EndRequest();
-    if (curlRet == kPrepFailed) return NetworkFailure;
-    return Outcome(curlRet, 200, false, szURL);
+    });
 }
 
 // ---- uploads ----
 
-CURLcode CCurlHelper::DoPostFile(std::string_view url, std::FILE* fp, int64_t size, CurlSlistPtr& fresh,
+namespace {
+// Both uploads log this same text when they raise.
+auto UploadRaiseLine(std::string_view url) {
+    return [url] {
+        HELPER_LOG(0, "*ASSERT*: 0");
+        LOGF(0, "PostMutiForm Raise Exception! szURL = %s", OrNull(url).c_str());
+    };
+}
+
+// Runs `fn` when the scope ends: detaches libcurl from objects about to be freed.
+template <typename Fn>
+struct OnExit {
+    Fn fn;
+    ~OnExit() { fn(); }
+};
+template <typename Fn>
+OnExit(Fn) -> OnExit<Fn>;
+}  // namespace
+
+CURLcode CCurlHelper::DoPostFile(std::string_view url, std::string_view local, FilePtr& file, CurlSlistPtr& fresh,
                                  int32_t timeout) {
-    RETURN_IF_FAILED(SetFn(CURLOPT_READFUNCTION, &FileReader));
-    RETURN_IF_FAILED(SetOpt(CURLOPT_READDATA, fp));
-    m_urlCopy = std::string(url);
-    RETURN_IF_FAILED(SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr));
-    if (!_SetHttpHeader()) {
-        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpHeader()");
-        return kPrepFailed;
+    StartRequest();
+    file.reset(std::fopen(std::string(local).c_str(), "rb"));
+    if (!file) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:NULL != reader.fp");
+        return kFileFailed;
     }
+    struct stat st {};
+    if (fstat(fileno(file.get()), &st) != 0) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:S_OK == hr");
+        file.reset();
+        return kFileFailed;
+    }
+    RETURN_IF_FAILED(SetFn(CURLOPT_READFUNCTION, &FileReader));
+    RETURN_IF_FAILED(SetOpt(CURLOPT_READDATA, file.get()));
+    RETURN_IF_FAILED(SetUrl(url));
+    RETURN_IF_FAILED(SetHeaderList());
     // A fresh list switches off the Accept, Expect (100-continue) and Content-Type
     // headers; the caller's header lines are not sent with a raw file body.
     for (const char* line : {"Accept:", "Expect:", "Content-Type:"}) {
@@ -339,72 +389,33 @@ CURLcode CCurlHelper::DoPostFile(std::string_view url, std::FILE* fp, int64_t si
         fresh.reset(appended);
     }
     RETURN_IF_FAILED(SetOpt(CURLOPT_HTTPHEADER, fresh.get()));
+    // Post fields left on the handle by an earlier text POST would replace the file.
+    RETURN_IF_FAILED(SetOpt(CURLOPT_POSTFIELDS, static_cast<const void*>(nullptr)));
     // The whole size: a low-32-bit length would corrupt uploads of 4 GiB and more.
-    RETURN_IF_FAILED(SetOptOff(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size)));
+    RETURN_IF_FAILED(SetOptOff(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(st.st_size)));
     RETURN_IF_FAILED(SetOpt(CURLOPT_POST, 1L));
     RETURN_IF_FAILED(SetCommonTail(timeout));
     RETURN_IF_FAILED(SetSecurity());
-    return curl_easy_perform(m_hCURL.get());
+    RETURN_IF_FAILED(Perform());
+    return CheckUploadStatus();
 }
-
-namespace {
-// Status check shared by the two uploads.
-CURLcode CheckUploadStatus(CURL* h, CURLcode curlRet, const std::string& url) {
-    if (curlRet != CURLE_OK) {
-        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", url.c_str());
-        return curlRet;
-    }
-    long code = 0;
-    CURLcode infoRet = curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-    if (infoRet != CURLE_OK || code < 200 || code > 299) {
-        LOGF(5, "GetInfo Error Or Response Code Not In Range 200~300, Response Code:%d", static_cast<int>(code));
-        return kFailedCode;
-    }
-    return CURLE_OK;
-}
-}  // namespace
 
 CurlOutcome CCurlHelper::PostFileBody(std::string_view szURL, std::string_view szLocal, int32_t timeout) {
-    CURLcode curlRet = CURLE_OK;
-    try {
-        if (!m_hCURL) HELPER_LOG(0, "*ASSERT*: m_hCURL");
-        Reset(false);
-        FilePtr file(std::fopen(std::string(szLocal).c_str(), "rb"));
-        if (!file) {
-            HELPER_LOG(5, "ERROR_CHECK_BOOL:NULL != reader.fp");
-            return static_cast<CurlOutcome>(E_FAIL);
-        }
-        struct stat st {};
-        if (fstat(fileno(file.get()), &st) != 0) {
-            HELPER_LOG(5, "ERROR_CHECK_BOOL:S_OK == hr");
-            return static_cast<CurlOutcome>(E_FAIL);
-        }
-        CurlSlistPtr fresh;
-        curlRet = DoPostFile(szURL, file.get(), st.st_size, fresh, timeout);
-        if (curlRet != kPrepFailed && !m_callbackFailed) curlRet = CheckUploadStatus(m_hCURL.get(), curlRet, m_urlCopy);
-        // The handle must not keep pointers to the list and file freed here.
+    FilePtr file;
+    CurlSlistPtr fresh;
+    OnExit detach{[this] {
+        if (!m_hCURL) return;
         curl_easy_setopt(m_hCURL.get(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
         curl_easy_setopt(m_hCURL.get(), CURLOPT_READDATA, static_cast<void*>(nullptr));
-    } catch (...) {
-        m_callbackFailed = true;
-    }
-    if (TakeCallbackFailure()) {
-        HELPER_LOG(0, "*ASSERT*: 0");
-        LOGF(0, "PostMutiForm Raise Exception! szURL = %s", OrNull(szURL).c_str());
-        curlRet = kFailedCode;
-    }
-    EndRequest();
-    if (curlRet == kPrepFailed) return NetworkFailure;
-    return Outcome(curlRet, 200, false, szURL);
+    }};
+    return RunOperation([&] { return DoPostFile(szURL, szLocal, file, fresh, timeout); }, false,
+                        UploadRaiseLine(szURL));
 }
 
 CURLcode CCurlHelper::DoForm(std::string_view url, CurlMimePtr& mime, int32_t timeout) {
-    m_urlCopy = std::string(url);
-    RETURN_IF_FAILED(SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr));
-    if (!_SetHttpHeader()) {
-        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpHeader()");
-        return kPrepFailed;
-    }
+    StartRequest();
+    RETURN_IF_FAILED(SetUrl(url));
+    RETURN_IF_FAILED(SetHeaderList());
     RETURN_IF_FAILED(SetOpt(CURLOPT_POST, 1L));
     RETURN_IF_FAILED(BuildForm(mime));
     if (!m_forms.empty())
@@ -413,44 +424,26 @@ CURLcode CCurlHelper::DoForm(std::string_view url, CurlMimePtr& mime, int32_t ti
         RETURN_IF_FAILED(SetOpt(CURLOPT_POSTFIELDSIZE, 0L));
     RETURN_IF_FAILED(SetCommonTail(timeout));
     RETURN_IF_FAILED(SetSecurity());
-    return curl_easy_perform(m_hCURL.get());
+    RETURN_IF_FAILED(Perform());
+    return CheckUploadStatus();
 }
 
 CurlOutcome CCurlHelper::PostMutiForm(std::string_view szURL, int32_t timeout) {
-    CURLcode curlRet = CURLE_OK;
-    try {
-        if (!m_hCURL) HELPER_LOG(0, "*ASSERT*: m_hCURL");
-        Reset(false);
-        CurlMimePtr mime;
-        curlRet = DoForm(szURL, mime, timeout);
-        if (curlRet != kPrepFailed && !m_callbackFailed) curlRet = CheckUploadStatus(m_hCURL.get(), curlRet, m_urlCopy);
-        curl_easy_setopt(m_hCURL.get(), CURLOPT_MIMEPOST, static_cast<curl_mime*>(nullptr));
-    } catch (...) {
-        m_callbackFailed = true;
-    }
-    if (TakeCallbackFailure()) {
-        HELPER_LOG(0, "*ASSERT*: 0");
-        LOGF(0, "PostMutiForm Raise Exception! szURL = %s", OrNull(szURL).c_str());
-        curlRet = kFailedCode;
-    }
-    EndRequest();
-    if (curlRet == kPrepFailed) return NetworkFailure;
-    return Outcome(curlRet, 200, false, szURL);
+    CurlMimePtr mime;
+    OnExit detach{[this] {
+        if (m_hCURL) curl_easy_setopt(m_hCURL.get(), CURLOPT_MIMEPOST, static_cast<curl_mime*>(nullptr));
+    }};
+    return RunOperation([&] { return DoForm(szURL, mime, timeout); }, false, UploadRaiseLine(szURL));
 }
 
 // ---- download ----
 
 CURLcode CCurlHelper::DoDownload(std::string_view url, std::string_view local, FilePtr& file, int32_t timeout) {
-    m_urlCopy = std::string(url);
-    RETURN_IF_FAILED(SetOpt(CURLOPT_URL, url.data() ? m_urlCopy.c_str() : nullptr));
-    if (!_SetHttpHeader()) {
-        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpHeader()");
-        return kPrepFailed;
-    }
-    if (!_SetHttpPostField()) {
-        HELPER_LOG(5, "ERROR_CHECK_BOOL:_SetHttpPostField()");
-        return kPrepFailed;
-    }
+    m_status = 200;
+    m_recvBytes = 0;
+    RETURN_IF_FAILED(SetUrl(url));
+    RETURN_IF_FAILED(SetHeaderList());
+    RETURN_IF_FAILED(SetPostFields());
     file.reset(std::fopen(std::string(local).c_str(), "wb"));
     if (!file) {
         HELPER_LOG(5, "ERROR_CHECK_BOOL:file");
@@ -469,11 +462,7 @@ CURLcode CCurlHelper::DoDownload(std::string_view url, std::string_view local, F
     RETURN_IF_FAILED(SetOpt(CURLOPT_TIMEOUT, static_cast<long>(timeout)));
     RETURN_IF_FAILED(SetOpt(CURLOPT_CONNECTTIMEOUT, kConnectTimeout));
     RETURN_IF_FAILED(SetSecurity());
-    CURLcode curlRet = curl_easy_perform(m_hCURL.get());
-    if (curlRet != CURLE_OK) {
-        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
-        return curlRet;
-    }
+    RETURN_IF_FAILED(Perform());
     long code = 0;
     if (curl_easy_getinfo(m_hCURL.get(), CURLINFO_RESPONSE_CODE, &code) != CURLE_OK) {
         HELPER_LOG(0, "*ASSERT*: !L\"CCurlHelper::SimpleDownLoadFile Failed!\"");
@@ -484,30 +473,25 @@ CURLcode CCurlHelper::DoDownload(std::string_view url, std::string_view local, F
 }
 
 CurlOutcome CCurlHelper::SimpleDownLoadFile(std::string_view szURL, std::string_view szLocal, int32_t timeout) {
-    CURLcode curlRet = CURLE_OK;
-    try {
-        m_status = 200;
-        m_recvBytes = 0;
-        FilePtr file;
-        curlRet = DoDownload(szURL, szLocal, file, timeout);
-        if (m_hCURL) {
-            // The FILE closes here; the handle must not keep a pointer to it.
-            curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(nullptr));
-            curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
-        }
+    FilePtr file;
+    OnExit detach{[this] {
+        // The FILE closes here; the handle must not keep a pointer to it.
         m_pDownload = nullptr;
+        if (!m_hCURL) return;
+        curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(nullptr));
+        curl_easy_setopt(m_hCURL.get(), CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+    }};
+    auto run = [&] {
+        CURLcode curlRet = DoDownload(szURL, szLocal, file, timeout);
+        m_pDownload = nullptr;
+        // Bytes still buffered are lost when the close fails.
         if (file && std::fclose(file.release()) != 0 && curlRet == CURLE_OK) curlRet = CURLE_WRITE_ERROR;
-    } catch (...) {
-        m_callbackFailed = true;
-    }
-    if (TakeCallbackFailure()) {
+        return curlRet;
+    };
+    return RunOperation(run, true, [&] {
         LOGF(0, "SimpleDownLoadFile Raise Exception! szURL = %s, szLocal = %s", OrNull(szURL).c_str(),
              OrNull(szLocal).c_str());
-        curlRet = kFailedCode;
-    }
-    EndRequest();
-    if (curlRet == kPrepFailed) return NetworkFailure;
-    return Outcome(curlRet, curlRet == CURLE_OK ? m_status : 200, true, szURL);
+    });
 }
 
 // ---- callbacks ----

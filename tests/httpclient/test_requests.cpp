@@ -129,6 +129,29 @@ TEST_F(RequestTest, PostFieldsTurnAGetIntoAFormPost) {
     EXPECT_TRUE(HasLine(HeaderLines(request), "Content-Type: application/x-www-form-urlencoded"));
 }
 
+TEST_F(RequestTest, FieldsQueuedAfterAnEmptyPostOnTheSameHandleAreSentWhole) {
+    RawServer raw([](const std::string&) { return RawServer::Response(200, "ok"); });
+    EXPECT_EQ(Ok, m_helper.Request_URL_POST(raw.Url("/first"), 10));
+    m_helper.AddPostField("<a>123</a>");  // no full reset: the empty POST's options survive
+    EXPECT_EQ(Ok, m_helper.Request_URL_POST(raw.Url("/second"), 10));
+    std::string body;
+    SplitRequest(raw.LastRequest(), nullptr, &body);
+    EXPECT_EQ("<a>123</a>", body);
+    EXPECT_TRUE(HasLine(HeaderLines(raw.LastRequest()), "Content-Length: 10"));
+}
+
+TEST_F(RequestTest, ARawUploadAfterATextPostSendsTheFileNotTheFields) {
+    RawServer raw([](const std::string&) { return RawServer::Response(200, "ok"); });
+    m_helper.AddPostField("k=v");
+    EXPECT_EQ(Ok, m_helper.Request_URL_POST(raw.Url("/text"), 10));
+    std::string path = m_dir->File("f.bin");
+    WriteFileBytes(path, "file bytes");
+    EXPECT_EQ(Ok, m_helper.PostFileBody(raw.Url("/file"), path, 10));
+    std::string body;
+    SplitRequest(raw.LastRequest(), nullptr, &body);
+    EXPECT_EQ("file bytes", body);
+}
+
 TEST_F(RequestTest, NullTextsAreRejectedWithAnAssertion) {
     m_helper.AddHeader(std::string_view());
     m_helper.AddPostField(std::string_view());
@@ -298,6 +321,8 @@ TEST_F(OutcomeTest, AnExceptionInTheHookEndsTheRequestAsNetworkFailure) {
     EXPECT_EQ(NetworkFailure, m_helper.Request_URL_GET(url, 10));
     EXPECT_TRUE(LogHas('E', "Request_URL_GET Raise Exception! szURL = " + url, "curl_helper2.cpp"));
     EXPECT_TRUE(LogHas('W', "CCurlHelper Visit Network Failded. CURLcode = 87"));
+    // The exception line reports it; the failed-transfer line is not written.
+    EXPECT_EQ(0u, LogCount("CHECK_BOOL:curlRet == CURLE_OK MSG: " + url));
     EXPECT_EQ(NetworkFailure, m_helper.Request_URL_POST(url, 10));
     EXPECT_TRUE(LogHas('E', "Request_URL_POST Raise Exception! szURL = " + url));
 }
