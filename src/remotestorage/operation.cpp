@@ -6,6 +6,12 @@
 #include "log/log.h"
 #include "remotestorage/http_call.h"
 
+std::string PlainHeaders() {
+    std::string header;
+    BuildRequestHeaders(header, false, "2");
+    return header;
+}
+
 RecordTree RequestTree(std::initializer_list<Field> fields) {
     RecordTree tree("Orvel");
     for (const auto& [key, value] : fields) tree.AddValue(key, value);

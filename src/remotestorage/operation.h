@@ -12,6 +12,9 @@
 
 inline bool IsStrEmpty(std::string_view s) { return s.empty(); }
 
+// The header text of the calls that always use version "2" without gzip.
+std::string PlainHeaders();
+
 // Writes the line for a failed transfer (level 9 for network trouble and
 // cancellation, level 5 otherwise).
 void LogTransferFailure(HRESULT hr);

@@ -74,8 +74,7 @@ HRESULT CRemoteStorage::UploadServerCommandFile(std::string_view szFileId, std::
     TransportPtr transport;
     hr = MakeTransport(cb, ctx, transport);
     if (FAILED(hr)) return hr;
-    std::string header;
-    BuildRequestHeaders(header, false, "2");
+    const std::string header = PlainHeaders();
 
     std::optional<std::string> text;
     if (command || haveFile) {
@@ -129,8 +128,7 @@ HRESULT CRemoteStorage::GetMessages(std::string_view szUserId, std::string_view 
     request.AddValue("email", szEmail);
     request.AddValue("version", szVersion);
     const std::string body = ToKv(request);
-    std::string header;
-    BuildRequestHeaders(header, false, "2");
+    const std::string header = PlainHeaders();
 
     TransportPtr transport;
     HRESULT hr = MakeTransport(nullptr, nullptr, transport);
@@ -158,8 +156,7 @@ HRESULT CRemoteStorage::CheckProxyServer(std::string_view /*unused*/) {
     TransportPtr transport;
     hr = MakeTransport(nullptr, nullptr, transport);
     if (FAILED(hr)) return hr;
-    std::string header;
-    BuildRequestHeaders(header, false, "2");
+    const std::string header = PlainHeaders();
 
     std::optional<std::string> text;
     hr = transport->Request(ServiceUrl("/osvr/"), header, nullptr, &text, 5, 1);

@@ -173,8 +173,7 @@ HRESULT CRemoteStorage::HttpRequest(std::string_view szUri, const std::string* b
     hr = MakeTransport(cb, ctx, transport);
     if (FAILED(hr)) return hr;
 
-    std::string header;
-    BuildRequestHeaders(header, false, "2");
+    const std::string header = PlainHeaders();
     std::optional<std::string> text;
     hr = transport->Request(url, header, body, &text, timeoutSec, 1);
     if (FAILED(hr)) {
