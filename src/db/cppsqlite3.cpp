@@ -1,5 +1,8 @@
 #include "db/cppsqlite3.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -32,6 +35,20 @@ private:
 };
 
 bool IsDiskFullErrno(int err) { return err == ENOSPC || err == EFBIG || err == EDQUOT; }
+
+// SQLite retries a failed create read-only, which overwrites the system error
+// of the create. For a file that does not exist yet, the create is repeated
+// here (exclusively, so nothing but our own probe is ever removed) to learn
+// whether the disk had no room for it.
+bool CreateFailsForLackOfSpace(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlink(path.c_str());
+        return false;
+    }
+    return IsDiskFullErrno(errno);
+}
 
 // An I/O failure caused by a full disk (or a file-size limit) is reported as
 // SQLITE_FULL so that callers can tell it apart.
@@ -143,8 +160,11 @@ void CppSQLite3DB::open(const std::string& path) {
     int rc = sqlite3_open(path.c_str(), &raw);
     std::unique_ptr<sqlite3, Closer> db(raw);
     if (rc != SQLITE_OK) {
-        int sysErr = raw ? sqlite3_system_errno(raw) : errno;
-        if (IsDiskFullErrno(sysErr) || IsDiskFullErrno(errno)) throw CppSQLite3Exception(SQLITE_FULL, "Disk Full");
+        const int savedErrno = errno;
+        int sysErr = raw ? sqlite3_system_errno(raw) : savedErrno;
+        if (IsDiskFullErrno(sysErr) || IsDiskFullErrno(savedErrno) ||
+            ((rc & 0xff) == SQLITE_CANTOPEN && CreateFailsForLackOfSpace(path)))
+            throw CppSQLite3Exception(SQLITE_FULL, "Disk Full");
         throw CppSQLite3Exception(rc, raw ? sqlite3_errmsg(raw) : "");
     }
     m_pDB = std::move(db);

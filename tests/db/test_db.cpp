@@ -1,6 +1,8 @@
 // CppSQLite3DB, CDB and kvdb against real database files.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -234,6 +236,36 @@ TEST(CDB, FileSizeLimitMapsToDiskFull) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A disk that cannot take one more file: the open fails and is reported as
+// a full disk. The child gets a private mount namespace with a tmpfs whose
+// only free inode is taken up front.
+TEST(CDB, OpenOnFullDiskIsDiskFull) {
+    LogCapture log;
+    TempDir dir;
+    const std::string mountPoint = dir.file("full");
+    ASSERT_TRUE(std::filesystem::create_directory(mountPoint));
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) ::_exit(77);
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) ::_exit(77);
+        if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k,nr_inodes=2") != 0) ::_exit(77);
+        if (!std::ofstream(mountPoint + "/filler")) ::_exit(77);
+        CDB db;
+        ::_exit(db.Init(mountPoint + "/data.db") == E_FAIL ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private tmpfs mount possible here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    size_t assertion = log.Find("*ASSERT*: !L\"CDB::Init throw Exception!\"");
+    size_t src = log.Find("Src:SQLITE_FULL[13]: Disk Full -- CDB::Init -- SQL: ");
+    ASSERT_NE(assertion, std::string::npos) << log.Text();
+    ASSERT_NE(src, std::string::npos) << log.Text();
+    EXPECT_LT(assertion, src);
 }
 
 TEST(kvdb, AttachCreatesConfigTableAndStoresValues) {
