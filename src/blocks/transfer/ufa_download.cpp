@@ -252,8 +252,14 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         downloader.state = &progress;
         ufa::PerformWithRetry([&] { downloader.Perform(); });
 
-        switch (CheckAndDecode(block, doneFile, downloadFile.path())) {
+        // Decoded under a fresh name and renamed: a done file is always whole,
+        // also for another download sharing the temporary folder.
+        ufa::ScopedFile decoded(TempPath(tempFolder));
+        switch (CheckAndDecode(block, decoded.path(), downloadFile.path())) {
         case BlockOutcome::Done:
+            if (std::rename(decoded.path().c_str(), doneFile.c_str()) != 0)
+                throw EXCEPT::FileWriteError("FileWriter::FileWriter", "Create file: " + doneFile, E_FAIL);
+            decoded.Release();
             progress.dlBase += block.size;
             break;
         case BlockOutcome::Dropped:
