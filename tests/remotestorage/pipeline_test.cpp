@@ -86,6 +86,16 @@ TEST_F(PipelineTest, AnswerIsParsedIntoTheCallersTree) {
     EXPECT_EQ(answer[0].Value, "7");
 }
 
+TEST_F(PipelineTest, TraceShowsTheUrlAndTheBodyWithoutItsToken) {
+    RecordTree post, get;
+    ASSERT_EQ(Call({true, true, true}, post), S_OK);
+    EXPECT_TRUE(Logged('T', "CTraceStack In, CRemoteStorage::_HttpRequest() : szUri = " + Url() +
+                                ", szParams = <?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel></Orvel>"));
+    ASSERT_EQ(Call({true, true, true}, get, 10, true), S_OK);
+    EXPECT_TRUE(Logged('T', "CTraceStack In, CRemoteStorage::_HttpRequest() : szUri = " + Url() +
+                                ", szParams = (null)"));
+}
+
 TEST_F(PipelineTest, FailedAnswerStaysInTheTree) {
     server->AnswerXml(Answer("targetExist", "<fileId>9</fileId>"));
     RecordTree answer;
