@@ -24,7 +24,9 @@ void AddFormField(std::string& fields, std::string_view key, std::string_view va
     if (!fields.empty()) fields += '&';
     fields.append(key);
     fields += '=';
-    fields += UrlEncode(value);
+    // As in the header text: an empty value (no user signed in yet) is sent
+    // empty, not reported as a bad argument of the encoder.
+    if (!value.empty()) fields += UrlEncode(value);
 }
 
 #endif

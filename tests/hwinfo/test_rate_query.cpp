@@ -124,10 +124,15 @@ TEST_F(RateQueryTest, AnswerOneSendsTheFieldsAndSaysYes) {
 
 TEST_F(RateQueryTest, AnswerZeroOrWithoutEqualsSaysNo) {
     {
+        // Nobody signed in: the user fields go out empty, without assertion lines.
+        storetest::LogCapture log;
         RateHost host("rate=0");
         PointAt(host.port());
         EXPECT_FALSE(QueryRateDecision());
         EXPECT_EQ(host.hits(), 1);
+        EXPECT_TRUE(std::regex_match(host.body(), std::regex("uname=&uid=&ver=1%2e0%2e0%2e0&hwid=[0-9a-f]{32}")))
+            << host.body();
+        EXPECT_FALSE(log.Contains("*ASSERT*")) << log.Text();
     }
     {
         RateHost host("1");
