@@ -176,7 +176,7 @@ private:
 
 template <typename T>
 HRESULT CCurlHelper::SetOption(CURLoption option, T value) {
-    if (!m_hCURL) return E_FAIL;
+    // Without a handle libcurl refuses the option, which is logged like any failure.
     CURLcode curlRet = curl_easy_setopt(m_hCURL.get(), option, value);
     if (curlRet != CURLE_OK) {
         LogCurlOptionFailure();

@@ -261,6 +261,13 @@ TEST_F(OutcomeTest, AHelperWithoutHandleFailsWithAssertion) {
     EXPECT_EQ(NetworkFailure, bare.Request_URL_POST(m_server.Url("/s200"), 10));
     EXPECT_TRUE(LogHas('E', "*ASSERT*: m_hCURL", "curl_helper2.cpp"));
     EXPECT_EQ(E_FAIL, bare.SetSpeedLimit(1000, 1000));
+    EXPECT_TRUE(LogHas('W', "ERROR_CHECK_BOOL:curlRet == CURLE_OK", "curl_helper2.cpp"));  // the URL option
+}
+
+TEST_F(OutcomeTest, AnOptionOnAHelperWithoutHandleFailsAndIsLogged) {
+    CCurlHelper bare;
+    EXPECT_EQ(E_FAIL, bare.SetOption(CURLOPT_TIMEOUT, 5L));
+    EXPECT_TRUE(LogHas('W', "ERROR_CHECK_BOOL:curlRet == CURLE_OK", "curl_helper2.cpp"));
 }
 
 TEST_F(OutcomeTest, AnOptionThatCannotBeSetIsLogged) {
