@@ -33,6 +33,7 @@ std::string OrNull(std::string_view s) { return s.data() ? std::string(s) : std:
 
 size_t FileReader(char* buffer, size_t size, size_t count, void* fp) {
     auto* file = static_cast<std::FILE*>(fp);
+    if (!file) return CURL_READFUNC_ABORT;  // the upload's file is closed once it ends
     size_t n = std::fread(buffer, size, count, file);
     if (n == 0 && std::ferror(file)) return CURL_READFUNC_ABORT;
     return n;

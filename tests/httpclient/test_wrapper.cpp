@@ -126,6 +126,25 @@ TEST_F(WrapperTest, ARefusedConnectionRaisesCouldntConnect) {
     EXPECT_EQ("CurlWrapper::RequestPost", e.raisedIn);
 }
 
+TEST_F(WrapperTest, DownloadsAndUploadsAreCountedToo) {
+    CurlWrapper wrapper;
+    uint32_t before = CInfoCollection::Instance().RequestCount();
+    HttpDownloadFile(wrapper, m_server.Url("/block"), m_dir->File("block.tmp"), "", "k=v");
+    std::string local = m_dir->File("up.bin");
+    WriteFileBytes(local, "x");
+    HttpUploadFile(wrapper, m_server.Url("/text"), local, "");
+    EXPECT_EQ(before + 2, CInfoCollection::Instance().RequestCount());
+}
+
+TEST_F(WrapperTest, AValueThatCannotBeReadRaisesFromGetInfo) {
+    CurlWrapper wrapper;
+    long value = 0;
+    auto e = Catch<EXCEPT::CurlUnknownError>([&] { wrapper.GetInfo(static_cast<CURLINFO>(CURLINFO_LONG + 999), &value); });
+    EXPECT_EQ("CurlWrapper::GetInfo", e.raisedIn);
+    EXPECT_EQ("Network Error", e.detail);
+    EXPECT_TRUE(LogHas('W', "ERROR_CHECK_BOOL:curlRet == CURLE_OK"));
+}
+
 TEST_F(WrapperTest, AnOptionThatCannotBeSetRaisesFromSetOpt) {
     CurlWrapper wrapper;
     auto e = Catch<EXCEPT::CurlUnknownError>([&] { wrapper.SetOpt(CURLOPT_TIMEOUT, -1L); });
