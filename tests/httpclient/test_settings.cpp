@@ -217,6 +217,16 @@ TEST_F(SettingsTest, TheSystemProxyIsUsedByDefaultAndModeZeroUsesNone) {
     EXPECT_EQ(Ok, m_helper.Request_URL_GET(m_server.Url("/hello"), 10));
     EXPECT_EQ(1u, proxy.Requests().size());  // went direct
     EXPECT_EQ("hello from target", m_helper.GetResponseText());
+
+    ASSERT_TRUE(RegSetDword("ProxyServerType", 1));  // 1 asks for the system proxy as well
+    ApplyConnectionSettings(m_helper);
+    EXPECT_EQ(Ok, m_helper.Request_URL_GET(m_server.Url("/hello"), 10));
+    EXPECT_EQ(2u, proxy.Requests().size());
+
+    ASSERT_TRUE(RegSetDword("ProxyServerType", 5));  // an unknown mode is no proxy at all
+    ApplyConnectionSettings(m_helper);
+    EXPECT_EQ(Ok, m_helper.Request_URL_GET(m_server.Url("/hello"), 10));
+    EXPECT_EQ(2u, proxy.Requests().size());
 }
 
 TEST_F(SettingsTest, WithTheSystemProxyOffTheFileLayerLeavesTheProxyUnsetAndTheTransportClearsIt) {
