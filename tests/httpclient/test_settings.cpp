@@ -157,6 +157,14 @@ TEST_F(SettingsTest, ConnectionSettingsTakeTheSmallerCap) {
     EXPECT_GT(capped, uncapped + 400) << "uncapped " << uncapped << " ms, capped " << capped << " ms";
 }
 
+TEST_F(SettingsTest, WithoutSpeedSettingsTheBlockTransfersAreHeldTo307200) {
+    // Both settings default to 1048576; the process-wide ceiling lowers them.
+    ApplyConnectionSettings(m_helper);
+    long capped = TimedGet();
+    // 128 KiB at 307200 bytes per second: about 400 ms (1048576 would be about 120 ms).
+    EXPECT_GE(capped, 350) << capped << " ms";
+}
+
 TEST_F(SettingsTest, HttpProxyCarriesTheRequest) {
     RawServer proxy(&ForwardingProxy);
     UseProxy(2, proxy.Port());
