@@ -74,6 +74,22 @@ TEST_F(TransferTest, RawUploadOfAMissingFileFailsBeforeAnyTransfer) {
     EXPECT_TRUE(raw.Requests().empty());
 }
 
+TEST_F(TransferTest, FailedTransfersOfEveryKindLogTheUrl) {
+    std::string url;
+    {
+        RawServer gone([](const std::string&) { return RawServer::Response(200, "ok"); });
+        url = gone.Url("/gone");  // nothing listens there once it is gone
+    }
+    std::string path = m_dir->File("f.bin");
+    WriteFileBytes(path, "abc");
+    EXPECT_EQ(ConnectFailed, m_helper.PostFileBody(url, path, 10));
+    m_helper.AddFormField(FormCopyContents, "a", "1");
+    EXPECT_EQ(ConnectFailed, m_helper.PostMutiForm(url, 10));
+    EXPECT_EQ(ConnectFailed, m_helper.SimpleDownLoadFile(url, m_dir->File("d.bin"), 10));
+    EXPECT_EQ(3u, LogCount("CHECK_BOOL:curlRet == CURLE_OK MSG: " + url));
+    EXPECT_TRUE(LogHas('T', "CHECK_BOOL:curlRet == CURLE_OK MSG: " + url, "curl_helper2.cpp"));
+}
+
 class FormTest : public TransferTest {
 protected:
     void SetUp() override {
