@@ -76,7 +76,7 @@ void ForkToken(Service& s, Call& call) {
   SendXml(call.res, a);
 }
 
-void UdbRequestValue(Service& s, Call& call) {
+void UdbRequestValue(Call& call) {
   Fields f;
   if (!XmlFields(call, f)) return;
   XmlAnswer a;
@@ -159,7 +159,7 @@ void RegisterAccounts(Router& r) {
   r.Post("/osvr/login/", Format::Xml, [&s](Call& c) { Login(s, c); });
   r.Post("/osvr/reLogin/", Format::Xml, [&s](Call& c) { ReLogin(s, c); });
   r.Post("/osvr/forkToken/", Format::Xml, [&s](Call& c) { ForkToken(s, c); });
-  r.Post("/osvr/getUDBLoginRequestValue/", Format::Xml, [&s](Call& c) { UdbRequestValue(s, c); });
+  r.Post("/osvr/getUDBLoginRequestValue/", Format::Xml, [](Call& c) { UdbRequestValue(c); });
   r.Post("/osvr/lazyTeleudbLogin/", Format::Xml, [&s](Call& c) { UdbLogin(s, c); });
   r.Post("/osvr/getSpace/", Format::Xml, [&s](Call& c) {
     Fields f;

@@ -131,8 +131,10 @@ void RegisterAux(Router& r) {
   Service& s = r.service();
   r.GetPattern("/sync/get", Format::Xml, [&s](Call& c) { PushGet(s, c); });
   r.PostPattern("/cmd/.*", Format::Xml, [](Call& c) { CommandData(c); });
-  r.PostPattern("/cmdfile/?", Format::Xml, [&s](Call& c) { CommandFile(s, c); }, true);
-  r.GetPattern("/cmdfile/?", Format::Xml, [](Call& c) { SendXmlResult(c.res, "ok"); });
+  // The client appends its query to the URL it is given as it stands, so a
+  // URL without "?" puts the query into the path.
+  r.PostPattern("/cmdfile(/.*)?", Format::Xml, [&s](Call& c) { CommandFile(s, c); }, true);
+  r.GetPattern("/cmdfile(/.*)?", Format::Xml, [](Call& c) { SendXmlResult(c.res, "ok"); });
   r.Post("/kmg/space/getchannel/", Format::Xml, [&s](Call& c) { InviteChannel(s, c); });
   r.Post("/kmg/msg/getmsg/", Format::Xml, [](Call& c) { Messages(c); });
   r.GetPattern("/getcinfo", Format::Xml, [](Call& c) { SpeedLimit(c); });

@@ -1,5 +1,6 @@
 // Change feeds (items and shares changed since an operation version) and
 // file sharing between accounts.
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -12,11 +13,14 @@ constexpr int64_t kDefaultFeedSize = 500;
 constexpr int64_t kMaxFeedSize = 5000;
 
 // "opVer" and "size" of a feed request; false after answering clientBadParams.
+// The client passes the size through as its caller gave it: an empty or zero
+// size asks for the default page, a larger one than served gets the largest.
 bool FeedWindow(Call& call, const Fields& f, int64_t& since, int64_t& limit) {
-  limit = kDefaultFeedSize;
+  limit = 0;
   bool ok = ParseInt(f.Get("opVer"), 0, INT64_MAX, since) &&
-            (f.Get("size").empty() || ParseInt(f.Get("size"), 1, kMaxFeedSize, limit));
+            (f.Get("size").empty() || ParseInt(f.Get("size"), 0, INT64_MAX, limit));
   if (!ok) SendXmlResult(call.res, "clientBadParams");
+  limit = limit == 0 ? kDefaultFeedSize : std::min(limit, kMaxFeedSize);
   return ok;
 }
 

@@ -16,6 +16,9 @@ namespace {
 
 constexpr int64_t kStubSeconds = 86400;
 constexpr int64_t kMaxEncodedBlock = kBlockSize + 64 * 1024;  // header, padding, incompressible LZMA
+constexpr int64_t kMaxBlocks = 1000000;
+// The client sends 64-bit sizes; files above 4 GiB are ordinary.
+constexpr int64_t kMaxFileSize = kBlockSize * kMaxBlocks;
 
 std::string Lower(std::string s) {
   for (char& c : s)
@@ -53,7 +56,7 @@ void RequestUpload(Service& s, Call& call) {
   if (!user) return SendXmlResult(call.res, r);
   int64_t size = 0;
   std::string sha1 = Lower(f.Get("sha1"));
-  if (!ParseInt(f.Get("size"), 0, INT32_MAX, size) || !IsHex(sha1, 40)) return SendXmlResult(call.res, "clientBadParams");
+  if (!ParseInt(f.Get("size"), 0, kMaxFileSize, size) || !IsHex(sha1, 40)) return SendXmlResult(call.res, "clientBadParams");
   std::string fileId = f.Get("fileId");
   Item item, parent;
   int64_t baseVer = 0, oldSize = 0;
@@ -100,7 +103,7 @@ bool JsonIndex(const nlohmann::json& v, int64_t& out) {
     out = v.get<int64_t>();
     return true;
   }
-  return v.is_string() && ParseInt(v.get<std::string>(), 1, 1000000, out);
+  return v.is_string() && ParseInt(v.get<std::string>(), 1, kMaxBlocks, out);
 }
 
 void UploadMetadata(Service& s, Call& call) {
@@ -200,7 +203,7 @@ void UploadBlock(Service& s, Call& call) {
   ParseQueryFields(call.req, q);
   int64_t size = 0, index = 0;
   std::string sha1 = Lower(q.Get("sha1"));
-  if (!ParseInt(q.Get("size"), 0, kMaxEncodedBlock, size) || !ParseInt(q.Get("index"), 1, 1000000, index) ||
+  if (!ParseInt(q.Get("size"), 0, kMaxEncodedBlock, size) || !ParseInt(q.Get("index"), 1, kMaxBlocks, index) ||
       !IsHex(sha1, 40)) {
     DrainBody(call);
     return SendJsonResult(call.res, "clientBadParams");
