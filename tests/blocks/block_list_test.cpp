@@ -115,7 +115,7 @@ TEST(BuildBlockList, MissingOrUnreadablePathFails) {
   std::vector<BlockRecord> blocks;
   std::string sha1;
   EXPECT_EQ(BuildBlockList(dir.File("missing"), blocks, sha1), E_FAIL);
-  EXPECT_EQ(BuildBlockList(dir.path(), blocks, sha1), E_FAIL);
+  EXPECT_EQ(BuildBlockList(dir.Path(), blocks, sha1), E_FAIL);
   EXPECT_TRUE(blocks.empty());
 }
 
@@ -157,7 +157,7 @@ TEST(FileSha1, HashesWholeFile) {
   EXPECT_EQ(sha1, "a9993e364706816aba3e25717850c26c9cd0d89d");
   sha1 = "kept";
   EXPECT_EQ(FileSha1(dir.File("missing"), sha1), E_FAIL);
-  EXPECT_EQ(FileSha1(dir.path(), sha1), E_FAIL);  // a folder cannot be read
+  EXPECT_EQ(FileSha1(dir.Path(), sha1), E_FAIL);  // a folder cannot be read
   EXPECT_EQ(sha1, "kept");
 }
 

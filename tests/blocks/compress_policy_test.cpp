@@ -98,5 +98,5 @@ TEST(CompressPolicy, MissingBlockFails) {
   bool compress = true;
   EXPECT_EQ(CompressPolicy("a.txt", dir.File("missing"), compress), E_FAIL);
   EXPECT_FALSE(compress);
-  EXPECT_EQ(CompressPolicy("a.txt", dir.path(), compress), E_FAIL);
+  EXPECT_EQ(CompressPolicy("a.txt", dir.Path(), compress), E_FAIL);
 }

@@ -112,7 +112,7 @@ TEST_F(InteropTest, LegacyFileWith7zArchiveDecodes) {
 
   // An archive whose entry is larger than a block is refused.
   WriteBytes(F("huge.bin"), Bytes(kBlockSize + 1, 'z'));
-  ASSERT_TRUE(RunShell("cd " + dir.path() + " && 7z a -t7z -bd " + F("b.7z") + " huge.bin >/dev/null"));
+  ASSERT_TRUE(RunShell("cd " + dir.Path() + " && 7z a -t7z -bd " + F("b.7z") + " huge.bin >/dev/null"));
   WriteBytes(F("legacy2"), LegacyFile(key.bytes, ReadBytes(F("b.7z"))));
   EXPECT_EQ(DecodeFile(F("out2"), key.text, F("legacy2")), E_FAIL);
   EXPECT_FALSE(Exists(F("out2")));

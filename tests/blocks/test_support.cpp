@@ -16,25 +16,6 @@
 
 namespace blocktest {
 
-TempDir::TempDir() {
-  char templ[] = "/tmp/orvel_blocks_XXXXXX";
-  if (::mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_path = templ;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(m_path, ec);
-}
-
-std::vector<std::string> TempDir::Entries() const {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(m_path))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 void WriteBytes(const std::string& path, const Bytes& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));

@@ -7,25 +7,14 @@
 #include <string_view>
 #include <vector>
 
+#include "support/temp_env.h"
+
 namespace blocktest {
 
 using Bytes = std::vector<uint8_t>;
 
-// A fresh folder under /tmp, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return m_path; }
-  std::string File(std::string_view name) const { return m_path + "/" + std::string(name); }
-  // Names of the entries in the folder, sorted.
-  std::vector<std::string> Entries() const;
-
- private:
-  std::string m_path;
-};
+// A fresh folder under the temp folder, removed with everything in it.
+using TempDir = orvel::testsupport::TempDir;
 
 void WriteBytes(const std::string& path, const Bytes& data);
 Bytes ReadBytes(const std::string& path);

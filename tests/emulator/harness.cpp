@@ -1,77 +1,26 @@
 #include "harness.h"
 
 #include <openssl/evp.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <tinyxml2.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 namespace emutest {
-
-TempDir::TempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "emutest-XXXXXX").string();
-  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-  path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
 
 std::string Answer::operator[](const std::string& key) const {
   auto it = values.find(key);
   return it == values.end() ? std::string() : it->second;
 }
 
-Emulator::Emulator(std::vector<std::string> args) {
-  int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("pipe");
-  std::vector<std::string> all{ORVEL_EMULATOR_PATH, "--listen", "127.0.0.1:0"};
-  all.insert(all.end(), args.begin(), args.end());
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string line;
-  char c = 0;
-  pollfd p{fds[0], POLLIN, 0};
-  while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1) line += c;
-  close(fds[0]);
-  const std::string prefix = "orvel-emulator listening on 127.0.0.1:";
-  if (line.rfind(prefix, 0) != 0) {
-    Stop();
-    throw std::runtime_error("emulator did not start: " + line);
-  }
-  port_ = std::atoi(line.c_str() + prefix.size());
-}
-
-Emulator::~Emulator() { Stop(); }
-
-int Emulator::Stop() {
-  if (pid_ <= 0) return -1;
-  kill(pid_, SIGTERM);
-  int status = 0;
-  waitpid(pid_, &status, 0);
-  pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+Emulator::Emulator(const std::vector<std::string>& args) {
+  std::string error;
+  if (!process_.Start(args, error)) throw std::runtime_error(error);
 }
 
 std::unique_ptr<httplib::Client> Emulator::Client() const {
-  auto cli = std::make_unique<httplib::Client>("127.0.0.1", port_);
+  auto cli = std::make_unique<httplib::Client>("127.0.0.1", port());
   cli->set_connection_timeout(5, 0);
   cli->set_read_timeout(20, 0);
   return cli;
@@ -186,14 +135,13 @@ std::string Emulator::Login(const std::string& user, const std::string& password
 }
 
 void Emulator::AddFault(const std::string& ruleJson) const {
-  auto res = Client()->Post("/_emulator/faults", ruleJson, "application/json");
-  if (!res || res->status != 200) throw std::runtime_error("fault rule refused: " + ruleJson);
+  if (!process_.AddFault(ruleJson)) throw std::runtime_error("fault rule refused: " + ruleJson);
 }
 
-void Emulator::ClearFaults() const { Client()->Delete("/_emulator/faults"); }
+void Emulator::ClearFaults() const { process_.ClearFaults(); }
 
 void Emulator::AdvanceClock(int64_t seconds) const {
-  Client()->Post("/_emulator/clock", "{\"advance\":\"" + std::to_string(seconds) + "\"}", "application/json");
+  if (!process_.AdvanceClock(seconds)) throw std::runtime_error("clock not moved");
 }
 
 std::string Sha1Hex(const std::string& data) { return Digest(EVP_sha1(), data); }

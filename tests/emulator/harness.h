@@ -3,7 +3,6 @@
 #pragma once
 
 #include <httplib.h>
-#include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
@@ -14,19 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "support/emulator_process.h"
+#include "support/temp_env.h"
+
 namespace emutest {
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using TempDir = orvel::testsupport::TempDir;
 
 // A parsed XML answer: the root's result and text children, and the text
 // children of each element child.
@@ -44,15 +36,14 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 class Emulator {
  public:
   // Starts the emulator with --listen 127.0.0.1:0 and the extra arguments.
-  explicit Emulator(std::vector<std::string> args = {});
-  ~Emulator();
+  explicit Emulator(const std::vector<std::string>& args = {});
   Emulator(const Emulator&) = delete;
   Emulator& operator=(const Emulator&) = delete;
 
-  int port() const { return port_; }
-  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  int port() const { return process_.Port(); }
+  std::string base() const { return process_.Url(""); }
   // SIGTERM and wait; the exit status (-1 when it did not exit normally).
-  int Stop();
+  int Stop() { return process_.Stop(); }
 
   std::unique_ptr<httplib::Client> Client() const;
   // An XML request document with root "Orvel" posted to `path`.
@@ -68,8 +59,7 @@ class Emulator {
   void AdvanceClock(int64_t seconds) const;
 
  private:
-  pid_t pid_ = -1;
-  int port_ = 0;
+  orvel::testsupport::EmulatorProcess process_{ORVEL_EMULATOR_PATH};
 };
 
 // The current "BMF0" block file of `plain`, uncompressed, AES-256-ECB with

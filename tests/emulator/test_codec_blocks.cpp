@@ -29,29 +29,29 @@ void WriteAll(const std::string& path, const std::string& data) {
 
 TEST(EmulatorCodecBlocks, CompressedBlocksOfTheLibraryCodecRoundTrip) {
   TempDir work, data;
-  Emulator emu({"--data", data.path()});
+  Emulator emu({"--data", data.Path()});
   std::string token = emu.Login();
   std::string content;
   for (int i = 0; content.size() < kBlock + 3000; ++i) content += "line " + std::to_string(i % 97) + " of notes\n";
 
   BlockCoder encode = [&](const std::string& plain, const std::string& key) {
-    WriteAll(work.path() + "/plain", plain);
-    EXPECT_EQ(EncodeFile(key, "notes.txt", static_cast<int32_t>(plain.size()), Sha1Hex(plain), work.path() + "/plain",
-                         work.path() + "/enc"),
+    WriteAll(work.Path() + "/plain", plain);
+    EXPECT_EQ(EncodeFile(key, "notes.txt", static_cast<int32_t>(plain.size()), Sha1Hex(plain), work.Path() + "/plain",
+                         work.Path() + "/enc"),
               S_OK);
-    return ReadAll(work.path() + "/enc");
+    return ReadAll(work.Path() + "/enc");
   };
   BlockCoder decode = [&](const std::string& file, const std::string& key) {
-    WriteAll(work.path() + "/got", file);
-    if (DecodeFile(work.path() + "/out", key, work.path() + "/got") != S_OK) return std::string();
-    return ReadAll(work.path() + "/out");
+    WriteAll(work.Path() + "/got", file);
+    if (DecodeFile(work.Path() + "/out", key, work.Path() + "/got") != S_OK) return std::string();
+    return ReadAll(work.Path() + "/out");
   };
   UploadOutcome up = Upload(emu, token, "0", "notes.txt", content, "0", "0", -1, encode);
   ASSERT_EQ(up.failure, "");
   EXPECT_EQ(up.blocksSent, 2);
   // Stored as sent: compressed (flags 0x03) and far smaller than the plain block.
   std::string first = BlockId(content.substr(0, kBlock));
-  std::string stored = ReadAll(data.path() + "/blocks/" + first.substr(6, 2) + "/" + first);
+  std::string stored = ReadAll(data.Path() + "/blocks/" + first.substr(6, 2) + "/" + first);
   ASSERT_GT(stored.size(), 64u);
   EXPECT_EQ(stored[5], 3);
   EXPECT_LT(stored.size(), kBlock / 4);

@@ -124,6 +124,10 @@ TEST_F(EmulatorItems, SetModTimeAndChangeFeed) {
   ASSERT_EQ(changed.children.size(), 1u);
   EXPECT_EQ(changed.children[0].at("name"), "g");
   EXPECT_EQ(Call("syncFile", {{"opVer", "x"}, {"size", "10"}}).result, "clientBadParams");
+  // The client passes its caller's page size through: 0 and huge sizes are pages too.
+  EXPECT_EQ(Call("syncFile", {{"opVer", "0"}, {"size", "0"}}).children.size(), 2u);
+  EXPECT_EQ(Call("syncDelFile", {{"opVer", "0"}, {"size", "99999999"}}).result, "ok");
+  EXPECT_EQ(Call("syncFile", {{"opVer", "0"}, {"size", "-1"}}).result, "clientBadParams");
 }
 
 TEST_F(EmulatorItems, SharingBetweenAccounts) {

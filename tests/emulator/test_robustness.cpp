@@ -72,7 +72,7 @@ TEST(EmulatorRobustness, UnknownPathsAnswerClientNoMethod) {
 
 TEST(EmulatorRobustness, HostileNamesAreRefusedAndNothingLeavesTheDataFolder) {
   TempDir outer;
-  std::string data = outer.path() + "/data";
+  std::string data = outer.Path() + "/data";
   Emulator emu({"--data", data});
   std::string token = emu.Login();
   auto folder = [&](const std::string& name) {
@@ -97,12 +97,12 @@ TEST(EmulatorRobustness, HostileNamesAreRefusedAndNothingLeavesTheDataFolder) {
   auto listing = emu.Post("/osvr/dir/", {{"token", token}, {"fileId", "0"}});
   ASSERT_EQ(listing.children.size(), 1u);
   EXPECT_EQ(listing.children[0].at("name"), "Zürich – 文件");
-  EXPECT_EQ(Entries(outer.path()), std::vector<std::string>{"data"});
+  EXPECT_EQ(Entries(outer.Path()), std::vector<std::string>{"data"});
 }
 
 TEST(EmulatorRobustness, OversizedAndTruncatedBodiesLeaveItServing) {
   TempDir data;
-  Emulator emu({"--data", data.path()});
+  Emulator emu({"--data", data.Path()});
   std::string token = emu.Login();
   Answer big = emu.PostRaw("/osvr/dir/", "<Orvel><token>" + std::string(5 * 1024 * 1024, 'x') + "</token></Orvel>");
   EXPECT_EQ(big.status, 413);
@@ -117,7 +117,7 @@ TEST(EmulatorRobustness, OversizedAndTruncatedBodiesLeaveItServing) {
   UploadOutcome up = Upload(emu, token, "0", "t", "abc");
   EXPECT_EQ(up.failure, "");
   EXPECT_EQ(Download(emu, token, up.commit["fileId"]).content, "abc");
-  EXPECT_TRUE(fs::is_empty(fs::path(data.path()) / "tmp"));  // the cut-off body was not kept
+  EXPECT_TRUE(fs::is_empty(fs::path(data.Path()) / "tmp"));  // the cut-off body was not kept
 }
 
 TEST(EmulatorRobustness, StatePersistsAcrossARestartWithData) {
@@ -125,7 +125,7 @@ TEST(EmulatorRobustness, StatePersistsAcrossARestartWithData) {
   std::string content = Content(kBlock + 77, 21);
   std::string token, fileId;
   {
-    Emulator first({"--data", data.path()});
+    Emulator first({"--data", data.Path()});
     token = first.Login();
     ASSERT_EQ(first.Post("/osvr/newFolder/", {{"token", token}, {"parentId", "0"}, {"name", "kept"}}).result, "ok");
     UploadOutcome up = Upload(first, token, "0", "kept.bin", content);
@@ -133,7 +133,7 @@ TEST(EmulatorRobustness, StatePersistsAcrossARestartWithData) {
     fileId = up.commit["fileId"];
     EXPECT_EQ(first.Stop(), 0);
   }
-  Emulator second({"--data", data.path()});
+  Emulator second({"--data", data.Path()});
   // Sessions survive too.
   EXPECT_EQ(second.Post("/osvr/dir/", {{"token", token}, {"fileId", "0"}}).children.size(), 2u);
   EXPECT_TRUE(Download(second, second.Login(), fileId).content == content);
@@ -180,6 +180,12 @@ TEST(EmulatorRobustness, AuxiliaryHostsAndGzip) {
   ASSERT_TRUE(push);
   EXPECT_NE(push->body.find("result=\"ok\""), std::string::npos);
   EXPECT_EQ(emu.PostRaw("/cmd/report", "anything").result, "ok");
+  // Command files: the client appends its query to the URL it is given, with or without "?".
+  EXPECT_EQ(emu.PostRaw("/cmdfile/?type=cmd&un=demo", "file bytes")["received"], "10");
+  EXPECT_EQ(emu.PostRaw("/cmdfile/type=cmd&un=demo", "file bytes")["received"], "10");
+  auto notFound = cli->Get("/cmdfile/?fileId=notFound&user=demo");
+  ASSERT_TRUE(notFound);
+  EXPECT_NE(notFound->body.find("result=\"ok\""), std::string::npos);
   EXPECT_EQ(emu.PostRaw("/kmg/space/getchannel/", "token=" + token + "&email=a@b").result, "ok");
   EXPECT_EQ(emu.PostRaw("/kmg/msg/getmsg/", "userid=1&email=a@b&version=3")["version"], "3");
 
@@ -214,7 +220,7 @@ TEST(EmulatorRobustness, ScratchStateIsRemovedOnShutdown) {
   TempDir tmp;
   const char* old = std::getenv("TMPDIR");
   std::string saved = old ? old : "";
-  setenv("TMPDIR", tmp.path().c_str(), 1);  // the child keeps its scratch state here
+  setenv("TMPDIR", tmp.Path().c_str(), 1);  // the child keeps its scratch state here
   Emulator emu;
   if (old) setenv("TMPDIR", saved.c_str(), 1);
   else unsetenv("TMPDIR");
@@ -222,7 +228,7 @@ TEST(EmulatorRobustness, ScratchStateIsRemovedOnShutdown) {
   // The shared log lock of the library's logger (used by the block codec) may sit there too.
   auto state = [&] {
     std::vector<std::string> out;
-    for (const auto& e : Entries(tmp.path()))
+    for (const auto& e : Entries(tmp.Path()))
       if (e.size() < 5 || e.compare(e.size() - 5, 5, ".lock") != 0) out.push_back(e);
     return out;
   };

@@ -55,7 +55,7 @@ TEST(EmulatorTransfer, EmptyFileIsOneEmptyBlock) {
 
 TEST(EmulatorTransfer, BlocksAreStoredOncePerIdentifierAcrossFilesAndUsers) {
   TempDir data;
-  Emulator emu({"--data", data.path(), "--user", "demo:demo", "--user", "eve:eve"});
+  Emulator emu({"--data", data.Path(), "--user", "demo:demo", "--user", "eve:eve"});
   std::string token = emu.Login();
   std::string content = Content(kBlock + 10, 3);
   ASSERT_EQ(Upload(emu, token, "0", "one", content).failure, "");
@@ -65,7 +65,7 @@ TEST(EmulatorTransfer, BlocksAreStoredOncePerIdentifierAcrossFilesAndUsers) {
   EXPECT_EQ(again.blocksSkipped, 2);
   UploadOutcome eve = Upload(emu, emu.Login("eve", "eve"), "0", "copy", content);
   EXPECT_EQ(eve.blocksSkipped, 2);
-  EXPECT_EQ(CountBlockFiles(data.path()), 2u);
+  EXPECT_EQ(CountBlockFiles(data.Path()), 2u);
   EXPECT_TRUE(Download(emu, emu.Login("eve", "eve"), eve.commit["fileId"]).content == content);
 }
 
@@ -127,6 +127,20 @@ TEST(EmulatorTransfer, QuotaIsEnforced) {
   std::string token = emu.Login();
   EXPECT_EQ(Upload(emu, token, "0", "big", Content(2 * 1024 * 1024, 1)).failure, "requestUpload:overSpace");
   EXPECT_EQ(Upload(emu, token, "0", "small", Content(1024, 1)).failure, "");
+}
+
+TEST(EmulatorTransfer, FilesAbove4GiBAreAnnouncedWith64BitSizes) {
+  Emulator emu;
+  std::string token = emu.Login();
+  const std::string size = std::to_string((int64_t(5) << 30) + 7);
+  Answer req = emu.Post("/osvr/requestUpload/", {{"token", token}, {"fileVer", "0"}, {"size", size}, {"fileId", "0"},
+                                                  {"sha1", Sha1Hex("x")}, {"parentId", "0"}, {"name", "huge.bin"}});
+  EXPECT_EQ(req.result, "ok");
+  EXPECT_FALSE(req["stub"].empty());
+  // The metadata must then describe 1281 blocks adding up to that size.
+  std::string meta = "{\"stub\":\"" + req["stub"] + "\",\"metas\":[{\"index\":1,\"md5\":\"x\",\"blockId\":\"" +
+                     BlockId("x") + "\"}]}";
+  EXPECT_EQ(emu.PostJson(req["url"] + "uploadMetadata", meta)["result"], "clientBadParams");
 }
 
 TEST(EmulatorTransfer, TwoBlockServersShareTheBlocksOfAFile) {
@@ -202,39 +216,39 @@ TEST(EmulatorTransfer, MetadataMustDescribeTheAnnouncedFile) {
 
 TEST(EmulatorTransfer, HeldBlocksAreCollectedOnlyWhenNothingUsesThem) {
   TempDir data;
-  Emulator emu({"--data", data.path(), "--hold", "60"});
+  Emulator emu({"--data", data.Path(), "--hold", "60"});
   std::string token = emu.Login();
   std::string shared = Content(1000, 1);
   std::string a = Upload(emu, token, "0", "a", shared).commit["fileId"];
   std::string b = Upload(emu, token, "0", "b", shared).commit["fileId"];
   Upload(emu, token, "0", "orphan", Content(2000, 2), "0", "0", 1);  // never committed
-  ASSERT_EQ(CountBlockFiles(data.path()), 2u);
+  ASSERT_EQ(CountBlockFiles(data.Path()), 2u);
   auto gc = [&] { emu.Client()->Post("/_emulator/gc", "", "application/json"); };
   gc();  // within the hold time nothing goes
-  EXPECT_EQ(CountBlockFiles(data.path()), 2u);
+  EXPECT_EQ(CountBlockFiles(data.Path()), 2u);
   ASSERT_EQ(emu.Post("/osvr/delete/", {{"token", token}, {"fileId", a}}).result, "ok");
   emu.AdvanceClock(2 * 86400);  // past the hold time and the stub's life
   token = emu.Login();
   gc();
-  EXPECT_EQ(CountBlockFiles(data.path()), 1u);  // the orphan went, b's block stays
+  EXPECT_EQ(CountBlockFiles(data.Path()), 1u);  // the orphan went, b's block stays
   EXPECT_EQ(Download(emu, token, b).content, shared);
   ASSERT_EQ(emu.Post("/osvr/deleteExVirtual/", {{"token", token}, {"fileId", b}, {"toRecycel", "false"}}).result, "ok");
   emu.AdvanceClock(61);
   gc();
-  EXPECT_EQ(CountBlockFiles(data.path()), 0u);
-  EXPECT_TRUE(std::filesystem::is_empty(std::filesystem::path(data.path()) / "tmp"));
+  EXPECT_EQ(CountBlockFiles(data.Path()), 0u);
+  EXPECT_TRUE(std::filesystem::is_empty(std::filesystem::path(data.Path()) / "tmp"));
 }
 
 TEST(EmulatorTransfer, OnlyTheNewestVersionsAreKept) {
   TempDir data;
-  Emulator emu({"--data", data.path(), "--max-versions", "2", "--hold", "0"});
+  Emulator emu({"--data", data.Path(), "--max-versions", "2", "--hold", "0"});
   std::string token = emu.Login();
   std::string id = Upload(emu, token, "0", "v", "one").commit["fileId"];
   ASSERT_EQ(Upload(emu, token, "0", "v", "two", id, "1").failure, "");
   ASSERT_EQ(Upload(emu, token, "0", "v", "three", id, "2").failure, "");
   EXPECT_EQ(Download(emu, token, id, true).content, "two");
   emu.Client()->Post("/_emulator/gc", "", "application/json");
-  EXPECT_EQ(CountBlockFiles(data.path()), 2u);  // "one" is gone with its version
+  EXPECT_EQ(CountBlockFiles(data.Path()), 2u);  // "one" is gone with its version
 }
 
 namespace {

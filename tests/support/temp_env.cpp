@@ -1,5 +1,6 @@
 #include "support/temp_env.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,15 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::File(std::string_view name) const { return m_path + "/" + std::string(name); }
+
+std::vector<std::string> TempDir::Entries() const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(m_path, ec))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : m_name(std::move(name)) {
     if (const char* old = std::getenv(m_name.c_str())) m_old = old;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvel::testsupport {
 
@@ -18,6 +19,8 @@ public:
     const std::string& Path() const { return m_path; }
     // Path() + "/" + name.
     std::string File(std::string_view name) const;
+    // Names of the entries in the folder, sorted.
+    std::vector<std::string> Entries() const;
 
 private:
     std::string m_path;
