@@ -288,3 +288,79 @@ TEST_F(BlockFileTest, LegacyPlainFile) {
   EXPECT_EQ(Decode(Bytes(file.begin(), file.begin() + 46), key), E_FAIL);
   ExpectNoTemporaries();
 }
+
+// The in-memory writer is the codec's one writer of plain blocks: exact bytes,
+// the written file's SHA-1 and size, and the same file as EncodeFile.
+TEST_F(BlockFileTest, BufferEncoderWritesExactBytesAndTheirSha1) {
+  for (size_t size : {size_t{0}, size_t{17}, size_t{262144 - 64}, size_t{262144 + 1},
+                      size_t{kBlockSize}}) {
+    Bytes block = RandomBytes(size, static_cast<uint32_t>(size) + 7);
+    std::string fileSha1;
+    ASSERT_EQ(EncodeBlockBuffer(block.data(), block.size(), Sha1Hex(block), key.text,
+                                dir.File("buffer"), &fileSha1),
+              S_OK)
+        << size;
+    Bytes file = ReadBytes(dir.File("buffer"));
+    Bytes padded = ZeroPad16(block);
+    ASSERT_EQ(file.size(), 64u + padded.size()) << size;
+    EXPECT_EQ(EncodedBlockSize(size), static_cast<int64_t>(file.size()));
+    EXPECT_EQ(std::memcmp(file.data(), "BMF0\x01\x02\x00\x00", 8), 0);
+    EXPECT_EQ(Le32(file, 8), size);
+    EXPECT_EQ(Bytes(file.begin() + 12, file.begin() + 32), RawSha1(block));
+    EXPECT_EQ(Bytes(file.begin() + 32, file.begin() + 40), Bytes(8, 0));
+    EXPECT_EQ(file[40], padded.size() - size);
+    EXPECT_EQ(Bytes(file.begin() + 41, file.begin() + 64), Bytes(23, 0));
+    EXPECT_TRUE(Bytes(file.begin() + 64, file.end()) == EcbEncrypt(key.bytes, padded)) << size;
+    EXPECT_EQ(fileSha1, Sha1Hex(file));
+
+    ASSERT_EQ(Encode("clip.mp4", block, key), S_OK);
+    EXPECT_TRUE(ReadBytes(dir.File("encoded")) == file) << size;
+    ASSERT_EQ(EncodeBlockBuffer(block.data(), block.size(), Sha1Hex(block), key.text,
+                                dir.File("nohash"), nullptr),
+              S_OK);
+    EXPECT_TRUE(ReadBytes(dir.File("nohash")) == file);
+  }
+  ExpectNoTemporaries();
+}
+
+TEST_F(BlockFileTest, BufferEncoderRefusesBadArguments) {
+  Bytes block = RandomBytes(100, 3);
+  std::string sha1 = Sha1Hex(block);
+  EXPECT_EQ(EncodeBlockBuffer(block.data(), block.size(), sha1, key.text.substr(2), dir.File("e"),
+                              nullptr),
+            E_FAIL);
+  EXPECT_EQ(EncodeBlockBuffer(block.data(), block.size(), "xyz", key.text, dir.File("e"), nullptr),
+            E_FAIL);
+  EXPECT_EQ(EncodeBlockBuffer(block.data(), block.size(), sha1, key.text, dir.File("no/dir/e"),
+                              nullptr),
+            E_FAIL);
+  Bytes big(static_cast<size_t>(kBlockSize) + 1);
+  EXPECT_EQ(EncodeBlockBuffer(big.data(), big.size(), Sha1Hex(big), key.text, dir.File("e"),
+                              nullptr),
+            E_FAIL);
+  EXPECT_FALSE(Exists(dir.File("e")));
+}
+
+TEST_F(BlockFileTest, HeaderReaderStatesWhatTheFileHolds) {
+  Bytes block = RandomBytes(5000, 4);
+  ASSERT_EQ(Encode("clip.mp4", block, key), S_OK);
+  Bytes file = ReadBytes(dir.File("encoded"));
+  BlockFileHeader header;
+  ASSERT_TRUE(ReadBlockFileHeader(file.data(), static_cast<int64_t>(file.size()), header));
+  EXPECT_FALSE(header.compressed);
+  EXPECT_EQ(header.plainSize, 5000);
+  EXPECT_EQ(header.payloadLength, 5000);
+  EXPECT_EQ(Bytes(header.plainSha1, header.plainSha1 + 20), RawSha1(block));
+  // A file shorter or longer than the header says, and other formats, are refused.
+  EXPECT_FALSE(ReadBlockFileHeader(file.data(), static_cast<int64_t>(file.size()) - 16, header));
+  EXPECT_FALSE(ReadBlockFileHeader(file.data(), static_cast<int64_t>(file.size()) + 1, header));
+  Bytes other = file;
+  other[3] = '1';
+  EXPECT_FALSE(ReadBlockFileHeader(other.data(), static_cast<int64_t>(other.size()), header));
+
+  ASSERT_EQ(Encode("notes.txt", TextBytes(5000, 1), key), S_OK);
+  file = ReadBytes(dir.File("encoded"));
+  ASSERT_TRUE(ReadBlockFileHeader(file.data(), static_cast<int64_t>(file.size()), header));
+  EXPECT_TRUE(header.compressed);
+  EXPECT_EQ(header.plainSize, 5000);
+}

@@ -34,6 +34,19 @@ void PutLe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// The 64-byte current-format header of a payload of `payloadLength` bytes.
+void WriteHeader(uint8_t* header, bool compressed, int32_t plainSize, const uint8_t sha1[20],
+                 const uint8_t hint[8], int64_t payloadLength) {
+  std::memset(header, 0, kBlockFileHeaderSize);
+  std::memcpy(header, kMagic, sizeof kMagic);
+  header[4] = kVersion;
+  header[5] = compressed ? (kFlagEncrypted | kFlagCompressed) : kFlagEncrypted;
+  PutLe32(header + 8, static_cast<uint32_t>(plainSize));
+  std::memcpy(header + 12, sha1, 20);
+  std::memcpy(header + 32, hint, 8);
+  header[kPaddingOffset] = static_cast<uint8_t>((16 - payloadLength % 16) % 16);
+}
+
 // Decrypts `dataLength` bytes (a multiple of 16) from `in` into `out`,
 // writing only the first `keep` plain bytes. `md5` (if any) sees the
 // ciphertext; `yieldEvery` chunks the loop sleeps 1 ms (0: never).
@@ -68,27 +81,12 @@ bool DecryptCurrent(File& in, int64_t fileSize, std::string_view destination,
   if (!ERROR_CHECK_BOOL(in.ReadFull(header, sizeof header) == static_cast<ssize_t>(sizeof header)))
     return false;
   if (!ERROR_CHECK_BOOL(std::memcmp(header, kMagic, sizeof kMagic) == 0)) return false;
-  if (!ERROR_CHECK_BOOL(header[4] == kVersion)) return false;
-  uint8_t flags = header[5];
-  // Only the two values ever written: encrypted, with or without LZMA.
-  if (!ERROR_CHECK_BOOL(flags == kFlagEncrypted || flags == (kFlagEncrypted | kFlagCompressed)))
-    return false;
-  int32_t plainSize = static_cast<int32_t>(GetLe32(header + 8));
-  if (!ERROR_CHECK_BOOL(plainSize >= 0 && plainSize <= kBlockSize)) return false;
-  unsigned padding = header[kPaddingOffset];
-  if (!ERROR_CHECK_BOOL(padding <= 15)) return false;
-  int64_t dataLength = fileSize - static_cast<int64_t>(sizeof header);
-  if (!ERROR_CHECK_BOOL(dataLength % 16 == 0)) return false;
-  if (!ERROR_CHECK_BOOL(padding <= dataLength)) return false;
-  int64_t payloadLength = dataLength - padding;
-  bool compressed = (flags & kFlagCompressed) != 0;
-  // A plain payload is the block itself; a compressed one holds at least the
-  // 13-byte stream header. Either way nothing is written past what the header allows.
-  if (compressed) {
-    if (!ERROR_CHECK_BOOL(payloadLength >= 13)) return false;
-  } else {
-    if (!ERROR_CHECK_BOOL(payloadLength == plainSize)) return false;
-  }
+  BlockFileHeader parsed;
+  if (!ReadBlockFileHeader(header, fileSize, parsed)) return false;
+  const int64_t dataLength = fileSize - static_cast<int64_t>(sizeof header);
+  const int64_t payloadLength = parsed.payloadLength;
+  const bool compressed = parsed.compressed;
+  const int32_t plainSize = parsed.plainSize;
 
   File out = File::Create(destination);
   if (!ERROR_CHECK_BOOL(out.IsOpen())) return false;
@@ -96,7 +94,7 @@ bool DecryptCurrent(File& in, int64_t fileSize, std::string_view destination,
   if (!ERROR_CHECK_BOOL(out.Close())) return false;
   info.kind = compressed ? DecryptedKind::CurrentCompressed : DecryptedKind::CurrentPlain;
   info.plainSize = plainSize;
-  std::memcpy(info.plainSha1, header + 12, sizeof info.plainSha1);
+  std::memcpy(info.plainSha1, parsed.plainSha1, sizeof info.plainSha1);
   return true;
 }
 
@@ -152,15 +150,7 @@ bool AesFileEncrypt(std::string_view payload, std::string_view destination, bool
   // header rides in front of the first chunk, which is shorter by the
   // header's size, so every write lands on whole pages of the output.
   auto buffer = std::make_unique<uint8_t[]>(kEncryptBatch);
-  uint8_t* header = buffer.get();
-  std::memset(header, 0, kBlockFileHeaderSize);
-  std::memcpy(header, kMagic, sizeof kMagic);
-  header[4] = kVersion;
-  header[5] = compressed ? (kFlagEncrypted | kFlagCompressed) : kFlagEncrypted;
-  PutLe32(header + 8, static_cast<uint32_t>(plainSize));
-  std::memcpy(header + 12, sha1, 20);
-  std::memcpy(header + 32, hint, 8);
-  header[kPaddingOffset] = static_cast<uint8_t>((16 - payloadLength % 16) % 16);
+  WriteHeader(buffer.get(), compressed, plainSize, sha1, hint, payloadLength);
 
   File out = File::Create(destination);
   if (!ERROR_CHECK_BOOL(out.IsOpen())) return false;
@@ -209,4 +199,71 @@ bool AesFileDecrypt(std::string_view source, std::string_view destination, const
   return false;
 }
 
+bool EncryptBuffer(const uint8_t* plain, size_t n, std::string_view destination, int32_t plainSize,
+                   const uint8_t sha1[20], const uint8_t hint[8], const uint8_t key[32],
+                   std::string* fileSha1Hex) {
+  EcbCipher cipher(key, true);
+  if (!ERROR_CHECK_BOOL(cipher.Ok())) return false;
+  Digest digest(EVP_sha1());
+  if (fileSha1Hex != nullptr && !ERROR_CHECK_BOOL(digest.Ok())) return false;
+  File out = File::Create(destination);
+  if (!ERROR_CHECK_BOOL(out.IsOpen())) return false;
+  const int64_t finalSize = EncodedBlockSize(n);
+  if (finalSize > static_cast<int64_t>(kBlockFileHeaderSize))
+    ::fallocate(out.Fd(), 0, 0, static_cast<off_t>(finalSize));
+
+  // The same batches as AesFileEncrypt: the header in front of the first one.
+  auto buffer = std::make_unique<uint8_t[]>(kEncryptBatch);
+  WriteHeader(buffer.get(), false, plainSize, sha1, hint, static_cast<int64_t>(n));
+  size_t offset = kBlockFileHeaderSize;
+  size_t at = 0;
+  do {
+    const size_t take = std::min(kEncryptBatch - offset, n - at);
+    const size_t blocks = (take + 15) / 16 * 16;
+    if (take > 0) std::memcpy(buffer.get() + offset, plain + at, take);
+    std::memset(buffer.get() + offset + take, 0, blocks - take);
+    if (!ERROR_CHECK_BOOL(cipher.Run(buffer.get() + offset, buffer.get() + offset, blocks)))
+      return false;
+    if (fileSha1Hex != nullptr && !ERROR_CHECK_BOOL(digest.Update(buffer.get(), offset + blocks)))
+      return false;
+    if (!ERROR_CHECK_BOOL(out.WriteAll(buffer.get(), offset + blocks))) return false;
+    at += take;
+    offset = 0;
+  } while (at < n);
+  if (!ERROR_CHECK_BOOL(out.Close())) return false;
+  return fileSha1Hex == nullptr || ERROR_CHECK_BOOL(digest.FinishHex(*fileSha1Hex));
+}
+
 }  // namespace orvel::codec
+
+bool ReadBlockFileHeader(const uint8_t* header, int64_t fileSize, BlockFileHeader& out) {
+  using namespace orvel::codec;
+  if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return false;  // another format
+  if (!ERROR_CHECK_BOOL(fileSize >= static_cast<int64_t>(kBlockFileHeaderSize))) return false;
+  if (!ERROR_CHECK_BOOL(header[4] == kVersion)) return false;
+  uint8_t flags = header[5];
+  // Only the two values ever written: encrypted, with or without LZMA.
+  if (!ERROR_CHECK_BOOL(flags == kFlagEncrypted || flags == (kFlagEncrypted | kFlagCompressed)))
+    return false;
+  int32_t plainSize = static_cast<int32_t>(GetLe32(header + 8));
+  if (!ERROR_CHECK_BOOL(plainSize >= 0 && plainSize <= kBlockSize)) return false;
+  unsigned padding = header[kPaddingOffset];
+  if (!ERROR_CHECK_BOOL(padding <= 15)) return false;
+  int64_t dataLength = fileSize - static_cast<int64_t>(kBlockFileHeaderSize);
+  if (!ERROR_CHECK_BOOL(dataLength % 16 == 0)) return false;
+  if (!ERROR_CHECK_BOOL(padding <= dataLength)) return false;
+  int64_t payloadLength = dataLength - padding;
+  bool compressed = (flags & kFlagCompressed) != 0;
+  // A plain payload is the block itself; a compressed one holds at least the
+  // 13-byte stream header. Either way nothing is written past what the header allows.
+  if (compressed) {
+    if (!ERROR_CHECK_BOOL(payloadLength >= 13)) return false;
+  } else {
+    if (!ERROR_CHECK_BOOL(payloadLength == plainSize)) return false;
+  }
+  out.compressed = compressed;
+  out.plainSize = plainSize;
+  std::memcpy(out.plainSha1, header + 12, sizeof out.plainSha1);
+  out.payloadLength = payloadLength;
+  return true;
+}

@@ -2,7 +2,9 @@
 // legacy "Brenmoor_FileHeader" (read only). AES-256-ECB over 64 KiB chunks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace orvel::codec {
@@ -20,6 +22,12 @@ struct DecryptedInfo {
 bool AesFileEncrypt(std::string_view payload, std::string_view destination, bool compressed,
                     int32_t plainSize, const uint8_t sha1[20], const uint8_t hint[8],
                     const uint8_t key[32]);
+
+// The same for an uncompressed payload held in memory; with `fileSha1Hex` the
+// SHA-1 of the written file is taken from the bytes as they go out.
+bool EncryptBuffer(const uint8_t* plain, size_t n, std::string_view destination, int32_t plainSize,
+                   const uint8_t sha1[20], const uint8_t hint[8], const uint8_t key[32],
+                   std::string* fileSha1Hex);
 
 // Detects the format of `source`, checks its header against the file and
 // writes the decrypted payload (padding removed) to `destination`.

@@ -96,6 +96,33 @@ HRESULT EncodeFile(std::string_view blockKey, std::string_view fileName, int32_t
                    std::string_view plainSha1, std::string_view sourcePath,
                    std::string_view destinationPath);
 
+// Encrypts the uncompressed block `plain[0..n)` (at most one block) into
+// `outPath` in the current "BMF0" format: the same bytes EncodeFile writes for
+// a block it does not compress. `plainSha1` is the block's SHA-1 text,
+// `blockKey` the server's key text. With `fileSha1Hex` the SHA-1 of the
+// written file is computed on the way out (no second read). S_OK or E_FAIL.
+HRESULT EncodeBlockBuffer(const uint8_t* plain, size_t n, std::string_view plainSha1,
+                          std::string_view blockKey, std::string_view outPath,
+                          std::string* fileSha1Hex);
+
+// Size of the block file EncodeBlockBuffer writes for `n` plain bytes.
+inline constexpr int64_t EncodedBlockSize(size_t n) {
+  return static_cast<int64_t>(kBlockFileHeaderSize) + (static_cast<int64_t>(n) + 15) / 16 * 16;
+}
+
+// What the header of a current-format block file states, checked against the
+// length of the whole file (`fileSize`, header included).
+struct BlockFileHeader {
+  bool compressed = false;
+  int32_t plainSize = 0;       // the block's size before compression
+  uint8_t plainSha1[20] = {};  // the block's SHA-1
+  int64_t payloadLength = 0;   // encrypted bytes after the header, less the padding
+};
+
+// Reads the 64-byte "BMF0" header at `header`. False (with the failed check
+// logged) for another format or any field the file cannot hold.
+bool ReadBlockFileHeader(const uint8_t* header, int64_t fileSize, BlockFileHeader& out);
+
 // Decrypts an encrypted block file of either format at `sourcePath` with
 // `blockKey`, decompresses or unpacks it, and writes the plain block to
 // `destinationPath`. Logs "DecryptFile File Failded!" or "UnCompress File
