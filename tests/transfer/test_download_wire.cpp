@@ -349,8 +349,9 @@ TEST_F(DownloadWire, ProgressFollowsTheWholeFile)
     double last = 0;
     for (const auto& c : calls) {
         EXPECT_EQ(static_cast<double>(content.size()), c[0]);
-        EXPECT_EQ(0.0, c[2]);
-        EXPECT_EQ(0.0, c[3]);
+        // The upload slots are the block request's own small body.
+        EXPECT_LT(c[2], 1024.0);
+        EXPECT_LE(c[3], c[2]);
         EXPECT_LE(c[1], 4194304.0 + static_cast<double>(served["b2"].stored.size()));
         last = c[1];
     }

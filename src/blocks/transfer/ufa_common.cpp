@@ -5,7 +5,6 @@
 #include "blocks/transfer/json_reader.h"
 #include "common/xml_helper.h"
 #include "infocollection/info_collection.h"
-#include "common/settings.h"
 
 namespace ufa {
 
@@ -25,10 +24,9 @@ HRESULT UploadProgressAdapter(void* data, double dlTotal, double dlNow, double u
     auto* state = static_cast<ProgressState*>(data);
     if (state == nullptr || state->callback == nullptr)
         return S_OK;
-    // The download slots stay at the record's values: the block request's own
-    // small answer is not part of the file's progress.
-    return state->callback(state->context, state->dlTotal, state->dlBase, state->ulTotal,
-                           state->ulBase + ulNow, speed);
+    // The download figures are the transfer's own, passed through.
+    return state->callback(state->context, dlTotal, dlNow, state->ulTotal, state->ulBase + ulNow,
+                           speed);
 }
 
 HRESULT DownloadProgressAdapter(void* data, double dlTotal, double dlNow, double ulTotal,
@@ -37,17 +35,9 @@ HRESULT DownloadProgressAdapter(void* data, double dlTotal, double dlNow, double
     auto* state = static_cast<ProgressState*>(data);
     if (state == nullptr || state->callback == nullptr)
         return S_OK;
-    return state->callback(state->context, state->dlTotal, state->dlBase + dlNow, state->ulTotal,
-                           state->ulBase, speed);
-}
-
-std::string ApiUrl(std::string_view path)
-{
-    // The same root as every other service call; a root that names its scheme is used as given.
-    std::string root = ReadSettingString("Tavik", "ServerRoot", kDefaultServiceRoot);
-    if (root.rfind("http://", 0) != 0 && root.rfind("https://", 0) != 0)
-        root.insert(0, "http://");
-    return root + std::string(path);
+    // The upload figures (the small request body) are the transfer's own, passed through.
+    return state->callback(state->context, state->dlTotal, state->dlBase + dlNow, ulTotal, ulNow,
+                           speed);
 }
 
 RecordTree ParseXmlAnswer(const std::string& text, std::string_view raisedIn)

@@ -52,10 +52,7 @@ auto PerformWithRetry(Perform&& perform)
     }
 }
 
-// The API root when the settings name none: the local service emulator.
-inline constexpr std::string_view kDefaultServiceRoot = "127.0.0.1:18750";
-// The API host's URL of a protocol path ("/osvr/requestUpload/").
-std::string ApiUrl(std::string_view path);
+// The API host's URLs are the pipeline's (ServiceUrl, remotestorage/http_call.h).
 
 // Parses an XML answer of the API host and applies the result check. An answer
 // that is not XML raises ServerError(raisedIn, answer text).

@@ -9,6 +9,7 @@
 #include "blocks/transfer/ufa_fused.h"
 #include "blocks/transfer/ufa_io.h"
 #include "common/xml_helper.h"
+#include "remotestorage/http_call.h"
 #include "httpclient/curl_wrapper.h"
 #include "infocollection/info_collection.h"
 #include "log/log.h"
@@ -26,7 +27,7 @@ void DownloadRequester::Perform()
     CurlWrapper wrapper;
     std::string text = HttpRequestPost(
         wrapper,
-        ufa::ApiUrl(previousVersion ? "/osvr/requestDownloadPreviousVer/" : "/osvr/requestDownload/"),
+        ServiceUrl(previousVersion ? "/osvr/requestDownloadPreviousVer/" : "/osvr/requestDownload/"),
         ufa::ApiHeaders(), ToXml(request));
     RecordTree answer = ufa::ParseXmlAnswer(text, "DownloadRequester::_Perform");
     stub = ufa::AnswerField(answer, "stub");

@@ -17,9 +17,6 @@ namespace ufa {
 
 namespace {
 
-constexpr size_t kHeaderSize = 64;
-constexpr uint8_t kFlagEncrypted = 0x02;
-constexpr size_t kPaddingOffset = 40;
 // Larger than the 64 KiB copy chunk: fewer system calls, still fixed memory.
 constexpr size_t kFusedChunk = 1 << 20;
 
@@ -60,15 +57,17 @@ FusedDecode DecodePlainBlock(const std::string& downloadPath, std::string_view f
     if (!in.valid() || ::fstat(in.get(), &st) != 0)
         return FusedDecode::NotHandled;
     const int64_t fileSize = st.st_size;
-    uint8_t header[kHeaderSize];
-    if (fileSize < static_cast<int64_t>(kHeaderSize) || !ReadExactly(in.get(), header, kHeaderSize))
+    uint8_t header[kBlockFileHeaderSize];
+    if (fileSize < static_cast<int64_t>(kBlockFileHeaderSize) ||
+        !ReadExactly(in.get(), header, kBlockFileHeaderSize))
         return FusedDecode::NotHandled;
-    const int64_t dataSize = fileSize - static_cast<int64_t>(kHeaderSize);
-    const unsigned padding = header[kPaddingOffset];
-    // Anything unusual goes to the general decoder, which knows every format.
-    if (std::memcmp(header, "BMF0", 4) != 0 || header[4] != 1 || header[5] != kFlagEncrypted ||
-        padding > 15 || dataSize % 16 != 0 || dataSize - padding != size)
+    // The codec reads the header; anything but a plain block of the listed
+    // size goes to the general decoder, which knows every format.
+    BlockFileHeader parsed;
+    if (!ReadBlockFileHeader(header, fileSize, parsed) || parsed.compressed ||
+        parsed.plainSize != size)
         return FusedDecode::NotHandled;
+    const int64_t dataSize = fileSize - static_cast<int64_t>(kBlockFileHeaderSize);
     uint8_t key[32];
     if (!HexToBytes(sizeof key, fileKey, true, key))
         return FusedDecode::NotHandled;
@@ -77,7 +76,7 @@ FusedDecode DecodePlainBlock(const std::string& downloadPath, std::string_view f
         return FusedDecode::NotHandled;
 
     Sha1 stored, plain;
-    stored.Update(header, kHeaderSize);
+    stored.Update(header, kBlockFileHeaderSize);
     ScopedFile done(donePath);
     UniqueFd out(::open(donePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!out.valid())
@@ -107,50 +106,6 @@ FusedDecode DecodePlainBlock(const std::string& downloadPath, std::string_view f
         return FusedDecode::Failed;
     done.Release();
     return FusedDecode::Ok;
-}
-
-bool EncodePlainBlock(const std::vector<uint8_t>& block, std::string_view blockSha1,
-                      std::string_view fileKey, const std::string& encodedPath, int64_t& encodedSize,
-                      std::string& encodedSha1)
-{
-    uint8_t key[32];
-    uint8_t header[kHeaderSize] = {'B', 'M', 'F', '0', 1, kFlagEncrypted};
-    const uint32_t plainSize = static_cast<uint32_t>(block.size());
-    for (int i = 0; i < 4; ++i)
-        header[8 + i] = static_cast<uint8_t>(plainSize >> (8 * i));
-    if (!HexToBytes(20, blockSha1, false, header + 12) || !HexToBytes(sizeof key, fileKey, true, key))
-        return false;
-    // Bytes 32..39 hold the hint, all zero.
-    header[kPaddingOffset] = static_cast<uint8_t>((16 - block.size() % 16) % 16);
-    orvel::codec::EcbCipher cipher(key, true);
-    if (!cipher.Ok())
-        return false;
-
-    UniqueFd out(::open(encodedPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!out.valid())
-        return false;
-    Sha1 hash;
-    hash.Update(header, kHeaderSize);
-    if (!WriteExactly(out.get(), header, kHeaderSize))
-        return false;
-    encodedSize = kHeaderSize;
-    std::vector<uint8_t> buffer(kFusedChunk);
-    for (size_t at = 0; at < block.size(); at += kFusedChunk) {
-        const size_t len = std::min(kFusedChunk, block.size() - at);
-        const size_t whole = (len + 15) / 16 * 16;  // the last piece is zero-padded
-        std::memcpy(buffer.data(), block.data() + at, len);
-        std::memset(buffer.data() + len, 0, whole - len);
-        if (!cipher.Run(buffer.data(), buffer.data(), whole))
-            return false;
-        hash.Update(buffer.data(), whole);
-        if (!WriteExactly(out.get(), buffer.data(), whole))
-            return false;
-        encodedSize += static_cast<int64_t>(whole);
-    }
-    if (!out.Close())
-        return false;
-    encodedSha1 = hash.HexDigest();
-    return true;
 }
 
 }  // namespace ufa

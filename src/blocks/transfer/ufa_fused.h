@@ -1,6 +1,8 @@
 // Single-pass block decoding for the download: the stored bytes are hashed,
 // decrypted and the plain bytes hashed and written while the data is in hand,
 // instead of reading the block three times (stored SHA-1, decode, plain SHA-1).
+// The block file's header is read by the codec (ReadBlockFileHeader); the
+// upload's in-memory encoding is the codec's EncodeBlockBuffer.
 #pragma once
 
 #include <cstdint>
@@ -24,13 +26,5 @@ enum class FusedDecode {
 FusedDecode DecodePlainBlock(const std::string& downloadPath, std::string_view fileKey,
                              std::string_view storedSha1, const std::string& donePath, int32_t size,
                              std::string_view plainSha1);
-
-// Writes `block` (plain bytes in memory) as an uncompressed current-format
-// block file at `encodedPath` with the key text of the service, hashing the
-// file's bytes as they are produced. The output is byte for byte what
-// EncodeFile writes for a block that is not compressed. False on failure.
-bool EncodePlainBlock(const std::vector<uint8_t>& block, std::string_view blockSha1,
-                      std::string_view fileKey, const std::string& encodedPath, int64_t& encodedSize,
-                      std::string& encodedSha1);
 
 }  // namespace ufa

@@ -5,10 +5,10 @@
 
 #include "blocks/transfer/json_reader.h"
 #include "blocks/transfer/ufa_file.h"
-#include "blocks/transfer/ufa_fused.h"
 #include "blocks/transfer/ufa_io.h"
 #include "common/kv_helper.h"
 #include "common/xml_helper.h"
+#include "remotestorage/http_call.h"
 #include "httpclient/curl_wrapper.h"
 #include "infocollection/info_collection.h"
 #include "log/log.h"
@@ -39,7 +39,7 @@ void UploadRequester::Perform()
     request.AddValue("parentId", parentId);
     request.AddValue("name", name);
     CurlWrapper wrapper;
-    std::string text = HttpRequestPost(wrapper, ufa::ApiUrl("/osvr/requestUpload/"),
+    std::string text = HttpRequestPost(wrapper, ServiceUrl("/osvr/requestUpload/"),
                                        ufa::ApiHeaders(), ToXml(request));
     RecordTree answer = ufa::ParseXmlAnswer(text, "UploadRequester::Perform");
     stub = ufa::AnswerField(answer, "stub");
@@ -121,7 +121,7 @@ void Committer::Perform()
     request.AddValue("stub", stub);
     request.AddValue("modTime", modTime);
     CurlWrapper wrapper;
-    std::string text = HttpRequestPost(wrapper, ufa::ApiUrl("/osvr/commit/"), ufa::ApiHeaders(),
+    std::string text = HttpRequestPost(wrapper, ServiceUrl("/osvr/commit/"), ufa::ApiHeaders(),
                                        ToXml(request));
     RecordTree answer = ufa::ParseXmlAnswer(text, "Committer::Perform");
     fileVer = ufa::AnswerField(answer, "fileVer");
@@ -173,8 +173,11 @@ void SendBlock(const UploadArgs& args, const UploadRequester& session, int32_t i
     int64_t encodedSize = 0;
     std::string encodedSha1;
     if (!compress) {
-        if (!ufa::EncodePlainBlock(bytes, block.sha1, key, encoded.path(), encodedSize, encodedSha1))
-            throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", E_FAIL);
+        hr = EncodeBlockBuffer(bytes.data(), bytes.size(), block.sha1, key, encoded.path(),
+                               &encodedSha1);
+        if (FAILED(hr))
+            throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", hr);
+        encodedSize = EncodedBlockSize(bytes.size());
     } else {
         hr = EncodeFile(key, args.name, block.size, block.sha1, blockFile.path(), encoded.path());
         if (FAILED(hr))
