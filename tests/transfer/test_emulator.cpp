@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "blocks/codec/block_codec.h"
 #include "blocks/transfer/ufa_file.h"
+#include "support/emulator_process.h"
 #include "test_support.h"
 
 using namespace xfertest;
@@ -63,17 +65,20 @@ protected:
     {
         if (!EmulatorAvailable())
             return;
-        emulator = std::make_unique<Emulator>();
-        if (emulator->running())
+        emulator = std::make_unique<orvel::testsupport::EmulatorProcess>(ORVEL_EMULATOR_PATH);
+        std::string error;
+        if (emulator->Start({}, error))
             token = emulator->Login();
+        else
+            std::fprintf(stderr, "orvel-emulator did not start: %s\n", error.c_str());
     }
     static void TearDownTestSuite() { emulator.reset(); }
 
     void SetUp() override
     {
-        if (!emulator || !emulator->running() || token.empty())
+        if (!emulator || !emulator->Running() || token.empty())
             GTEST_SKIP() << "orvel-emulator is not available";
-        UseServiceRoot(emulator->Root());
+        UseServiceRoot(emulator->HostPort());
         emulator->ClearFaults();
     }
 
@@ -120,7 +125,7 @@ protected:
         return "f" + std::to_string(::getpid()) + "_" + std::to_string(++n) + ext;
     }
 
-    static std::unique_ptr<Emulator> emulator;
+    static std::unique_ptr<orvel::testsupport::EmulatorProcess> emulator;
     static std::string token;
     TempDir files, temp, out;
     RecordTree conflict;
@@ -128,7 +133,7 @@ protected:
     int32_t opVer = -1;
 };
 
-std::unique_ptr<Emulator> EmulatorTransfer::emulator;
+std::unique_ptr<orvel::testsupport::EmulatorProcess> EmulatorTransfer::emulator;
 std::string EmulatorTransfer::token;
 
 TEST_F(EmulatorTransfer, RoundTripsOfEveryShape)
@@ -252,7 +257,7 @@ protected:
         EmulatorTransfer::SetUp();
         if (IsSkipped())
             return;
-        WriteFileBytes(settings.path() + "/s.ini", "[Tavik]\nServerRoot=" + emulator->Root() + "\n");
+        WriteFileBytes(settings.path() + "/s.ini", "[Tavik]\nServerRoot=" + emulator->HostPort() + "\n");
         ::setenv("ORVEL_SETTINGS_FILE", (settings.path() + "/s.ini").c_str(), 1);
     }
     TempDir settings;

@@ -1,6 +1,6 @@
 // Helpers for the transfer tests: temporary folders, file contents, the
 // settings file that points the library at a loopback server, a scriptable
-// loopback HTTP server and the emulator as a child process.
+// loopback HTTP server; the emulator itself is tests/support's EmulatorProcess.
 #pragma once
 
 #include <sys/types.h>
@@ -71,25 +71,6 @@ private:
     int m_port = 0;
     std::mutex m_lock;
     std::vector<Request> m_requests;
-};
-
-// The emulator binary as a child process on an ephemeral port.
-class Emulator {
-public:
-    explicit Emulator(const std::vector<std::string>& args = {});
-    ~Emulator();
-    bool running() const { return m_pid > 0 && m_port > 0; }
-    std::string Root() const { return "127.0.0.1:" + std::to_string(m_port); }
-    int port() const { return m_port; }
-    // Signs in "demo"/"demo" and returns the token ("" on failure).
-    std::string Login(const std::string& user = "demo", const std::string& password = "demo");
-    // Posts a fault-injection rule (JSON text); true when accepted.
-    bool AddFault(const std::string& json);
-    void ClearFaults();
-
-private:
-    pid_t m_pid = -1;
-    int m_port = 0;
 };
 
 // True when the emulator binary exists.
