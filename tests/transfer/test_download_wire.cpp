@@ -151,7 +151,11 @@ protected:
 TEST_F(DownloadWire, BlocksComeFromTheirGroupAndAssembleInOrder)
 {
     Serve(RandomBytes(2 * 4194304 + 5, 20));
+    LogCapture log;
     ASSERT_EQ(S_OK, Download());
+    EXPECT_TRUE(log.HasLine("CTraceStack In, DownloadRequester::PerformDownload : Id = F1")) << log.Text();
+    EXPECT_TRUE(log.HasLine("CTraceStack In, MetadataDownloader::Perform : Stub = S URL = " + fake.Url("/a/")));
+    EXPECT_TRUE(log.HasLine("CTraceStack In, BlockDownloader::Perform : Id = b2 Stub = S"));
     EXPECT_EQ(content, ReadFileBytes(target));
     EXPECT_EQ("2011-03-02 09:05:03", modTime);
     EXPECT_EQ(fileSha1, sha1);
@@ -189,10 +193,13 @@ TEST_F(DownloadWire, EmptyAndSmallFiles)
 
 TEST_F(DownloadWire, PreviousVersionUsesItsOwnRequest)
 {
+    LogCapture log;
     Serve(TextBytes(3000));
     ASSERT_EQ(S_OK, Download(true));
     EXPECT_EQ(1, fake.Count("/osvr/requestDownloadPreviousVer/"));
     EXPECT_EQ(0, fake.Count("/osvr/requestDownload/"));
+    EXPECT_TRUE(log.HasLine("CTraceStack In, DownloadRequester::PerformDownload_PrevVer : Id = F1"))
+        << log.Text();
 }
 
 TEST_F(DownloadWire, ListedSha1InOtherLetterCaseIsAccepted)
@@ -209,7 +216,12 @@ TEST_F(DownloadWire, CorruptedBlockIsDroppedAndARerunFetchesOnlyIt)
     WriteFileBytes(target, "old contents");
     Serve(RandomBytes(2 * 4194304 + 5, 21));
     corrupt = {"b2"};
-    EXPECT_EQ(kNetworkError, Download());
+    {
+        LogCapture log;
+        EXPECT_EQ(kNetworkError, Download());
+        EXPECT_TRUE(log.HasLine("UFA_FILE::Download Some blocks dropped because of network error."))
+            << log.Text();
+    }
     EXPECT_EQ("old contents", ReadFileBytes(target));
     EXPECT_EQ(3, fake.Count("/a/downloadBlock2") + fake.Count("/b/downloadBlock2"));
     // Only the decoded blocks stay, as done files.
@@ -259,7 +271,11 @@ TEST_F(DownloadWire, BlockThatDecodesToOtherBytesFailsAsADecodeFailure)
     Serve(TextBytes(5000));
     served["b1"].stored = Encode(TextBytes(4999) + "!");
     served["b1"].sha1 = Sha1Hex(served["b1"].stored);
+    LogCapture log;
     EXPECT_EQ(E_FAIL, Download());
+    EXPECT_TRUE(log.HasLine("Fatal error on decode block. BlockId=" + served["b1"].blockId +
+                            ", BlockCheckSHA1=" + served["b1"].sha1))
+        << log.Text();
     EXPECT_EQ("old contents", ReadFileBytes(target));
     EXPECT_TRUE(temp.Entries().empty());
 }

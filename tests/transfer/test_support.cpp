@@ -19,6 +19,7 @@
 
 #include "common/recordtree.h"
 #include "common/xml_helper.h"
+#include "log/log.h"
 
 namespace xfertest {
 
@@ -168,6 +169,39 @@ int FakeServer::Count(const std::string& path)
     std::lock_guard<std::mutex> guard(m_lock);
     return static_cast<int>(std::count_if(m_requests.begin(), m_requests.end(),
                                           [&](const Request& r) { return r.path == path; }));
+}
+
+LogCapture::LogCapture()
+{
+    LogSetNames("sdkrd.log", m_dir / "sdkrd.log");
+    orvel::logtest::SetSleepEnabled(false);
+    orvel::logtest::SetThreshold(9);
+}
+
+LogCapture::~LogCapture()
+{
+    orvel::logtest::SetThreshold(4);
+    orvel::logtest::SetSleepEnabled(true);
+}
+
+std::string LogCapture::Text() const
+{
+    const std::string path = orvel::logtest::CurrentFile();
+    return Exists(path) ? ReadFileBytes(path) : std::string();
+}
+
+bool LogCapture::HasLine(const std::string& message) const
+{
+    const std::string text = Text();
+    for (size_t at = 0; (at = text.find(message, at)) != std::string::npos; at += message.size()) {
+        const size_t end = at + message.size();
+        // The message is a whole field: after a tab, before the line end or
+        // the " \tFL:" source field of trace-level lines.
+        if (at > 0 && text[at - 1] == '\t' &&
+            (end == text.size() || text[end] == '\r' || text.compare(end, 2, " \t") == 0))
+            return true;
+    }
+    return false;
 }
 
 bool EmulatorAvailable()

@@ -73,6 +73,22 @@ private:
     std::vector<Request> m_requests;
 };
 
+// Sends the log into a folder of its own with trace lines on, for the life of
+// the object; Text() is everything written since.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+    std::string Text() const;
+    // True when some line of the log has exactly `message` as its message.
+    bool HasLine(const std::string& message) const;
+
+private:
+    TempDir m_dir;
+};
+
 // True when the emulator binary exists.
 bool EmulatorAvailable();
 

@@ -167,6 +167,22 @@ TEST_F(UploadWire, RequestsCarryExactDocumentsHeadersAndBlocks)
     EXPECT_TRUE(temp.Entries().empty());
 }
 
+TEST_F(UploadWire, TraceLinesOfEveryRequest)
+{
+    LogCapture log;
+    held = {1};
+    const std::string bytes = RandomBytes(4194304 + 33, 11);
+    ASSERT_EQ(S_OK, Upload(bytes));
+    const std::string& body = bodies[2];
+    EXPECT_TRUE(log.HasLine("CTraceStack In, UploadRequester::Perform : FileVer = 0, SizeOrg = 4194337, "
+                            "Id = 0, Sha1Org = " + Sha1Hex(bytes)))
+        << log.Text();
+    EXPECT_TRUE(log.HasLine("CTraceStack In, MetadataUploader::Perform : Stub = S1 BlockCount = 2"));
+    EXPECT_TRUE(log.HasLine("CTraceStack In, BlockUploader::Perform : Url = " + fake.Url("/blk/") +
+                            ", Stub = S1, BlockSHA1 = " + Sha1Hex(body) + " Index = 2"));
+    EXPECT_TRUE(log.HasLine("CTraceStack In, Committer::Perform : Stub = S1"));
+}
+
 TEST_F(UploadWire, EmptyFileIsOneEmptyBlock)
 {
     ASSERT_EQ(S_OK, Upload(""));
@@ -257,7 +273,12 @@ TEST_F(UploadWire, MissingBlockKeyIsAServerError)
 {
     omitKeys = true;
     InfoItems items;
+    LogCapture log;
     EXPECT_EQ(kServerError, Upload(RandomBytes(100, 4)));
+    EXPECT_TRUE(log.HasLine("Exception type=ServerError raised-in MetadataUploader::GetBlockKey "
+                            "detail=Block key not returned - Block info: " +
+                            MakeBlockId(100, Sha1Hex(RandomBytes(100, 4)))))
+        << log.Text();
     EXPECT_EQ(std::vector<std::string>{"UFAUploadFailed|Raiser=MetadataUploader::GetBlockKey|Detail=Block key "
                                        "not returned - Block info: " +
                                        MakeBlockId(100, Sha1Hex(RandomBytes(100, 4)))},
