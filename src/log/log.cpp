@@ -172,8 +172,8 @@ std::string VFormat(const char* fmt, va_list args) {
     out.resize(static_cast<size_t>(n));
   }
   va_end(again);
-  // The message buffer holds 1023 characters; cut on a character boundary.
-  if (out.size() > kLogMaxMessage) out.resize(CutUtf8(out, kLogMaxMessage).size());
+  // The message buffer holds 1023 wide characters (UTF-16 units), not 1023 bytes.
+  if (out.size() > kLogMaxMessage) out = CutUtf16Units(out, kLogMaxMessage);
   return out;
 }
 }  // namespace

@@ -19,7 +19,7 @@ inline constexpr int kLogLevelInfo = 4;
 inline constexpr int kLogLevelWarn = 5;
 inline constexpr int kLogLevelTrace = 9;
 inline constexpr int kLogDefaultThreshold = 4;
-inline constexpr size_t kLogMaxMessage = 1023;  // a formatted message is cut here
+inline constexpr size_t kLogMaxMessage = 1023;  // a formatted message is cut here (UTF-16 units)
 inline constexpr size_t kLogMaxLine = 1100;     // the whole line (a longer one loses its line end)
 inline constexpr uint64_t kLogMaxFileSize = 104857600;  // checked every 100 writes
 inline constexpr const char* kLogMutexName = "_#_LogFile_Z_MutxName_#_";
@@ -41,7 +41,7 @@ HRESULT CreateFolderTree(std::string_view path);
 // then LogSetNames("sdkrd.log", ...) and the optional ORVEL_LOG_LEVEL (0-9) threshold.
 void LogAttachModule();
 
-// printf into a string cut to kLogMaxMessage bytes (whole UTF-8 characters).
+// printf into a string cut to kLogMaxMessage characters (UTF-16 units, never half a character).
 std::string LogFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Entry and exit lines of an operation (level 9).

@@ -86,12 +86,23 @@ TEST_F(LogTest, TraceDetailIsNotFormattedWhenTracesAreOff) {
   EXPECT_FALSE(std::filesystem::exists(orvel::logtest::CurrentFile()));
 }
 
-TEST_F(LogTest, LogFormatCutsAtWholeCharacters) {
-  std::string wide;
-  for (int i = 0; i < 600; ++i) wide += "\xC3\xA4";  // 1200 bytes of two-byte characters
-  const std::string cut = LogFormat("%s", wide.c_str());
-  EXPECT_EQ(cut.size(), 1022u);
+TEST_F(LogTest, LogFormatCutsAt1023CharactersNotBytes) {
+  std::string two;
+  for (int i = 0; i < 600; ++i) two += "\xC3\xA4";  // 600 characters in 1200 bytes: not cut
+  EXPECT_EQ(LogFormat("%s", two.c_str()), two);
+  std::string cjk;
+  for (int i = 0; i < 2000; ++i) cjk += "\xE4\xB8\xAD";
+  EXPECT_EQ(LogFormat("%s", cjk.c_str()), cjk.substr(0, 1023 * 3));
+  // A character outside the BMP takes two units; it is dropped whole rather than split.
+  const std::string astral = std::string(1022, 'a') + "\xF0\x9F\x98\x80" + "b";
+  EXPECT_EQ(LogFormat("%s", astral.c_str()), std::string(1022, 'a'));
   EXPECT_EQ(LogFormat("%d-%s", 7, "x"), "7-x");
+
+  // The whole line is still cut at 1100 bytes, on a character boundary.
+  LogWriteFormat(4, "f.cpp", 1, "%s", cjk.c_str());
+  const std::string text = LogText();
+  const size_t room = 1100 - Prefix('I').size();
+  EXPECT_EQ(text, Prefix('I') + cjk.substr(0, room - room % 3));
 }
 
 TEST_F(LogTest, OddLevelsAndNullTextsDoNotCrash) {
