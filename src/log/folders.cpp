@@ -18,14 +18,13 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Creation time where the file system records it, else the modification time.
-time_t CreationTime(int dirFd, const char* name) {
+// Creation time where the file system records it, else the modification time (from st):
+// a failed query must not make a file look ancient.
+time_t CreationTime(int dirFd, const char* name, const struct stat& st) {
   struct statx sx {};
-  if (::statx(dirFd, name, AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &sx) == 0) {
-    if (sx.stx_mask & STATX_BTIME) return static_cast<time_t>(sx.stx_btime.tv_sec);
-    return static_cast<time_t>(sx.stx_mtime.tv_sec);
-  }
-  return 0;
+  if (::statx(dirFd, name, AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
+    return static_cast<time_t>(sx.stx_btime.tv_sec);
+  return st.st_mtime;
 }
 
 bool AllDigits(std::string_view s) {
@@ -85,7 +84,7 @@ void CleanOldLogs() {
     if (!IsDailyLogName(name, stem, ext)) continue;
     struct stat st {};
     if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-    const time_t created = CreationTime(dirFd, entry->d_name);
+    const time_t created = CreationTime(dirFd, entry->d_name, st);
     if (now - created > 86400) ::unlinkat(dirFd, entry->d_name, 0);  // errors are ignored
   }
 }

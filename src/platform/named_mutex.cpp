@@ -33,11 +33,15 @@ NamedMutex::NamedMutex(std::string_view name) : m_path(TempFolder() + "/orvel-" 
 
 void NamedMutex::Open() {
   m_pid = ::getpid();
-  m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // The temp folder is shared with everyone: never follow a link planted at the lock's name
+  // (fchmod would then open up whatever file it points to).
+  m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (m_fd >= 0) {
-    ::fchmod(m_fd, 0666);  // other users of the machine share the lock; errors are harmless
+    struct stat st {};
+    if (::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+      ::fchmod(m_fd, 0666);  // other users of the machine share the lock; errors are harmless
   } else {
-    m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);  // flock works on read-only descriptors too
+    m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);  // flock works on read-only descriptors too
   }
 }
 

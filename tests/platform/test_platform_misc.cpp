@@ -12,6 +12,7 @@
 #include "platform/module.h"
 #include "platform/named_mutex.h"
 #include "platform/strings.h"
+#include "temp_dir.h"
 
 extern "C" int orvel_header_c_check(void);
 
@@ -126,4 +127,23 @@ TEST(NamedMutex, SerialisesThreadsOfOneProcessAcrossInstances) {
 TEST(NamedMutex, NameCannotLeaveTheTempFolder) {
   NamedMutex m("../../etc/passwd");
   EXPECT_EQ(m.LockFilePath().find(".."), std::string::npos);
+}
+
+TEST(NamedMutex, LinkPlantedAtTheLockNameIsNotFollowed) {
+  TempDir dir;
+  ScopedEnv tmp("TMPDIR", dir.path());
+  const std::string victim = dir / "victim";
+  WriteFile(victim, "secret");
+  ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+  NamedMutex probe("orvel_link_test");
+  ASSERT_EQ(::unlink(probe.LockFilePath().c_str()), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), probe.LockFilePath().c_str()), 0);
+  {
+    NamedMutex m("orvel_link_test");
+    std::lock_guard<NamedMutex> guard(m);  // still serialises this process's threads
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadFile(victim), "secret");
 }
