@@ -84,6 +84,9 @@ TEST_F(TaskDataTest, DescribeTexts) {
   EXPECT_EQ(del.Describe(), "生成任务:删除目录 id=42 path=/s/a.txt folderver=3");
   EXPECT_EQ(TaskData_DirectoryAdd("/s/new").Describe(), "生成任务:创建目录'/s/new'");
   EXPECT_EQ(TaskData_Rename().Describe(), "");
+
+  const std::string longPath = "/s/" + std::string(3000, 'p');  // not a log line: never cut
+  EXPECT_EQ(TaskData_DirectoryAdd(longPath.c_str()).Describe(), "生成任务:创建目录'" + longPath + "'");
 }
 
 TEST_F(TaskDataTest, CreateTaskAndExecuteDefaults) {
