@@ -5,6 +5,7 @@
 #include <array>
 #include <deque>
 #include <map>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
@@ -22,6 +23,7 @@ const std::string kKey = "0123456789abcdef0123456789abcdef0123456789abcdef012345
 constexpr HRESULT kServerError = static_cast<HRESULT>(0x80041011);
 constexpr HRESULT kNetworkError = static_cast<HRESULT>(0x80044005);
 constexpr HRESULT kCancelled = static_cast<HRESULT>(0x80041016);
+constexpr HRESULT kTargetExists = static_cast<HRESULT>(0x8004101A);
 
 struct ProgressLog {
     std::mutex lock;
@@ -256,18 +258,66 @@ struct InfoItems {
     {
         orvel::infotest::SetSink([this](const RecordTree& item) {
             std::string line = item.GetValue("infotype");
+            std::string order = item.Key;
             for (size_t i = 0; i < item.ValueCount(); ++i) {
+                order += "," + item[i].Key;
                 if (item[i].Key != "time" && item[i].Key != "infotype")
                     line += "|" + item[i].Key + "=" + item[i].Value;
             }
             std::lock_guard<std::mutex> guard(lock);
             lines.push_back(line);
+            orders.push_back(order);
         });
     }
     ~InfoItems() { orvel::infotest::SetSink(nullptr); }
     std::mutex lock;
     std::vector<std::string> lines;
+    std::vector<std::string> orders;  // item name and value keys, in order
 };
+
+// Every failure in flight at a guarded entry: its result, the items filed and
+// the conflict's answer.
+template <class Raise>
+HRESULT MapFailure(Raise raise, RecordTree* conflict = nullptr)
+{
+    try {
+        raise();
+    } catch (...) {
+        return ufa::ResultForTransferFailure("UFADownloadFailed", conflict);
+    }
+    return S_OK;
+}
+
+TEST(TransferFailures, EveryFailureMapsAndFilesItsItem)
+{
+    InfoItems items;
+    EXPECT_EQ(kNetworkError, MapFailure([] { throw EXCEPT::CurlUnknownError("X", "Network Error"); }));
+    EXPECT_EQ(kNetworkError, MapFailure([] { throw EXCEPT::NetworkError("X", "Timeout"); }));
+    EXPECT_EQ(kServerError, MapFailure([] { throw EXCEPT::ServerError("BlockUploader::Perform", "serverBusy"); }));
+    EXPECT_EQ(kCancelled, MapFailure([] { throw EXCEPT::TaskCancel("X"); }));
+    EXPECT_EQ(static_cast<HRESULT>(0x80041014),
+              MapFailure([] { throw EXCEPT::UserSessionError("X", "clientTokenExpired", 0x80041014); }));
+    EXPECT_EQ(static_cast<HRESULT>(0x80040001),
+              MapFailure([] { throw EXCEPT::FileReadError("X", "d", static_cast<HRESULT>(0x80040001)); }));
+    EXPECT_EQ(static_cast<HRESULT>(0x80040002),
+              MapFailure([] { throw EXCEPT::FileWriteError("X", "d", static_cast<HRESULT>(0x80040002)); }));
+    EXPECT_EQ(E_FAIL, MapFailure([] { throw EXCEPT::FileSysError("X", "Cut block"); }));
+    EXPECT_EQ(E_FAIL, MapFailure([] { throw std::runtime_error("other"); }));
+    RecordTree answer("Orvel");
+    answer.SetAttr("result", "targetExist");
+    answer.AddValue("fileId", "9");
+    RecordTree conflict;
+    EXPECT_EQ(kTargetExists, MapFailure([&] { throw EXCEPT::RemoteConflict("X", "targetExist", kTargetExists, answer); },
+                                        &conflict));
+    EXPECT_EQ("9", conflict.GetValue("fileId"));
+    EXPECT_EQ(kTargetExists, MapFailure([&] { throw EXCEPT::RemoteConflict("X", "targetExist", kTargetExists, answer); }));
+    EXPECT_EQ((std::vector<std::string>{"UFADownloadFailed|Raiser=Network", "UFADownloadFailed|Raiser=Network",
+                                        "UFADownloadFailed|Raiser=BlockUploader::Perform|Detail=serverBusy"}),
+              items.lines);
+    EXPECT_EQ((std::vector<std::string>{"dataitem,time,infotype,Raiser", "dataitem,time,infotype,Raiser",
+                                        "dataitem,time,infotype,Raiser,Detail"}),
+              items.orders);
+}
 
 TEST_F(UploadWire, MissingBlockKeyIsAServerError)
 {

@@ -68,35 +68,21 @@ std::string AnswerField(const RecordTree& answer, std::string_view key)
 
 HRESULT ResultForTransferFailure(std::string_view infoType, RecordTree* conflict)
 {
+    // The items the transfer files; the result itself is the task boundary's mapping.
     try {
         throw;
     } catch (const EXCEPT::CurlUnknownError&) {
         CInfoCollection::Instance().CollectInfo("Raiser", infoType, "Network");
-        return E_OV_NETWORK_ERROR;
     } catch (const EXCEPT::NetworkError&) {
         CInfoCollection::Instance().CollectInfo("Raiser", infoType, "Network");
-        return E_OV_NETWORK_ERROR;
     } catch (const EXCEPT::ServerError& e) {
         RecordTree item;
         item.AddValue("Raiser", e.raisedIn);
         item.AddValue("Detail", e.detail);
         CInfoCollection::Instance().CollectItem(infoType, item);
-        return E_OV_SERVER_ERROR;
-    } catch (const EXCEPT::TaskCancel&) {
-        return E_OV_CANCELLED;
-    } catch (const EXCEPT::FileReadError& e) {
-        return e.result;
-    } catch (const EXCEPT::FileWriteError& e) {
-        return e.result;
-    } catch (const EXCEPT::UserSessionError& e) {
-        return e.result;
-    } catch (const EXCEPT::RemoteConflict& e) {
-        if (conflict != nullptr)
-            *conflict = e.answer;
-        return e.result;
     } catch (...) {
-        return E_FAIL;  // FileSysError and anything unexpected
     }
+    return ResultForException(conflict);
 }
 
 bool IsValidBlockId(std::string_view blockId)
