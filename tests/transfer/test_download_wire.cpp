@@ -180,6 +180,27 @@ TEST_F(DownloadWire, BlocksComeFromTheirGroupAndAssembleInOrder)
     EXPECT_EQ(std::vector<std::string>{"target.bin"}, out.Entries());
 }
 
+TEST_F(DownloadWire, EachFetchedBlockFeedsTheSpeedRecorder)
+{
+    Serve(RandomBytes(4194304 + 5, 26));
+    SpeedRecording recording(fake.Root());
+    InfoItems items;
+    ASSERT_EQ(S_OK, Download());
+    // "<milliseconds> <downloaded size>" under each block server's last path segment.
+    const auto lines = items.Lines();
+    ASSERT_EQ(2u, lines.size());
+    const std::pair<std::string, std::string> expected[] = {{"NetSpeed|a=", served["b1"].stored},
+                                                            {"NetSpeed|b=", served["b2"].stored}};
+    for (size_t i = 0; i < 2; ++i) {
+        ASSERT_EQ(0u, lines[i].rfind(expected[i].first, 0)) << lines[i];
+        const std::string value = lines[i].substr(expected[i].first.size());
+        const size_t space = value.find(' ');
+        ASSERT_NE(std::string::npos, space);
+        EXPECT_GE(std::stoi(value.substr(0, space)), 0);
+        EXPECT_EQ(std::to_string(expected[i].second.size()), value.substr(space + 1));
+    }
+}
+
 TEST_F(DownloadWire, EmptyAndSmallFiles)
 {
     Serve("");

@@ -19,6 +19,7 @@
 
 #include "common/recordtree.h"
 #include "common/xml_helper.h"
+#include "infocollection/info_collection.h"
 #include "log/log.h"
 
 namespace xfertest {
@@ -104,13 +105,13 @@ std::string Sha1Hex(const std::string& bytes)
     return out;
 }
 
-void UseServiceRoot(const std::string& serverRoot)
+void UseServiceRoot(const std::string& serverRoot, const std::string& extraTavik)
 {
     static TempDir settingsDir;
     const std::string settings = settingsDir / "settings.ini";
     WriteFileBytes(settings, "[Tavik]\nServerRoot=" + serverRoot +
-                                 "\nUploadSpeed=0\nDownloadSpeed=0\n[Debug]\nUploadSpeed=0\n"
-                                 "DownloadSpeed=0\n");
+                                 "\nUploadSpeed=0\nDownloadSpeed=0\n" + extraTavik +
+                                 "[Debug]\nUploadSpeed=0\nDownloadSpeed=0\n");
     const std::string registry = settingsDir / "registry.reg";
     if (!Exists(registry))
         WriteFileBytes(registry, "Windows Registry Editor Version 5.00\n");
@@ -169,6 +170,57 @@ int FakeServer::Count(const std::string& path)
     std::lock_guard<std::mutex> guard(m_lock);
     return static_cast<int>(std::count_if(m_requests.begin(), m_requests.end(),
                                           [&](const Request& r) { return r.path == path; }));
+}
+
+InfoItems::InfoItems()
+{
+    orvel::infotest::SetSink([this](const RecordTree& item) {
+        std::string line = item.GetValue("infotype");
+        std::string order = item.Key;
+        for (size_t i = 0; i < item.ValueCount(); ++i) {
+            order += "," + item[i].Key;
+            if (item[i].Key != "time" && item[i].Key != "infotype")
+                line += "|" + item[i].Key + "=" + item[i].Value;
+        }
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_lines.push_back(line);
+        m_orders.push_back(order);
+    });
+}
+
+InfoItems::~InfoItems()
+{
+    orvel::infotest::SetSink(nullptr);
+}
+
+std::vector<std::string> InfoItems::Lines()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_lines;
+}
+
+std::vector<std::string> InfoItems::Orders()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_orders;
+}
+
+SpeedRecording::SpeedRecording(const std::string& serverRoot)
+    : m_rate(std::make_unique<FakeServer>()), m_serverRoot(serverRoot)
+{
+    m_rate->server.Post("/tavik/getrate.do", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("rate=1", "text/plain");
+    });
+    m_rate->Start();
+    UseServiceRoot(serverRoot, "RateQueryRoot=" + m_rate->Root() + "\n");
+    orvel::infotest::ResetSpeedReporter();
+}
+
+SpeedRecording::~SpeedRecording()
+{
+    // Later tests decide again, without a rate host: recording off.
+    UseServiceRoot(m_serverRoot);
+    orvel::infotest::ResetSpeedReporter();
 }
 
 LogCapture::LogCapture()

@@ -43,8 +43,9 @@ std::string TextBytes(size_t size);
 std::string Sha1Hex(const std::string& bytes);
 
 // Writes a settings file naming `serverRoot` as the API root with the speed
-// caps lifted, and points ORVEL_SETTINGS_FILE (and an empty registry file) at it.
-void UseServiceRoot(const std::string& serverRoot);
+// caps lifted (plus `extraTavik` lines in section "Tavik"), and points
+// ORVEL_SETTINGS_FILE (and an empty registry file) at it.
+void UseServiceRoot(const std::string& serverRoot, const std::string& extraTavik = {});
 
 // A loopback HTTP server; tests register handlers on `server` before Start().
 class FakeServer {
@@ -71,6 +72,35 @@ private:
     int m_port = 0;
     std::mutex m_lock;
     std::vector<Request> m_requests;
+};
+
+// Items filed with the usage collector, as "infotype|key=value|..." lines.
+class InfoItems {
+public:
+    InfoItems();
+    ~InfoItems();
+    InfoItems(const InfoItems&) = delete;
+    InfoItems& operator=(const InfoItems&) = delete;
+    std::vector<std::string> Lines();
+    std::vector<std::string> Orders();  // item name and value keys, in order
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_lines, m_orders;
+};
+
+// Turns transfer-speed recording on for its life: a loopback rate-query host
+// that answers "rate=1", named in the settings beside `serverRoot`.
+class SpeedRecording {
+public:
+    explicit SpeedRecording(const std::string& serverRoot);
+    ~SpeedRecording();
+    SpeedRecording(const SpeedRecording&) = delete;
+    SpeedRecording& operator=(const SpeedRecording&) = delete;
+
+private:
+    std::unique_ptr<FakeServer> m_rate;
+    std::string m_serverRoot;
 };
 
 // Sends the log into a folder of its own with trace lines on, for the life of

@@ -242,6 +242,26 @@ TEST(ProgressAdapters, ArithmeticOfBothDirections)
     EXPECT_EQ(S_OK, ufa::UploadProgressAdapter(&state, 1, 1, 1, 1, 1));
 }
 
+TEST_F(UploadWire, EachSentBlockFeedsTheSpeedRecorder)
+{
+    SpeedRecording recording(fake.Root());
+    InfoItems items;
+    held = {1};
+    ASSERT_EQ(S_OK, Upload(RandomBytes(4194304 + 70000, 12)));
+    // One record for the one block sent: "<milliseconds> <encoded size>",
+    // filed under the block server's last path segment.
+    const auto lines = items.Lines();
+    ASSERT_EQ(1u, lines.size());
+    const std::string prefix = "NetSpeed|blk=";
+    ASSERT_EQ(0u, lines[0].rfind(prefix, 0)) << lines[0];
+    const std::string value = lines[0].substr(prefix.size());
+    const size_t space = value.find(' ');
+    ASSERT_NE(std::string::npos, space);
+    EXPECT_GE(std::stoi(value.substr(0, space)), 0);
+    EXPECT_EQ(std::to_string(bodies[2].size()), value.substr(space + 1));
+    EXPECT_EQ(std::vector<std::string>{"dataitem,time,infotype,blk"}, items.Orders());
+}
+
 TEST_F(UploadWire, EveryBlockHeldSendsNothingAndCommits)
 {
     held = {1, 2};
@@ -252,28 +272,6 @@ TEST_F(UploadWire, EveryBlockHeldSendsNothingAndCommits)
     EXPECT_TRUE(progress.calls.empty());
 }
 
-// Items filed with the usage collector, as "infotype|key=value|..." lines.
-struct InfoItems {
-    InfoItems()
-    {
-        orvel::infotest::SetSink([this](const RecordTree& item) {
-            std::string line = item.GetValue("infotype");
-            std::string order = item.Key;
-            for (size_t i = 0; i < item.ValueCount(); ++i) {
-                order += "," + item[i].Key;
-                if (item[i].Key != "time" && item[i].Key != "infotype")
-                    line += "|" + item[i].Key + "=" + item[i].Value;
-            }
-            std::lock_guard<std::mutex> guard(lock);
-            lines.push_back(line);
-            orders.push_back(order);
-        });
-    }
-    ~InfoItems() { orvel::infotest::SetSink(nullptr); }
-    std::mutex lock;
-    std::vector<std::string> lines;
-    std::vector<std::string> orders;  // item name and value keys, in order
-};
 
 // Every failure in flight at a guarded entry: its result, the items filed and
 // the conflict's answer.
@@ -313,10 +311,10 @@ TEST(TransferFailures, EveryFailureMapsAndFilesItsItem)
     EXPECT_EQ(kTargetExists, MapFailure([&] { throw EXCEPT::RemoteConflict("X", "targetExist", kTargetExists, answer); }));
     EXPECT_EQ((std::vector<std::string>{"UFADownloadFailed|Raiser=Network", "UFADownloadFailed|Raiser=Network",
                                         "UFADownloadFailed|Raiser=BlockUploader::Perform|Detail=serverBusy"}),
-              items.lines);
+              items.Lines());
     EXPECT_EQ((std::vector<std::string>{"dataitem,time,infotype,Raiser", "dataitem,time,infotype,Raiser",
                                         "dataitem,time,infotype,Raiser,Detail"}),
-              items.orders);
+              items.Orders());
 }
 
 TEST_F(UploadWire, MissingBlockKeyIsAServerError)
@@ -332,7 +330,7 @@ TEST_F(UploadWire, MissingBlockKeyIsAServerError)
     EXPECT_EQ(std::vector<std::string>{"UFAUploadFailed|Raiser=MetadataUploader::GetBlockKey|Detail=Block key "
                                        "not returned - Block info: " +
                                        MakeBlockId(100, Sha1Hex(RandomBytes(100, 4)))},
-              items.lines);
+              items.Lines());
     EXPECT_EQ(0, fake.Count("/blk/uploadBlock"));
     EXPECT_EQ(0, fake.Count("/osvr/commit/"));
 }
@@ -361,7 +359,7 @@ TEST_F(UploadWire, HttpFailureOfABlockIsANetworkErrorWithoutRetry)
     blockAnswers = {{500, "{}"}};
     InfoItems items;
     EXPECT_EQ(kNetworkError, Upload(RandomBytes(5000, 7)));
-    EXPECT_EQ(std::vector<std::string>{"UFAUploadFailed|Raiser=Network"}, items.lines);
+    EXPECT_EQ(std::vector<std::string>{"UFAUploadFailed|Raiser=Network"}, items.Lines());
     EXPECT_EQ(1, fake.Count("/blk/uploadBlock"));
     EXPECT_EQ(0, fake.Count("/osvr/commit/"));
     EXPECT_TRUE(temp.Entries().empty());
