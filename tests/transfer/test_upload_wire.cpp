@@ -391,8 +391,13 @@ TEST_F(UploadWire, NameConflictOnCommitFillsTheConflictTree)
 TEST_F(UploadWire, FileChangedAfterTheBlockListStopsBeforeCommit)
 {
     const std::string path = files / "a.mp4";
+    LogCapture log;
     EXPECT_EQ(E_FAIL, Upload(RandomBytes(4194305, 8), "a.mp4", nullptr, nullptr,
                              [&] { WriteFileBytes(path, RandomBytes(4194305, 9)); }));
+    EXPECT_TRUE(log.HasLine("UFA_FILE::UploadFile Block 1 of " + path +
+                            " no longer matches the block list (the file changed since the list "
+                            "was made); upload stopped"))
+        << log.Text();
     EXPECT_EQ(0, fake.Count("/blk/uploadBlock"));
     EXPECT_EQ(0, fake.Count("/osvr/commit/"));
     EXPECT_TRUE(temp.Entries().empty());
