@@ -2,6 +2,7 @@
 // writes its assertion record and leaves the caller's variables alone.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 
 #include "test_util.h"
@@ -108,6 +109,74 @@ TEST(TransferChecks, RefusedBeforeAnythingIsSent) {
   EXPECT_TRUE(log.Contains("*ASSERT*: ::PathFileExistsW(strFilePath)"));
   EXPECT_TRUE(log.Contains("*ASSERT*: ::PathFileExistsW(strTempFolderPath)"));
   EXPECT_EQ(ORVEL_DestroyProgress(h), S_OK);
+}
+
+TEST(TransferChecks, AssertionRecordsInTheirOrder) {
+  // Every check fails; none of them stops the call, the missing handle last
+  // of all ends it before anything is read or sent.
+  TempFolder temp;
+  const std::u16string missing = W(temp.File("missing.bin")), noFolder = W(temp.File("no-folder"));
+  LogWatch log;
+  BSTR id = kUntouched;
+  EXPECT_EQ(ORVEL_Upload(nullptr, nullptr, u"", missing.c_str(), noFolder.c_str(), &id, nullptr), E_POINTER);
+  EXPECT_TRUE(log.InOrder({"*ASSERT*: !IsStrEmpty(strToken)", "*ASSERT*: !IsStrEmpty(strName)",
+                           "*ASSERT*: ::PathFileExistsW(strFilePath)",
+                           "*ASSERT*: ::PathFileExistsW(strTempFolderPath)", "*ASSERT*: hProgress"}));
+  EXPECT_EQ(id, kUntouched);
+
+  LogWatch update;
+  EXPECT_EQ(ORVEL_Update(u"", nullptr, missing.c_str(), nullptr, nullptr), E_POINTER);
+  EXPECT_TRUE(update.InOrder({"*ASSERT*: !IsStrEmpty(strToken)", "*ASSERT*: !IsStrEmpty(strFileId)",
+                              "*ASSERT*: ::PathFileExistsW(strFilePath)",
+                              "*ASSERT*: ::PathFileExistsW(strTempFolderPath)", "*ASSERT*: hProgress"}));
+
+  LogWatch download;
+  EXPECT_EQ(ORVEL_Download(u"", nullptr, u"", missing.c_str(), nullptr, u"", noFolder.c_str(), 1, nullptr),
+            E_POINTER);
+  EXPECT_TRUE(download.InOrder({"*ASSERT*: !IsStrEmpty(strToken)", "*ASSERT*: !IsStrEmpty(strFileId)",
+                                "*ASSERT*: !IsStrEmpty(strModTime)", "*ASSERT*: !IsStrEmpty(strSha1)",
+                                "*ASSERT*: !IsStrEmpty(strFileVer)", "*ASSERT*: ::PathFileExistsW(strTempFolderPath)",
+                                "*ASSERT*: hProgress"}));
+  // The local path of a download is not checked: the target may not exist yet.
+  EXPECT_FALSE(download.Contains("strFilePath"));
+
+  LogWatch list;
+  EXPECT_EQ(ORVEL_EnumFiles(u"", nullptr, nullptr), E_POINTER);
+  EXPECT_TRUE(list.InOrder({"*ASSERT*: !IsStrEmpty(strToken)", "*ASSERT*: !IsStrEmpty(strParentId)",
+                            "*ASSERT*: phFiles"}));
+}
+
+TEST(TransferChecks, FailedPreparationWritesTheResultRecord) {
+  if (LogWatch::Threshold() < 5) GTEST_SKIP() << "failed-check records are written from ORVEL_LOG_LEVEL=5 on";
+  TempFolder temp;
+  ORVEL_PROGRESS h = nullptr;
+  ASSERT_EQ(ORVEL_CreateProgress(&h), S_OK);
+  LogWatch log;
+  BSTR id = kUntouched;
+  EXPECT_EQ(ORVEL_Upload(u"t", u"0", u"x", W(temp.File("missing.bin")).c_str(), W(temp.Path()).c_str(), &id, h),
+            E_FAIL);
+  EXPECT_TRUE(log.InOrder({"*ASSERT*: ::PathFileExistsW(strFilePath)", "ERROR_CHECK_COM hr = 80004005: hr"}));
+  EXPECT_FALSE(log.Contains("ERROR_CHECK_BOOL:hr == S_OK || hr == E_OV_TARGET_EXISTS"));
+  EXPECT_EQ(id, kUntouched);
+  EXPECT_EQ(ORVEL_DestroyProgress(h), S_OK);
+}
+
+TEST(TransferChecks, OnlyCreateProgressIsTraced) {
+  if (LogWatch::Threshold() < 9) GTEST_SKIP() << "trace lines are written with ORVEL_LOG_LEVEL=9";
+  LogWatch log;
+  ORVEL_PROGRESS h = nullptr;
+  ASSERT_EQ(ORVEL_CreateProgress(&h), S_OK);
+  double total = 0, done = 0, speed = 0;
+  EXPECT_EQ(ORVEL_QueryProgress(h, &total, &done, &speed), S_OK);
+  EXPECT_EQ(ORVEL_CancelTransport(h), S_OK);
+  EXPECT_EQ(ORVEL_DestroyProgress(h), S_OK);
+  char in[96];
+  std::snprintf(in, sizeof in, "CTraceStack In, ORVEL_CreateProgress() : phProgress = %p", static_cast<void*>(&h));
+  const std::vector<std::string> messages = log.OwnMessages();
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages[0], in);
+  EXPECT_EQ(messages[1].rfind("CTraceStack Out,ORVEL_CreateProgress() : hr = 0, UserTime: ", 0), 0u) << messages[1];
+  EXPECT_EQ(messages.size(), 2u) << messages.back();
 }
 
 TEST(Bstr, ExportedHelpersRoundTrip) {

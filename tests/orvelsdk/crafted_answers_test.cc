@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -31,6 +33,9 @@ protected:
     ASSERT_GT(m_port, 0);
     // The socket already listens after the bind; early requests wait in its queue.
     m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    // stop() before the loop has started would be lost and TearDown's join
+    // would wait forever: wait for the loop.
+    while (!m_server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
     const char* previous = std::getenv("ORVEL_SETTINGS_FILE");
     m_previousSettings = previous != nullptr ? previous : "";
@@ -156,6 +161,60 @@ TEST_F(CraftedAnswers, TakenFolderNameHandsBackTheServiceId) {
   BSTR untouched = nullptr;
   EXPECT_EQ(ORVEL_NewFolder(u"t", u"1", u"x", &untouched), E_OV_PARENT_NOT_EXIST);
   EXPECT_EQ(untouched, nullptr);
+}
+
+TEST_F(CraftedAnswers, FailureRecordsCarryTheResultInLowerCaseHex) {
+  if (LogWatch::Threshold() < 5) GTEST_SKIP() << "failed-check records are written from ORVEL_LOG_LEVEL=5 on";
+  Answer("/osvr/login/", "<Orvel result=\"targetExist\"><userId>7</userId></Orvel>");
+  LogWatch login;
+  BSTR userId = nullptr, token = nullptr, nick = nullptr;
+  EXPECT_EQ(ORVEL_Login(u"u", u"p", u"d", u"c", u"1", &userId, &token, &nick), E_OV_TARGET_EXISTS);
+  EXPECT_EQ(userId, nullptr);
+  EXPECT_TRUE(login.InOrder({"ERROR_CHECK_COM hr = 8004101a: hr"}));
+
+  // The taken-name test of a new folder names the condition, not the result.
+  Answer("/osvr/newFolder/", "<Orvel result=\"parentNotExist\"/>");
+  LogWatch folder;
+  BSTR id = nullptr;
+  EXPECT_EQ(ORVEL_NewFolder(u"t", u"1", u"x", &id), E_OV_PARENT_NOT_EXIST);
+  EXPECT_TRUE(folder.InOrder({"ERROR_CHECK_BOOL:hr == S_OK || hr == E_OV_TARGET_EXISTS"}));
+  EXPECT_EQ(id, nullptr);
+}
+
+TEST_F(CraftedAnswers, ListAccessorsCheckTraceAndBound) {
+  Answer("/osvr/dir/", "<Orvel result=\"ok\"><item><fileId>11</fileId><name>a</name></item></Orvel>");
+  ORVEL_FILELIST h = nullptr;
+  ASSERT_EQ(ORVEL_EnumFiles(u"t", u"1", &h), S_OK);
+  LogWatch log;
+  EXPECT_EQ(ORVEL_GetParentId(h, 0, nullptr), E_POINTER);
+  EXPECT_EQ(ORVEL_GetModifyTime(h, 0, nullptr), E_POINTER);
+  EXPECT_EQ(ORVEL_GetFileSha1(h, 0, nullptr), E_POINTER);
+  EXPECT_EQ(ORVEL_GetFileVersion(h, 0, nullptr), E_POINTER);
+  EXPECT_EQ(ORVEL_GetFileName(nullptr, 0, nullptr), E_POINTER);
+  EXPECT_TRUE(log.InOrder({"*ASSERT*: strParentId", "*ASSERT*: strModifyTime", "*ASSERT*: strFileSha1",
+                           "*ASSERT*: fileVer", "*ASSERT*: hFiles", "*ASSERT*: strFileName"}));
+
+  if (LogWatch::Threshold() >= 9) {
+    // The trace is entered after the checks and leaves with the result.
+    LogWatch traced;
+    Bstr name;
+    EXPECT_EQ(ORVEL_GetFileName(h, 0, &name), S_OK);
+    EXPECT_EQ(name.str(), "a");
+    int type = 5;
+    EXPECT_EQ(ORVEL_GetFileType(h, 1, &type), E_INVALIDARG);
+    EXPECT_EQ(type, 5);
+    char in[96], inType[96];
+    std::snprintf(in, sizeof in, "CTraceStack In, ORVEL_GetFileName() : hFiles = %p", static_cast<void*>(h));
+    std::snprintf(inType, sizeof inType, "CTraceStack In, ORVEL_GetFileType() : hFiles = %p", static_cast<void*>(h));
+    const std::vector<std::string> m = traced.OwnMessages();
+    ASSERT_EQ(m.size(), 5u);
+    EXPECT_EQ(m[0], in);
+    EXPECT_EQ(m[1].rfind("CTraceStack Out,ORVEL_GetFileName() : hr = 0, UserTime: ", 0), 0u) << m[1];
+    EXPECT_EQ(m[2], inType);
+    EXPECT_EQ(m[3], "*ASSERT*: index < m_files.size()");
+    EXPECT_EQ(m[4].rfind("CTraceStack Out,ORVEL_GetFileType() : hr = 80070057, UserTime: ", 0), 0u) << m[4];
+  }
+  EXPECT_EQ(ORVEL_DestoryFiles(h), S_OK);
 }
 
 }  // namespace

@@ -1,6 +1,12 @@
 #include "test_util.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -87,6 +93,44 @@ LogWatch::LogWatch() : m_file(TodaysLogFile()) {
 
 bool LogWatch::Contains(std::string_view text) const {
   return ReadFrom(m_file, m_start).find(text) != std::string::npos;
+}
+
+std::vector<std::string> LogWatch::OwnMessages() const {
+  // "date time \tL \tlog name \tpid:tid \tmessage[ \tFL:file(line)]\r\n"
+  char tag[32];
+  std::snprintf(tag, sizeof tag, " \t%08x:%08x \t", static_cast<unsigned>(::getpid()),
+                static_cast<unsigned>(::syscall(SYS_gettid)));
+  std::vector<std::string> messages;
+  const std::string text = ReadFrom(m_file, m_start);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line(text.data() + start, end - start);
+    start = end + 2;
+    const size_t at = line.find(tag);
+    if (at == std::string_view::npos) continue;
+    std::string_view message = line.substr(at + std::strlen(tag));
+    message = message.substr(0, message.find(" \tFL:"));
+    messages.emplace_back(message);
+  }
+  return messages;
+}
+
+bool LogWatch::InOrder(std::initializer_list<std::string_view> texts) const {
+  const std::vector<std::string> messages = OwnMessages();
+  auto it = messages.begin();
+  for (std::string_view text : texts) {
+    it = std::find(it, messages.end(), text);
+    if (it == messages.end()) return false;
+    ++it;
+  }
+  return true;
+}
+
+int LogWatch::Threshold() {
+  const char* level = std::getenv("ORVEL_LOG_LEVEL");
+  return level != nullptr && *level != 0 ? std::atoi(level) : 4;
 }
 
 std::unique_ptr<EmulatorProcess> EmulatorTest::s_emulator;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "emulator_process.h"
 
@@ -35,6 +36,13 @@ class LogWatch {
 public:
   LogWatch();
   bool Contains(std::string_view text) const;
+  // The messages this thread wrote since construction, in order (other
+  // processes and threads may share the file).
+  std::vector<std::string> OwnMessages() const;
+  // Whether `texts` appear among OwnMessages() as whole messages in this order.
+  bool InOrder(std::initializer_list<std::string_view> texts) const;
+  // The log lines' threshold this process runs with (ORVEL_LOG_LEVEL, else 4).
+  static int Threshold();
 
 private:
   std::string m_file;
