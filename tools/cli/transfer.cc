@@ -122,7 +122,9 @@ HRESULT RunTransfer(const Context& ctx, const char* verb, const std::function<HR
     Draw(tty, verb, total, total, average());
   }
   if (show && tty && total > 0) std::fputc('\n', stderr);
-  cancelled = cancelled || hr == E_OV_CANCELLED;
+  // A Ctrl-C that came after the last progress tick stopped nothing: a
+  // transfer that finished is reported as done, any other failure as itself.
+  cancelled = hr == E_OV_CANCELLED;
   return hr;
 }
 
