@@ -3,7 +3,8 @@
 // temporary-file names used by the upload and download protocols.
 //
 // Every function is stateless and thread-compatible; each call owns its
-// files and buffers (fixed 64 KiB chunks, nothing proportional to a file).
+// files and buffers (fixed chunks, at most one block in memory, nothing
+// proportional to a file).
 #pragma once
 
 #include <cstddef>
