@@ -86,6 +86,8 @@ expect 1 "$orvel" get 424242 "$work/nothing.bin"
 expect 1 "$orvel" --json put "$work/data.mp4" "$folder" --name data.mp4
 [[ $out == *'"name":"E_OV_TARGET_EXISTS"'* ]] || fail "json error: $out"
 expect 2 "$orvel" frobnicate
+expect 2 "$orvel" --json mv only-one-id
+[[ $out == *'"operation":"usage"'* ]] || fail "json usage error: $out"
 
 echo "== progress bar on a terminal"
 if command -v script >/dev/null; then

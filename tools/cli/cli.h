@@ -62,8 +62,12 @@ struct Context {
 // Prints a failure (text on stderr; with --json also an object on stdout)
 // and returns kExitFailure.
 int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail = {});
-// Prints a usage error and returns kExitUsage.
+// Prints a usage error (with --json also an object on stdout) and returns
+// kExitUsage.
 int UsageError(std::string_view message);
+// Whether usage errors also go to stdout as JSON; set before the command line
+// is fully parsed, since a bad line may come before or after --json.
+void SetJsonUsageErrors(bool json);
 // Prints a JSON text followed by a newline.
 void PrintJson(const std::string& text);
 std::string HumanSize(double bytes);

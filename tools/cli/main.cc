@@ -4,6 +4,7 @@
 #include <iostream>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "cli.h"
 
@@ -75,6 +76,9 @@ bool ParseArgs(int argc, char** argv, std::string& command, Args& args, std::str
 int Run(int argc, char** argv) {
   Context ctx;
   std::string command, error;
+  for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+    if (std::string_view(argv[i]) == "--json") SetJsonUsageErrors(true);
+  }
   if (!ParseArgs(argc, argv, command, ctx.args, error)) return UsageError(error);
   if (command.empty() || command == "help" || ctx.args.Has("--help") || ctx.args.Has("-h")) {
     std::fputs(kHelp, stdout);

@@ -84,8 +84,16 @@ int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view
   return kExitFailure;
 }
 
+namespace {
+bool g_jsonUsageErrors = false;
+}  // namespace
+
+void SetJsonUsageErrors(bool json) { g_jsonUsageErrors = json; }
+
 int UsageError(std::string_view message) {
   std::cerr << "orvel: " << message << "\nRun 'orvel help' for the commands.\n";
+  if (g_jsonUsageErrors)
+    PrintJson(nlohmann::json({{"error", {{"operation", "usage"}, {"message", std::string(message)}}}}).dump());
   return kExitUsage;
 }
 
