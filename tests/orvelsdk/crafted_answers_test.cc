@@ -214,7 +214,13 @@ TEST_F(CraftedAnswers, ListAccessorsCheckTraceAndBound) {
     EXPECT_EQ(m[3], "*ASSERT*: index < m_files.size()");
     EXPECT_EQ(m[4].rfind("CTraceStack Out,ORVEL_GetFileType() : hr = 80070057, UserTime: ", 0), 0u) << m[4];
   }
+  LogWatch freed;
+  char destroy[96];
+  std::snprintf(destroy, sizeof destroy, "CTraceStack In, ORVEL_DestoryFiles() : hFiles = %p", static_cast<void*>(h));
   EXPECT_EQ(ORVEL_DestoryFiles(h), S_OK);
+  if (LogWatch::Threshold() >= 9) {
+    EXPECT_TRUE(freed.InOrder({destroy}));
+  }
 }
 
 }  // namespace
