@@ -60,6 +60,10 @@ expect 0 "$orvel" mv "$sub" 0
 expect 0 "$orvel" ls
 [[ $out == *renamed* && $out == *e2e* ]] || fail "ls root: $out"
 expect 0 "$orvel" rm "$sub"
+# A name that is not UTF-8 keeps its good characters; the bad bytes become U+FFFD.
+expect 0 "$orvel" mkdir "$folder" $'bad\xc3A\x80'
+expect 0 "$orvel" ls "$folder"
+[[ $out == *$'bad\xef\xbf\xbdA\xef\xbf\xbd'* ]] || fail "name with bad bytes: $out"
 expect 1 "$orvel" rm 999999
 [[ $err == *E_OV_TARGET_NOT_EXISTS* ]] || fail "rm unknown id: '$err'"
 

@@ -20,8 +20,17 @@ std::u16string Wide(std::string_view utf8) {
     const auto c = static_cast<unsigned char>(utf8[i]);
     size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
     char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    if (c >= 0x80 && c < 0xC0) cp = 0xFFFD;  // a stray continuation byte
     if (i + len > utf8.size()) len = 1, cp = 0xFFFD;
-    for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    for (size_t k = 1; k < len; ++k) {
+      const auto next = static_cast<unsigned char>(utf8[i + k]);
+      if ((next & 0xC0) != 0x80) {  // cut short: the next byte starts afresh
+        len = k;
+        cp = 0xFFFD;
+        break;
+      }
+      cp = (cp << 6) | (next & 0x3F);
+    }
     i += len;
     if (cp >= 0x10000) {
       cp -= 0x10000;
