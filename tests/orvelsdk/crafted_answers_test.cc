@@ -22,12 +22,14 @@ class CraftedAnswers : public ::testing::Test {
 protected:
   void SetUp() override {
     auto answer = [this](const char* path) {
-      return [this, path](const httplib::Request&, httplib::Response& res) {
+      return [this, path](const httplib::Request& req, httplib::Response& res) {
         std::lock_guard<std::mutex> lock(m_mutex);
+        m_bodies[path] = req.body;
         res.set_content(m_answers[path], "text/xml");
       };
     };
-    for (const char* path : {"/osvr/login/", "/osvr/dir/", "/osvr/newFolder/", "/kmg/usertask/getuserspace/"})
+    for (const char* path : {"/osvr/login/", "/osvr/dir/", "/osvr/newFolder/", "/kmg/usertask/getuserspace/",
+                             "/osvr/move/", "/osvr/delete/"})
       m_server.Post(path, answer(path));
     m_port = m_server.bind_to_any_port("127.0.0.1");
     ASSERT_GT(m_port, 0);
@@ -63,6 +65,7 @@ protected:
   int m_port = 0;
   std::mutex m_mutex;
   std::map<std::string, std::string> m_answers;
+  std::map<std::string, std::string> m_bodies;  // the last request body per path
   std::string m_previousSettings;
 };
 
@@ -161,6 +164,21 @@ TEST_F(CraftedAnswers, TakenFolderNameHandsBackTheServiceId) {
   BSTR untouched = nullptr;
   EXPECT_EQ(ORVEL_NewFolder(u"t", u"1", u"x", &untouched), E_OV_PARENT_NOT_EXIST);
   EXPECT_EQ(untouched, nullptr);
+}
+
+TEST_F(CraftedAnswers, MoveSendsAnEmptyNameAndDeleteUsesThePlainPath) {
+  Answer("/osvr/move/", "<Orvel result=\"ok\"/>");
+  Answer("/osvr/delete/", "<Orvel result=\"targetNotExist\"/>");
+  EXPECT_EQ(ORVEL_Move(u"tok", u"11", u"9"), S_OK);
+  EXPECT_EQ(ORVEL_Delete(u"tok", u"12"), E_OV_TARGET_NOT_EXISTS);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const std::string& move = m_bodies["/osvr/move/"];
+  EXPECT_NE(move.find("<token>tok</token><fileId>11</fileId><parentId>9</parentId><name"), std::string::npos) << move;
+  EXPECT_TRUE(move.find("<name></name>") != std::string::npos || move.find("<name/>") != std::string::npos ||
+              move.find("<name />") != std::string::npos)
+      << move;
+  EXPECT_NE(m_bodies["/osvr/delete/"].find("<token>tok</token><fileId>12</fileId>"), std::string::npos);
+  EXPECT_EQ(m_bodies["/osvr/delete/"].find("toRecycel"), std::string::npos);
 }
 
 TEST_F(CraftedAnswers, FailureRecordsCarryTheResultInLowerCaseHex) {
