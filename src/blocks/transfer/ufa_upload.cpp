@@ -164,7 +164,7 @@ void SendBlock(const UploadArgs& args, const UploadRequester& session, int32_t i
     }
 
     // The block is in hand: an uncompressed block is encrypted and hashed from
-    // memory in one pass; compressed ones go through the codec.
+    // memory in one pass (EncodeBlockBuffer); compressed ones go through EncodeFile.
     bool compress = false;
     HRESULT hr = CompressPolicy(args.name, blockFile.path(), compress);
     if (FAILED(hr))
