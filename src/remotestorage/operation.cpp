@@ -28,25 +28,25 @@ std::string BuildUrl(Root root, std::string_view path) {
     return ServiceUrl(path);
 }
 
-HRESULT RunRequest(CRemoteStorage& self, const OpSpec& spec, const std::string* body, ProgressCallback cb, void* ctx,
+HRESULT RunRequest(CRemoteStorage& self, const OpSpec& op, const std::string* body, ProgressCallback cb, void* ctx,
                    RecordTree& answer) {
     std::string header;
-    BuildRequestHeaders(header, spec.gzip, spec.version);
+    BuildRequestHeaders(header, op.gzip, op.version);
 
-    std::string url = BuildUrl(spec.root, spec.path);
-    if (spec.appendIsEnt) AppendIsEnt(url);
+    std::string url = BuildUrl(op.root, op.path);
+    if (op.appendIsEnt) AppendIsEnt(url);
 
-    HRESULT hr = self._HttpRequest(spec.passCallback ? cb : nullptr, spec.passCallback ? ctx : nullptr, header,
-                                   url, body, answer, spec.timeoutSec, spec.flags);
-    if (spec.logFailure) ERROR_CHECK_COM(hr);
+    HRESULT hr = self._HttpRequest(op.passCallback ? cb : nullptr, op.passCallback ? ctx : nullptr, header,
+                                   url, body, answer, op.timeoutSec, op.flags);
+    if (op.logFailure) ERROR_CHECK_COM(hr);
     return hr;
 }
 
-HRESULT RunOperation(CRemoteStorage& self, const OpSpec& spec, const RecordTree& request, ProgressCallback cb,
+HRESULT RunOperation(CRemoteStorage& self, const OpSpec& op, const RecordTree& request, ProgressCallback cb,
                      void* ctx, RecordTree& answer) {
-    if (spec.body == Body::Get) return RunRequest(self, spec, nullptr, cb, ctx, answer);
-    const std::string body = spec.body == Body::Form ? ToKv(request) : ToXml(request);
-    return RunRequest(self, spec, &body, cb, ctx, answer);
+    if (op.body == Body::Get) return RunRequest(self, op, nullptr, cb, ctx, answer);
+    const std::string body = op.body == Body::Form ? ToKv(request) : ToXml(request);
+    return RunRequest(self, op, &body, cb, ctx, answer);
 }
 
 void FileFailureItem(std::string_view infotype, HRESULT hr, const RecordTree& answer) {

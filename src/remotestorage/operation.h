@@ -42,15 +42,15 @@ using Field = std::pair<std::string_view, std::string_view>;
 // The request root "Orvel" with the fields in order.
 RecordTree RequestTree(std::initializer_list<Field> fields);
 
-// The root builder of a spec applied to a path.
+// The root builder of an operation applied to a path.
 std::string BuildUrl(Root root, std::string_view path);
 
 // Runs one request with a ready body (null = GET) through the pipeline.
-HRESULT RunRequest(CRemoteStorage& self, const OpSpec& spec, const std::string* body, ProgressCallback cb, void* ctx,
+HRESULT RunRequest(CRemoteStorage& self, const OpSpec& op, const std::string* body, ProgressCallback cb, void* ctx,
                    RecordTree& answer);
 
-// Runs one request whose body is made from the request tree as the spec says.
-HRESULT RunOperation(CRemoteStorage& self, const OpSpec& spec, const RecordTree& request, ProgressCallback cb,
+// Runs one request whose body is made from the request tree as the operation says.
+HRESULT RunOperation(CRemoteStorage& self, const OpSpec& op, const RecordTree& request, ProgressCallback cb,
                      void* ctx, RecordTree& answer);
 
 inline const char* TF(bool b) { return b ? "true" : "false"; }

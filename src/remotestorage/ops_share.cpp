@@ -12,9 +12,9 @@ constexpr OpSpec FeedSpec(std::string_view path, int32_t timeoutSec, std::string
     return {.root = Root::Service, .path = path, .version = version, .gzip = true, .timeoutSec = timeoutSec};
 }
 
-HRESULT RunFeed(CRemoteStorage& self, const OpSpec& spec, std::string_view failedItem, const RecordTree& request,
+HRESULT RunFeed(CRemoteStorage& self, const OpSpec& op, std::string_view failedItem, const RecordTree& request,
                 ProgressCallback cb, void* ctx, RecordTree& answer) {
-    HRESULT hr = RunOperation(self, spec, request, cb, ctx, answer);
+    HRESULT hr = RunOperation(self, op, request, cb, ctx, answer);
     if (FAILED(hr)) CInfoCollection::Instance().CollectInfo(failedItem);
     return hr;
 }
