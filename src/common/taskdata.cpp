@@ -1,30 +1,8 @@
 #include "common/taskdata.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 #include "log/log.h"
 
 namespace {
-// Describe texts are not log lines: a long path stays whole (LogFormat would cut it at 1023).
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  std::string out;
-  if (n > 0) {
-    out.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(out.data(), out.size(), fmt, again);
-    out.resize(static_cast<size_t>(n));
-  }
-  va_end(again);
-  return out;
-}
-
 template <class T>
 std::unique_ptr<TaskDataBase> CopyOf(const T& record) {
   return std::unique_ptr<TaskDataBase>(new T(record));  // member-wise copy of the exact type
@@ -64,9 +42,11 @@ std::unique_ptr<SyncTask> TaskData_DeleteEx::CreateTask() const {
   return task;
 }
 
+// Describe texts are not log lines: a long path stays whole (LogFormat would cut it at 1023).
 std::string TaskData_DeleteEx::Describe() const {
-  if (bIsDir) return Format("生成任务:删除目录 id=%s path=%s folderver=%d", strId.c_str(), strPath.c_str(), nFolderVer);
-  return Format("生成任务:删除文件 id=%s path=%s", strId.c_str(), strPath.c_str());
+  if (bIsDir)
+    return LogFormatWhole("生成任务:删除目录 id=%s path=%s folderver=%d", strId.c_str(), strPath.c_str(), nFolderVer);
+  return LogFormatWhole("生成任务:删除文件 id=%s path=%s", strId.c_str(), strPath.c_str());
 }
 
 TaskData_DirectoryAdd::TaskData_DirectoryAdd(const char* szFullPath, int32_t nValue) : TaskDataBase("NewFolder", 1) {
@@ -94,4 +74,4 @@ std::unique_ptr<SyncTask> TaskData_DirectoryAdd::CreateTask() const {
   return task;
 }
 
-std::string TaskData_DirectoryAdd::Describe() const { return Format("生成任务:创建目录'%s'", strPath.c_str()); }
+std::string TaskData_DirectoryAdd::Describe() const { return LogFormatWhole("生成任务:创建目录'%s'", strPath.c_str()); }

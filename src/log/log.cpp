@@ -82,24 +82,6 @@ char LevelLetter(int level) {
   return level >= 0 && level <= 9 ? kLetters[level] : 'N';
 }
 
-std::string LineFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string LineFormat(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  std::string out;
-  if (n > 0) {
-    out.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(out.data(), out.size(), fmt, again);
-    out.resize(static_cast<size_t>(n));
-  }
-  va_end(again);
-  return out;
-}
-
 struct FileCloser {
   int fd;
   ~FileCloser() {
@@ -142,10 +124,10 @@ void LogWrite(int level, std::string_view message, const char* srcFile, int srcL
   const unsigned pid = static_cast<unsigned>(::getpid());
   const unsigned tid = static_cast<unsigned>(::syscall(SYS_gettid));
   std::string line = threshold <= kLogDefaultThreshold
-                         ? LineFormat("%d/%02d/%02d %02d:%02d:%02d \t%c \t%s \t%08x:%08x \t%s\r\n", now.tm_year + 1900,
+                         ? LogFormatWhole("%d/%02d/%02d %02d:%02d:%02d \t%c \t%s \t%08x:%08x \t%s\r\n", now.tm_year + 1900,
                                       now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec,
                                       LevelLetter(level), s.logName.c_str(), pid, tid, text.c_str())
-                         : LineFormat("%d/%02d/%02d %02d:%02d:%02d \t%c \t%s \t%08x:%08x \t%s \tFL:%s(%d)\r\n",
+                         : LogFormatWhole("%d/%02d/%02d %02d:%02d:%02d \t%c \t%s \t%08x:%08x \t%s \tFL:%s(%d)\r\n",
                                       now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min,
                                       now.tm_sec, LevelLetter(level), s.logName.c_str(), pid, tid, text.c_str(),
                                       BaseName(srcFile), srcLine);
@@ -160,7 +142,8 @@ void LogWrite(int level, std::string_view message, const char* srcFile, int srcL
 }
 
 namespace {
-std::string VFormat(const char* fmt, va_list args) {
+// printf into a string, whole.
+std::string VFormatWhole(const char* fmt, va_list args) {
   if (fmt == nullptr) return {};
   va_list again;
   va_copy(again, args);
@@ -172,11 +155,24 @@ std::string VFormat(const char* fmt, va_list args) {
     out.resize(static_cast<size_t>(n));
   }
   va_end(again);
+  return out;
+}
+
+std::string VFormat(const char* fmt, va_list args) {
+  std::string out = VFormatWhole(fmt, args);
   // The message buffer holds 1023 wide characters (UTF-16 units), not 1023 bytes.
   if (out.size() > kLogMaxMessage) out = CutUtf16Units(out, kLogMaxMessage);
   return out;
 }
 }  // namespace
+
+std::string LogFormatWhole(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string out = VFormatWhole(fmt, args);
+  va_end(args);
+  return out;
+}
 
 void LogWriteFormat(int level, const char* srcFile, int srcLine, const char* fmt, ...) {
   if (!LogLevelEnabled(level)) return;

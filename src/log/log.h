@@ -43,6 +43,8 @@ void LogAttachModule();
 
 // printf into a string cut to kLogMaxMessage characters (UTF-16 units, never half a character).
 std::string LogFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// printf into a string that is never cut (for texts that are not log messages).
+std::string LogFormatWhole(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Entry and exit lines of an operation (level 9).
 class CTraceStack {
