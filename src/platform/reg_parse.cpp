@@ -1,5 +1,6 @@
 #include "platform/reg_parse.h"
 
+#include "platform/hex.h"
 #include "platform/strings.h"
 
 namespace orvel::reg {
@@ -87,13 +88,6 @@ size_t ParseValueName(std::string_view s, std::string* name) {
 
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // "41,00,42,00" -> bytes; false on any malformed item.
 bool ParseHexBytes(std::string_view s, std::string* out) {
   out->clear();
@@ -107,7 +101,7 @@ bool ParseHexBytes(std::string_view s, std::string* out) {
     if (item.empty() || item.size() > 2) return false;
     int v = 0;
     for (char c : item) {
-      const int d = HexDigit(c);
+      const int d = HexDigitValue(c);
       if (d < 0) return false;
       v = v * 16 + d;
     }
@@ -161,7 +155,7 @@ void ParseData(std::string_view data, bool unicode, ParsedValue* v) {
     if (digits.empty() || digits.size() > 8) return;
     uint32_t value = 0;
     for (char c : digits) {
-      const int d = HexDigit(c);
+      const int d = HexDigitValue(c);
       if (d < 0) return;
       value = value * 16 + static_cast<uint32_t>(d);
     }

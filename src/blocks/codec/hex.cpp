@@ -1,21 +1,11 @@
 #include "blocks/codec/block_codec.h"
-
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
+#include "platform/hex.h"
 
 bool HexToBytes(size_t count, std::string_view text, bool swap, uint8_t* out) {
   if (out == nullptr || text.size() != 2 * count) return false;
   for (size_t k = 0; k < count; ++k) {
-    int hi = HexDigit(text[2 * k]);
-    int lo = HexDigit(text[2 * k + 1]);
+    int hi = HexDigitValue(text[2 * k]);
+    int lo = HexDigitValue(text[2 * k + 1]);
     if (hi < 0 || lo < 0) return false;
     // Block keys are written with the two digits of every byte exchanged.
     out[k] = static_cast<uint8_t>(swap ? (lo << 4) | hi : (hi << 4) | lo);
