@@ -131,34 +131,13 @@ HRESULT CTransport::DownloadFile(const std::string& url, const std::string& loca
     }
 }
 
-HRESULT CTransport::PostMultiForm(const std::string& url, const std::string& local, const std::string& header,
-                                  const std::string& form, std::optional<std::string>* response,
-                                  int32_t timeLimit) {
-    if (response) response->reset();
-    if (local.empty()) {
-        TRANSPORT_LOG(5, "ERROR_CHECK_BOOLEX:szLocal && wcslen(szLocal)");
-        return E_FAIL;
-    }
+HRESULT CTransport::Upload(const std::string& header, std::optional<std::string>* response,
+                           const std::function<CurlOutcome()>& send) {
     try {
         std::lock_guard<std::mutex> guard(m_lock);
         HRESULT hr = Prepare(header);
         if (SUCCEEDED(hr)) {
-            // "k=v" pairs joined by "&": each becomes a text part.
-            size_t start = 0;
-            while (start <= form.size()) {
-                size_t amp = form.find('&', start);
-                std::string_view pair =
-                    std::string_view(form).substr(start, amp == std::string::npos ? std::string::npos : amp - start);
-                if (!pair.empty()) {
-                    size_t eq = pair.find('=');
-                    m_helper.AddFormField(FormCopyContents, pair.substr(0, eq),
-                                          eq == std::string_view::npos ? std::string_view("") : pair.substr(eq + 1));
-                }
-                if (amp == std::string::npos) break;
-                start = amp + 1;
-            }
-            m_helper.AddFormField(FormFile, "FileCont", local);
-            hr = MapOutcome(m_helper.PostMutiForm(url, timeLimit));
+            hr = MapOutcome(send());
             curl_off_t speed = 0;
             curl_easy_getinfo(m_helper.Handle(), CURLINFO_SPEED_UPLOAD_T, &speed);
         }
@@ -169,6 +148,34 @@ HRESULT CTransport::PostMultiForm(const std::string& url, const std::string& loc
     }
 }
 
+HRESULT CTransport::PostMultiForm(const std::string& url, const std::string& local, const std::string& header,
+                                  const std::string& form, std::optional<std::string>* response,
+                                  int32_t timeLimit) {
+    if (response) response->reset();
+    if (local.empty()) {
+        TRANSPORT_LOG(5, "ERROR_CHECK_BOOLEX:szLocal && wcslen(szLocal)");
+        return E_FAIL;
+    }
+    return Upload(header, response, [&] {
+        // "k=v" pairs joined by "&": each becomes a text part.
+        size_t start = 0;
+        while (start <= form.size()) {
+            size_t amp = form.find('&', start);
+            std::string_view pair =
+                std::string_view(form).substr(start, amp == std::string::npos ? std::string::npos : amp - start);
+            if (!pair.empty()) {
+                size_t eq = pair.find('=');
+                m_helper.AddFormField(FormCopyContents, pair.substr(0, eq),
+                                      eq == std::string_view::npos ? std::string_view("") : pair.substr(eq + 1));
+            }
+            if (amp == std::string::npos) break;
+            start = amp + 1;
+        }
+        m_helper.AddFormField(FormFile, "FileCont", local);
+        return m_helper.PostMutiForm(url, timeLimit);
+    });
+}
+
 HRESULT CTransport::PostFile(const std::string& url, const std::string& local, const std::string& header, int32_t,
                              std::optional<std::string>* response, int32_t timeLimit) {
     if (response) response->reset();
@@ -177,19 +184,7 @@ HRESULT CTransport::PostFile(const std::string& url, const std::string& local, c
         return E_FAIL;
     }
     if (header.empty()) TRANSPORT_LOG(0, "*ASSERT*: szHeader && wcslen(szHeader)");
-    try {
-        std::lock_guard<std::mutex> guard(m_lock);
-        HRESULT hr = Prepare(header);
-        if (SUCCEEDED(hr)) {
-            hr = MapOutcome(m_helper.PostFileBody(url, local, timeLimit));
-            curl_off_t speed = 0;
-            curl_easy_getinfo(m_helper.Handle(), CURLINFO_SPEED_UPLOAD_T, &speed);
-        }
-        ReadAnswer(hr, response);
-        return hr;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return Upload(header, response, [&] { return m_helper.PostFileBody(url, local, timeLimit); });
 }
 
 HRESULT CTransport::Cancel() {

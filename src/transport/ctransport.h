@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 #include "httpclient/curl_helper.h"
@@ -35,6 +36,10 @@ private:
     // object's caps. E_OV_NETWORK_ERROR when an option cannot be set.
     HRESULT Prepare(const std::string& header);
     void ReadAnswer(HRESULT hr, std::optional<std::string>* response);
+    // The run every upload shares: under the lock, Prepare, then `send` (which adds its parts and
+    // sends), the upload speed read and the answer kept. E_OUTOFMEMORY when memory runs out.
+    HRESULT Upload(const std::string& header, std::optional<std::string>* response,
+                   const std::function<CurlOutcome()>& send);
     static void ProgressHookFn(void* self, double dlTotal, double dlNow, double ulTotal, double ulNow);
 
     std::atomic<uint32_t> m_refs{1};
