@@ -12,55 +12,11 @@
 #include <fstream>
 #include <iterator>
 
-std::u16string W(std::string_view utf8) {
-  std::u16string out;
-  for (size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    char32_t cp = c;
-    size_t len = 1;
-    if (c >= 0xF0) cp = c & 0x07, len = 4;
-    else if (c >= 0xE0) cp = c & 0x0F, len = 3;
-    else if (c >= 0xC0) cp = c & 0x1F, len = 2;
-    for (size_t k = 1; k < len && i + k < utf8.size(); ++k) cp = (cp << 6) | (utf8[i + k] & 0x3F);
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return out;
-}
+#include "platform/strings.h"
 
-std::string N(const char16_t* text) {
-  std::string out;
-  if (text == nullptr) return out;
-  for (size_t i = 0; text[i] != 0; ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
+std::u16string W(std::string_view utf8) { return Utf8ToUtf16(utf8); }
+
+std::string N(const char16_t* text) { return Utf16ToUtf8(text); }
 
 namespace {
 

@@ -11,65 +11,13 @@
 #include <nlohmann/json.hpp>
 
 #include "cli.h"
+#include "platform/strings.h"
 
 namespace orvelcli {
 
-std::u16string Wide(std::string_view utf8) {
-  std::u16string out;
-  for (size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-    if (c >= 0x80 && c < 0xC0) cp = 0xFFFD;  // a stray continuation byte
-    if (i + len > utf8.size()) len = 1, cp = 0xFFFD;
-    for (size_t k = 1; k < len; ++k) {
-      const auto next = static_cast<unsigned char>(utf8[i + k]);
-      if ((next & 0xC0) != 0x80) {  // cut short: the next byte starts afresh
-        len = k;
-        cp = 0xFFFD;
-        break;
-      }
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return out;
-}
+std::u16string Wide(std::string_view utf8) { return Utf8ToUtf16(utf8); }
 
-std::string Narrow(const char16_t* text) {
-  std::string out;
-  if (text == nullptr) return out;
-  for (size_t i = 0; text[i] != 0; ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
-}
+std::string Narrow(const char16_t* text) { return Utf16ToUtf8(text); }
 
 std::string Args::Get(std::string_view key, std::string_view def) const {
   auto it = options.find(std::string(key));
