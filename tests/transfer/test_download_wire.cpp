@@ -112,10 +112,10 @@ protected:
 
     std::string Encode(const std::string& plain)
     {
-        WriteFileBytes(scratch / "plain", plain);
+        WriteFileBytes(scratch.File("plain"), plain);
         EXPECT_EQ(S_OK, EncodeFile(kKey, "x" + extension, static_cast<int32_t>(plain.size()), Sha1Hex(plain),
-                                   scratch / "plain", scratch / "enc"));
-        return ReadFileBytes(scratch / "enc");
+                                   scratch.File("plain"), scratch.File("enc")));
+        return ReadFileBytes(scratch.File("enc"));
     }
 
     HRESULT Download(bool previous = false, ProgressCallback callback = nullptr, void* context = nullptr)
@@ -123,7 +123,7 @@ protected:
         modTime = sha1 = fileVer = "unset";
         opVer = -1;
         return DownloadGuarded(callback, context, "TOKEN", "F1", modTime, target, sha1, fileVer, opVer,
-                               temp.path(), previous);
+                               temp.Path(), previous);
     }
 
     int Fetches(const std::string& id)
@@ -137,7 +137,7 @@ protected:
 
     FakeServer fake;
     TempDir out, temp, scratch;
-    std::string target = out / "target.bin";
+    std::string target = out.File("target.bin");
     std::string content, fileSha1, metadataAnswer;
     std::string extension = ".mp4";  // ".txt" blocks are compressed
     std::map<std::string, ServedBlock> served;

@@ -92,7 +92,7 @@ protected:
         EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
         conflict = RecordTree();
         return UploadFileGuarded(baseId, baseVer, sha1, "0", token, name, "2011-03-02 09:05:03", path,
-                                 false, FileSizeOf(path), id, ver, blocks, temp.path(), callback, context,
+                                 false, FileSizeOf(path), id, ver, blocks, temp.Path(), callback, context,
                                  conflict);
     }
 
@@ -100,7 +100,7 @@ protected:
                    const std::string& baseId = "", const std::string& baseVer = "0",
                    ProgressCallback callback = nullptr, void* context = nullptr)
     {
-        const std::string path = files / name;
+        const std::string path = files.File(name);
         WriteFileBytes(path, bytes);
         return UploadPath(path, name, id, ver, baseId, baseVer, callback, context);
     }
@@ -110,7 +110,7 @@ protected:
     {
         opVer = -1;
         return DownloadGuarded(callback, context, token, id, modTime, target, sha1, fileVer, opVer,
-                               temp.path(), previous);
+                               temp.Path(), previous);
     }
 
     static int64_t FileSizeOf(const std::string& path)
@@ -154,7 +154,7 @@ TEST_F(EmulatorTransfer, RoundTripsOfEveryShape)
         std::string id, ver;
         ASSERT_EQ(S_OK, Upload(c.bytes, name, id, ver)) << c.bytes.size();
         EXPECT_FALSE(id.empty());
-        const std::string target = out / name;
+        const std::string target = out.File(name);
         ASSERT_EQ(S_OK, Download(id, target)) << c.bytes.size();
         EXPECT_EQ(c.bytes.size(), ReadFileBytes(target).size());
         EXPECT_TRUE(c.bytes == ReadFileBytes(target)) << c.bytes.size();
@@ -174,10 +174,10 @@ TEST_F(EmulatorTransfer, NewVersionAndThePreviousOneBack)
     ASSERT_EQ(S_OK, Upload(v2, name, id2, ver2, id, ver));
     EXPECT_EQ(id, id2);
     EXPECT_NE(ver, ver2);
-    ASSERT_EQ(S_OK, Download(id, out / "current"));
-    EXPECT_TRUE(v2 == ReadFileBytes(out / "current"));
-    ASSERT_EQ(S_OK, Download(id, out / "previous", true));
-    EXPECT_TRUE(v1 == ReadFileBytes(out / "previous"));
+    ASSERT_EQ(S_OK, Download(id, out.File("current")));
+    EXPECT_TRUE(v2 == ReadFileBytes(out.File("current")));
+    ASSERT_EQ(S_OK, Download(id, out.File("previous"), true));
+    EXPECT_TRUE(v1 == ReadFileBytes(out.File("previous")));
     EXPECT_EQ(ver, fileVer);
 }
 
@@ -201,8 +201,8 @@ TEST_F(EmulatorTransfer, SecondUploadOfTheSameBytesSendsNoBlocks)
     ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id2, ver2, "", "0", &Progress::Upload, &progress));
     EXPECT_EQ(0, progress.calls);  // no block transfer ran
     EXPECT_NE(id, id2);
-    ASSERT_EQ(S_OK, Download(id2, out / "copy"));
-    EXPECT_TRUE(bytes == ReadFileBytes(out / "copy"));
+    ASSERT_EQ(S_OK, Download(id2, out.File("copy")));
+    EXPECT_TRUE(bytes == ReadFileBytes(out.File("copy")));
 }
 
 TEST_F(EmulatorTransfer, ServerErrorsTwiceThenSuccessThreeTimesFail)
@@ -215,11 +215,11 @@ TEST_F(EmulatorTransfer, ServerErrorsTwiceThenSuccessThreeTimesFail)
     EXPECT_TRUE(temp.Entries().empty());
 
     ASSERT_TRUE(emulator->AddFault(R"({"path":"downloadBlock2","times":2,"status":500})"));
-    ASSERT_EQ(S_OK, Download(id, out / "a"));
-    WriteFileBytes(out / "b", "keep");
+    ASSERT_EQ(S_OK, Download(id, out.File("a")));
+    WriteFileBytes(out.File("b"), "keep");
     ASSERT_TRUE(emulator->AddFault(R"({"path":"downloadBlock2","times":3,"status":500})"));
-    EXPECT_EQ(kServerError, Download(id, out / "b"));
-    EXPECT_EQ("keep", ReadFileBytes(out / "b"));
+    EXPECT_EQ(kServerError, Download(id, out.File("b")));
+    EXPECT_EQ("keep", ReadFileBytes(out.File("b")));
 }
 
 TEST_F(EmulatorTransfer, DroppedConnectionsAndCorruptedBlocks)
@@ -231,7 +231,7 @@ TEST_F(EmulatorTransfer, DroppedConnectionsAndCorruptedBlocks)
     EXPECT_TRUE(temp.Entries().empty());
     ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id, ver));
 
-    const std::string target = out / "t";
+    const std::string target = out.File("t");
     WriteFileBytes(target, "keep");
     ASSERT_TRUE(emulator->AddFault(R"({"path":"blk1/downloadBlock2","drop":true})"));
     EXPECT_EQ(kNetworkError, Download(id, target));
@@ -257,8 +257,8 @@ protected:
         EmulatorTransfer::SetUp();
         if (IsSkipped())
             return;
-        WriteFileBytes(settings.path() + "/s.ini", "[Tavik]\nServerRoot=" + emulator->HostPort() + "\n");
-        ::setenv("ORVEL_SETTINGS_FILE", (settings.path() + "/s.ini").c_str(), 1);
+        WriteFileBytes(settings.Path() + "/s.ini", "[Tavik]\nServerRoot=" + emulator->HostPort() + "\n");
+        ::setenv("ORVEL_SETTINGS_FILE", (settings.Path() + "/s.ini").c_str(), 1);
     }
     TempDir settings;
 };
@@ -314,7 +314,7 @@ TEST_F(CappedEmulatorTransfer, ProgressSeenFromAnotherThreadAndCancelMidBlock)
     before.Cancel();
     EXPECT_EQ(kCancelled, Upload(RandomBytes(100000, 40), UniqueName(".mp4"), id, ver, "", "0",
                                  &Progress::Upload, &before));
-    const std::string target = out / "t";
+    const std::string target = out.File("t");
     WriteFileBytes(target, "keep");
     EXPECT_EQ(kCancelled, Download(firstId, target, false, &Progress::Download, &before));
     EXPECT_EQ("keep", ReadFileBytes(target));

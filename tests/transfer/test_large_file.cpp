@@ -111,7 +111,7 @@ TEST(SlowLargeFile, AboveFourGiBRoundTrip)
         GTEST_SKIP() << "runs as the ctest test_transfer.slow (label slow)";
     TempDir files, temp, out;
     const int64_t size = 4LL * 1024 * 1024 * 1024 + 4194304 + 12345;
-    const std::string path = files / "big.mp4";
+    const std::string path = files.File("big.mp4");
     const std::vector<int64_t> marks = {0, 2147483647, 4294967296 - 100, size - 5000};
     {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -131,11 +131,11 @@ TEST(SlowLargeFile, AboveFourGiBRoundTrip)
     std::string id, ver;
     RecordTree conflict;
     ASSERT_EQ(S_OK, UploadFileGuarded("", "0", sha1, "0", "T", "big.mp4", "m", path, false, size, id, ver,
-                                      blocks, temp.path(), nullptr, nullptr, conflict));
+                                      blocks, temp.Path(), nullptr, nullptr, conflict));
     EXPECT_EQ(std::to_string(size), service.sizeText);
     EXPECT_TRUE(temp.Entries().empty());
 
-    const std::string target = out / "big.mp4";
+    const std::string target = out.File("big.mp4");
     std::string modTime, fileSha1, fileVer;
     int32_t opVer = 0;
     double lastTotal = 0, lastDone = 0;
@@ -147,7 +147,7 @@ TEST(SlowLargeFile, AboveFourGiBRoundTrip)
     };
     std::pair<double*, double*> last{&lastTotal, &lastDone};
     ASSERT_EQ(S_OK, DownloadGuarded(record, &last, "T", id, modTime, target, fileSha1, fileVer, opVer,
-                                    temp.path(), false));
+                                    temp.Path(), false));
     EXPECT_EQ(size, SizeOf(target));
     EXPECT_EQ(static_cast<double>(size), lastTotal);
     EXPECT_LE(service.blocksFetched, 8);  // one fetch per distinct block

@@ -24,30 +24,6 @@
 
 namespace xfertest {
 
-TempDir::TempDir()
-{
-    char tmpl[] = "/tmp/orvel-xfer-XXXXXX";
-    const char* made = ::mkdtemp(tmpl);
-    m_path = made ? made : "";
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ec;
-    if (!m_path.empty())
-        std::filesystem::remove_all(m_path, ec);
-}
-
-std::vector<std::string> TempDir::Entries() const
-{
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(m_path, ec))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string ReadFileBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -108,11 +84,11 @@ std::string Sha1Hex(const std::string& bytes)
 void UseServiceRoot(const std::string& serverRoot, const std::string& extraTavik)
 {
     static TempDir settingsDir;
-    const std::string settings = settingsDir / "settings.ini";
+    const std::string settings = settingsDir.File("settings.ini");
     WriteFileBytes(settings, "[Tavik]\nServerRoot=" + serverRoot +
                                  "\nUploadSpeed=0\nDownloadSpeed=0\n" + extraTavik +
                                  "[Debug]\nUploadSpeed=0\nDownloadSpeed=0\n");
-    const std::string registry = settingsDir / "registry.reg";
+    const std::string registry = settingsDir.File("registry.reg");
     if (!Exists(registry))
         WriteFileBytes(registry, "Windows Registry Editor Version 5.00\n");
     ::setenv("ORVEL_SETTINGS_FILE", settings.c_str(), 1);
@@ -225,7 +201,7 @@ SpeedRecording::~SpeedRecording()
 
 LogCapture::LogCapture()
 {
-    LogSetNames("sdkrd.log", m_dir / "sdkrd.log");
+    LogSetNames("sdkrd.log", m_dir.File("sdkrd.log"));
     orvel::logtest::SetSleepEnabled(false);
     orvel::logtest::SetThreshold(9);
 }

@@ -1,4 +1,4 @@
-// Helpers for the transfer tests: temporary folders, file contents, the
+// Helpers for the transfer tests: temporary folders (tests/support's TempDir), file contents, the
 // settings file that points the library at a loopback server, a scriptable
 // loopback HTTP server; the emulator itself is tests/support's EmulatorProcess.
 #pragma once
@@ -16,22 +16,11 @@
 
 #include <httplib.h>
 
+#include "support/temp_env.h"
+
 namespace xfertest {
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-    // Names of the entries in the folder, sorted.
-    std::vector<std::string> Entries() const;
-
-private:
-    std::string m_path;
-};
+using TempDir = orvel::testsupport::TempDir;
 
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);

@@ -90,21 +90,21 @@ protected:
                    ProgressCallback callback = nullptr, void* context = nullptr,
                    const std::function<void()>& afterList = {})
     {
-        const std::string path = files / name;
+        const std::string path = files.File(name);
         WriteFileBytes(path, bytes);
         EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
         if (afterList)
             afterList();
         return UploadFileGuarded("", "0", sha1, "0", "TOKEN", name, "2011-03-02 09:05:03", path, false,
                                  static_cast<int64_t>(bytes.size()), fileId, fileVer, blocks,
-                                 temp.path(), callback, context, conflict);
+                                 temp.Path(), callback, context, conflict);
     }
 
     std::string Decode(const std::string& encoded)
     {
-        WriteFileBytes(scratch / "enc", encoded);
-        EXPECT_EQ(S_OK, DecodeFile(scratch / "plain", kKey, scratch / "enc"));
-        return ReadFileBytes(scratch / "plain");
+        WriteFileBytes(scratch.File("enc"), encoded);
+        EXPECT_EQ(S_OK, DecodeFile(scratch.File("plain"), kKey, scratch.File("enc")));
+        return ReadFileBytes(scratch.File("plain"));
     }
 
     std::vector<std::string> Paths()
@@ -390,7 +390,7 @@ TEST_F(UploadWire, NameConflictOnCommitFillsTheConflictTree)
 
 TEST_F(UploadWire, FileChangedAfterTheBlockListStopsBeforeCommit)
 {
-    const std::string path = files / "a.mp4";
+    const std::string path = files.File("a.mp4");
     LogCapture log;
     EXPECT_EQ(E_FAIL, Upload(RandomBytes(4194305, 8), "a.mp4", nullptr, nullptr,
                              [&] { WriteFileBytes(path, RandomBytes(4194305, 9)); }));
