@@ -37,4 +37,7 @@ private:
 void AddChunkedGet(httplib::Server& server, const std::string& path, std::string bytes, size_t chunk,
                    std::chrono::milliseconds gap);
 
+// A loopback port on which nothing listens (bound once, then closed), for refused connections.
+int ClosedPort();
+
 }  // namespace orvel::testsupport

@@ -17,18 +17,6 @@ using namespace orvel::testsupport;
 namespace orvel::transporttest {
 namespace {
 
-int ClosedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-    socklen_t len = sizeof(addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
 TEST(TransportFactory, HandsOutOneReferenceAndRejectsANullOut) {
     EXPECT_EQ(E_POINTER, CreateTransport(nullptr));
     ITransport* transport = nullptr;
