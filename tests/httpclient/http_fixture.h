@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "httpclient/curl_helper.h"
 #include "support/loopback_server.h"
 #include "support/raw_server.h"
 #include "support/temp_env.h"
@@ -35,5 +38,20 @@ protected:
     std::string m_settingsFile;
     std::string m_registryFile;
 };
+
+// A fresh helper with its handle made and fully reset, as every request starts.
+class HelperTest : public HttpTest {
+protected:
+    void SetUp() override {
+        HttpTest::SetUp();
+        ASSERT_EQ(1, m_helper.InitHandle());
+        m_helper.Reset(true);
+    }
+    CCurlHelper m_helper;
+};
+
+inline bool HasLineStarting(const std::vector<std::string>& lines, std::string_view prefix) {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+}
 
 }  // namespace orvel::httptest

@@ -24,19 +24,8 @@ constexpr const char* kPipelineHeader = "v:2&User-Agent:sdkrd-1%2e0%2e0%2e0&cv:s
 bool HasLine(const std::vector<std::string>& lines, std::string_view line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
-bool HasLineStarting(const std::vector<std::string>& lines, std::string_view prefix) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
-}
 
-class RequestTest : public HttpTest {
-protected:
-    void SetUp() override {
-        HttpTest::SetUp();
-        ASSERT_EQ(1, m_helper.InitHandle());
-        m_helper.Reset(true);
-    }
-    CCurlHelper m_helper;
-};
+using RequestTest = HelperTest;
 
 TEST_F(RequestTest, GetSendsTheHeaderLinesAsQueuedAndNoExpect) {
     RawServer raw([](const std::string&) { return RawServer::Response(200, "hello"); });

@@ -18,19 +18,8 @@ std::string BinaryBytes(size_t size) {
     return bytes;
 }
 
-bool HasLineStarting(const std::vector<std::string>& lines, std::string_view prefix) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
-}
 
-class TransferTest : public HttpTest {
-protected:
-    void SetUp() override {
-        HttpTest::SetUp();
-        ASSERT_EQ(1, m_helper.InitHandle());
-        m_helper.Reset(true);
-    }
-    CCurlHelper m_helper;
-};
+using TransferTest = HelperTest;
 
 TEST_F(TransferTest, RawUploadSendsTheFileAsTheWholeBody) {
     RawServer raw([](const std::string&) { return RawServer::Response(201, "stored"); });
