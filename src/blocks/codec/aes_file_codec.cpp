@@ -267,3 +267,41 @@ bool ReadBlockFileHeader(const uint8_t* header, int64_t fileSize, BlockFileHeade
   out.payloadLength = payloadLength;
   return true;
 }
+
+namespace orvel::codec {
+
+bool EncryptToMemory(const uint8_t* payload, size_t n, bool compressed, int32_t plainSize,
+                     const uint8_t sha1[20], const uint8_t key[32], std::vector<uint8_t>& out) {
+  EcbCipher cipher(key, true);
+  if (!ERROR_CHECK_BOOL(cipher.Ok())) return false;
+  const uint8_t hint[8] = {};
+  const size_t padded = (n + 15) / 16 * 16;
+  out.resize(kBlockFileHeaderSize + padded);
+  WriteHeader(out.data(), compressed, plainSize, sha1, hint, static_cast<int64_t>(n));
+  uint8_t* data = out.data() + kBlockFileHeaderSize;
+  if (n > 0) std::memcpy(data, payload, n);
+  std::memset(data + n, 0, padded - n);
+  return ERROR_CHECK_BOOL(cipher.Run(data, data, padded));
+}
+
+bool DecryptCurrentMemory(const uint8_t* file, size_t fileSize, const uint8_t key[32],
+                          BlockFileHeader& header, std::vector<uint8_t>& payload) {
+  payload.clear();
+  if (fileSize < kBlockFileHeaderSize || std::memcmp(file, kMagic, sizeof kMagic) != 0) return false;
+  if (!ReadBlockFileHeader(file, static_cast<int64_t>(fileSize), header)) return false;
+  EcbCipher cipher(key, false);
+  if (!ERROR_CHECK_BOOL(cipher.Ok())) return false;
+  const size_t dataLength = fileSize - kBlockFileHeaderSize;
+  payload.resize(dataLength);
+  if (dataLength > 0 &&
+      !ERROR_CHECK_BOOL(cipher.Run(file + kBlockFileHeaderSize, payload.data(), dataLength)))
+    return false;
+  payload.resize(static_cast<size_t>(header.payloadLength));
+  return true;
+}
+
+bool IsLegacyBlockFile(const uint8_t* file, size_t fileSize) {
+  return fileSize >= sizeof kLegacyMagic && std::memcmp(file, kLegacyMagic, sizeof kLegacyMagic) == 0;
+}
+
+}  // namespace orvel::codec

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+struct BlockFileHeader;
 
 namespace orvel::codec {
 
@@ -33,5 +36,19 @@ bool EncryptBuffer(const uint8_t* plain, size_t n, std::string_view destination,
 // writes the decrypted payload (padding removed) to `destination`.
 bool AesFileDecrypt(std::string_view source, std::string_view destination, const uint8_t key[32],
                     DecryptedInfo& info);
+
+// A whole current-format block file in memory: the header followed by the
+// encrypted payload padded to whole cipher blocks.
+bool EncryptToMemory(const uint8_t* payload, size_t n, bool compressed, int32_t plainSize,
+                     const uint8_t sha1[20], const uint8_t key[32], std::vector<uint8_t>& out);
+
+// Reads the header of a current-format block file held in memory and
+// decrypts its payload (padding removed). False for another format or a
+// header the file cannot hold.
+bool DecryptCurrentMemory(const uint8_t* file, size_t fileSize, const uint8_t key[32],
+                          BlockFileHeader& header, std::vector<uint8_t>& payload);
+
+// Whether the bytes start like a legacy-format block file.
+bool IsLegacyBlockFile(const uint8_t* file, size_t fileSize);
 
 }  // namespace orvel::codec

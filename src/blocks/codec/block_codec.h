@@ -144,3 +144,49 @@ std::string TempName();
 std::string TempPath(std::string_view folder);
 // The directory of `path` joined with `name`.
 std::string SiblingPath(std::string_view path, std::string_view name);
+
+// ---- Blocks in memory ------------------------------------------------------
+
+// CompressPolicy's decision for a block held in memory.
+bool CompressPolicyBuffer(std::string_view fileName, const uint8_t* data, size_t size);
+
+// LZMA-alone stream of `in[0..n)` into `out`, the same bytes LzmaCompressFile
+// writes; false when the stream would not fit in `limit` bytes (or fails).
+bool LzmaCompressBuffer(const uint8_t* in, size_t n, std::vector<uint8_t>& out, size_t limit);
+// Quick look whether LZMA pays: a fast pass over a few 64 KiB samples must
+// come out at most `ratio` of their size.
+bool LzmaProbeShrinks(const uint8_t* in, size_t n, double ratio);
+// Decodes an LZMA-alone stream held in memory; at most one block comes out.
+bool LzmaDecompressBuffer(const uint8_t* in, size_t n, std::vector<uint8_t>& out);
+
+// A block encoded for the wire.
+struct EncodedBlock {
+  std::vector<uint8_t> bytes;  // the whole block file
+  std::string sha1;            // its SHA-1, lower-case hex
+  bool compressed = false;
+};
+
+// Encodes the block `plain[0..n)` in the current format without touching
+// the disk. With `compress` (the policy's word) the block is LZMA-compressed
+// unless a quick probe says it will not shrink by a few percent, or the
+// stream comes out no smaller than the block: then it goes plain. S_OK or E_FAIL.
+HRESULT EncodeBlockMemory(const uint8_t* plain, size_t n, bool compress, std::string_view plainSha1,
+                          std::string_view blockKey, EncodedBlock& out);
+
+// The largest block file any valid encoding of `plainSize` plain bytes can
+// take: header, padding and LZMA's worst-case growth (legacy 7z case too).
+int64_t MaxBlockFileSize(int32_t plainSize);
+
+enum class MemoryDecode {
+  Ok,          // `plain` holds the block, size and SHA-1 as its identifier says
+  Failed,      // not a block of that identifier
+  NotHandled,  // a legacy-format block: decode it through DecodeFile
+};
+
+// Decrypts (and decompresses) the current-format block file `stored[0..n)`
+// with `blockKey` and checks the plain bytes against `plainSize` and
+// `plainSha1` (hex). Logs "DecryptFile File Failded!" or "UnCompress File
+// Failded!" on the matching failure.
+MemoryDecode DecodeBlockMemory(const uint8_t* stored, size_t n, std::string_view blockKey,
+                               int32_t plainSize, std::string_view plainSha1,
+                               std::vector<uint8_t>& plain);

@@ -122,3 +122,32 @@ HRESULT CompressPolicy(std::string_view fileName, std::string_view blockPath, bo
   compress = true;
   return S_OK;
 }
+
+bool CompressPolicyBuffer(std::string_view fileName, const uint8_t* data, size_t size) {
+  if (static_cast<int64_t>(size) < kMinCompressSize) return false;
+  if (size >= sizeof k7zSignature && std::memcmp(data, k7zSignature, sizeof k7zSignature) == 0)
+    return true;
+  // The same ZIP test as on a file: end record in the tail, directory reads back.
+  constexpr size_t kTail = 65535 + 22;
+  const size_t start = size > kTail ? size - kTail : 0;
+  static constexpr char kEndRecord[4] = {'P', 'K', 5, 6};
+  if (size - start >= 22 &&
+      ::memmem(data + start, size - start - 18, kEndRecord, sizeof kEndRecord) != nullptr) {
+    std::unique_ptr<archive, ArchiveFree> reader(archive_read_new());
+    if (reader) {
+      archive_read_support_format_zip_seekable(reader.get());
+      if (archive_read_open_memory(reader.get(), data, size) == ARCHIVE_OK) {
+        archive_entry* entry = nullptr;
+        int rc = archive_read_next_header(reader.get(), &entry);
+        if (rc == ARCHIVE_OK || rc == ARCHIVE_WARN) return true;
+      }
+    }
+  }
+  std::string ext = Extension(fileName);
+  const int64_t n = static_cast<int64_t>(size);
+  if (Contains(kMediaAndArchive, ext)) return false;
+  if (n > kDocumentLimit && Contains(kDocuments, ext)) return false;
+  if (n > kPdfLimit && ext == "pdf") return false;
+  if (n > kExecutableLimit && Contains(kExecutables, ext)) return false;
+  return true;
+}
