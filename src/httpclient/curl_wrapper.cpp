@@ -1,6 +1,12 @@
 #include "httpclient/curl_wrapper.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <new>
+
 #include "common/exceptions.h"
+#include "common/settings.h"
 #include "log/log.h"
 #ifdef ORVEL_HAVE_INFOCOLLECTION
 #include "infocollection/info_collection.h"
@@ -105,4 +111,344 @@ std::string HttpUploadFile(CurlWrapper& wrapper, std::string_view url, std::stri
     curl_off_t speed = 0;
     wrapper.GetInfo(CURLINFO_SPEED_UPLOAD_T, &speed);  // read as the protocol does; not used further
     return wrapper.GetResponseString();
+}
+
+// ---- block requests from and into memory ----
+
+namespace {
+
+constexpr long kBlockConnectTimeout = 10;
+constexpr int kTickMs = 100;  // the longest gap between two progress callbacks
+// At least 256 KiB per read from the socket: a 4 MiB block in 16 writes, not 256.
+constexpr long kReceiveBuffer = 256 * 1024;
+
+struct SlistFree {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using SlistPtr = std::unique_ptr<curl_slist, SlistFree>;
+
+void Append(SlistPtr& list, const std::string& line) {
+    curl_slist* appended = curl_slist_append(list.get(), line.c_str());
+    if (!appended) throw std::bad_alloc();
+    list.release();
+    list.reset(appended);
+}
+
+// "&"-joined header text as a header list.
+SlistPtr HeaderList(std::string_view header) {
+    SlistPtr list;
+    size_t start = 0;
+    while (start <= header.size() && !header.empty()) {
+        size_t amp = header.find('&', start);
+        Append(list, std::string(header.substr(start, amp == std::string_view::npos ? amp : amp - start)));
+        if (amp == std::string_view::npos) break;
+        start = amp + 1;
+    }
+    return list;
+}
+
+}  // namespace
+
+BlockPace ReadBlockPace() {
+    const SpeedCaps& caps = SpeedCaps::Instance();
+    BlockPace pace;
+    pace.sendCap = std::min(caps.upload, ReadSettingInt("UploadSpeed"));
+    pace.recvCap = std::min(caps.download, ReadSettingInt("DownloadSpeed"));
+    return pace;
+}
+
+// One block request on the wrapper's easy handle, driven through its multi
+// handle: pacing, steady progress ticks, cancel.
+class BlockRequest {
+public:
+    BlockRequest(CurlWrapper& wrapper, const BlockPace& pace) : m_wrapper(wrapper), m_pace(pace) {}
+
+    CURL* Easy() { return m_wrapper.Handle(); }
+
+    void SetCommon(std::string_view url) {
+        m_url = std::string(url);
+        Set(CURLOPT_URL, m_url.c_str());
+        // libcurl's own caps would hold the transfer back without progress ticks.
+        Set(CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(0));
+        Set(CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(0));
+        Set(CURLOPT_NOPROGRESS, 1L);
+        Set(CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr));
+        Set(CURLOPT_WRITEFUNCTION, &BlockRequest::Write);
+        Set(CURLOPT_WRITEDATA, static_cast<void*>(this));
+        Set(CURLOPT_TIMEOUT, 1200L);
+        Set(CURLOPT_CONNECTTIMEOUT, kBlockConnectTimeout);
+        Set(CURLOPT_BUFFERSIZE, kReceiveBuffer);
+        Set(CURLOPT_TCP_NODELAY, 1L);
+        Set(CURLOPT_SSL_VERIFYPEER, 1L);
+        Set(CURLOPT_SSL_VERIFYHOST, 2L);
+        Set(CURLOPT_PROTOCOLS_STR, "http,https");
+        Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    }
+
+    template <typename T>
+    void Set(CURLoption option, T value) {
+        if (curl_easy_setopt(Easy(), option, value) != CURLE_OK) {
+            LogCurlOptionFailure();
+            m_prepFailed = true;
+        }
+    }
+
+    // Body to send from memory.
+    void SendBody(const uint8_t* data, size_t size) {
+        m_send = data;
+        m_sendSize = size;
+        Set(CURLOPT_READFUNCTION, &BlockRequest::Read);
+        Set(CURLOPT_READDATA, static_cast<void*>(this));
+        Set(CURLOPT_SEEKFUNCTION, &BlockRequest::Seek);
+        Set(CURLOPT_SEEKDATA, static_cast<void*>(this));
+    }
+
+    void ReceiveInto(std::vector<uint8_t>* out, size_t limit) {
+        m_out = out;
+        m_limit = limit;
+    }
+
+    // Runs the request; the curl code of the transfer (or of the preparation).
+    CURLcode Run() {
+        if (m_prepFailed) return static_cast<CURLcode>(CURL_LAST + 100);
+        if (!m_wrapper.m_multi) {
+            m_wrapper.m_multi.reset(curl_multi_init());
+            if (!m_wrapper.m_multi) throw std::bad_alloc();
+        }
+        CURLM* multi = m_wrapper.m_multi.get();
+        if (curl_multi_add_handle(multi, Easy()) != CURLM_OK) return CURLE_FAILED_INIT;
+        m_start = std::chrono::steady_clock::now();
+        CURLcode result = CURLE_OK;
+        bool done = false;
+        auto lastTick = m_start - std::chrono::milliseconds(kTickMs);
+        while (!done) {
+            int running = 0;
+            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                result = CURLE_FAILED_INIT;
+                break;
+            }
+            int left = 0;
+            while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+                if (msg->msg == CURLMSG_DONE && msg->easy_handle == Easy()) {
+                    result = msg->data.result;
+                    done = true;
+                }
+            }
+            if (done) break;
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastTick >= std::chrono::milliseconds(kTickMs / 4)) {
+                lastTick = now;
+                if (!Tick()) {
+                    result = CURLE_ABORTED_BY_CALLBACK;
+                    break;
+                }
+            }
+            int waitMs = kTickMs;
+            if (m_paused) {
+                const auto due = Due();
+                if (now >= due) {
+                    m_paused = false;
+                    curl_easy_pause(Easy(), CURLPAUSE_CONT);
+                    continue;
+                }
+                waitMs = static_cast<int>(std::min<int64_t>(
+                    kTickMs,
+                    std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1));
+            }
+            curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
+        }
+        curl_multi_remove_handle(multi, Easy());
+        // The last figures of a finished request.
+        if (result == CURLE_OK && !Tick()) result = CURLE_ABORTED_BY_CALLBACK;
+        return result;
+    }
+
+    bool Overflowed() const { return m_overflow; }
+    bool Cancelled() const { return m_cancelled; }
+    const std::string& Url() const { return m_url; }
+
+private:
+    // When the bytes moved so far are due under the cap.
+    std::chrono::steady_clock::time_point Due() const {
+        const int64_t cap = m_send ? m_pace.sendCap : m_pace.recvCap;
+        const int64_t moved = m_send ? static_cast<int64_t>(m_sent) : static_cast<int64_t>(m_received);
+        if (cap <= 0) return m_start;
+        return m_start + std::chrono::microseconds(moved * 1000000 / cap);
+    }
+
+    bool AheadOfCap() const {
+        const int64_t cap = m_send ? m_pace.sendCap : m_pace.recvCap;
+        return cap > 0 && std::chrono::steady_clock::now() < Due();
+    }
+
+    bool Tick() {
+        if (!m_wrapper.m_pfnCallback) return true;
+        curl_off_t dlTotal = 0;
+        curl_easy_getinfo(Easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &dlTotal);
+        const double ulTotal = static_cast<double>(m_sendSize);
+        HRESULT hr = m_wrapper.m_pfnCallback(m_wrapper.m_pCallbackData, dlTotal > 0 ? double(dlTotal) : 0.0,
+                                             static_cast<double>(m_received), ulTotal,
+                                             static_cast<double>(m_sent), 0.0);
+        if (hr == E_FAIL) {
+            m_cancelled = true;
+            m_wrapper.Cancel();
+            return false;
+        }
+        return true;
+    }
+
+    static size_t Read(char* buffer, size_t size, size_t count, void* p) {
+        auto* self = static_cast<BlockRequest*>(p);
+        if (self->m_sent < self->m_sendSize && self->AheadOfCap()) {
+            self->m_paused = true;
+            return CURL_READFUNC_PAUSE;
+        }
+        size_t n = std::min(size * count, self->m_sendSize - self->m_sent);
+        // Sent in slices under a cap, so the pacing stays smooth.
+        if (self->m_pace.sendCap > 0) n = std::min<size_t>(n, std::max<int32_t>(self->m_pace.sendCap / 10, 1024));
+        if (n > 0) std::memcpy(buffer, self->m_send + self->m_sent, n);
+        self->m_sent += n;
+        return n;
+    }
+
+    static int Seek(void* p, curl_off_t offset, int origin) {
+        auto* self = static_cast<BlockRequest*>(p);
+        if (origin != SEEK_SET || offset < 0 || static_cast<size_t>(offset) > self->m_sendSize)
+            return CURL_SEEKFUNC_FAIL;
+        self->m_sent = static_cast<size_t>(offset);
+        return CURL_SEEKFUNC_OK;
+    }
+
+    static size_t Write(char* data, size_t size, size_t count, void* p) {
+        auto* self = static_cast<BlockRequest*>(p);
+        const size_t n = size * count;
+        if (self->AheadOfCap()) {
+            self->m_paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        if (!self->m_out) {
+            // An answer text (the upload's): kept whole, it is small.
+            try {
+                self->m_text.append(data, n);
+            } catch (...) {
+                return 0;
+            }
+            self->m_received += n;
+            return n;
+        }
+        if (n > self->m_limit - self->m_out->size()) {
+            self->m_overflow = true;  // longer than any valid answer: stop at once
+            return 0;
+        }
+        self->m_out->insert(self->m_out->end(), reinterpret_cast<uint8_t*>(data),
+                            reinterpret_cast<uint8_t*>(data) + n);
+        self->m_received += n;
+        return n;
+    }
+
+public:
+    std::string m_text;
+
+private:
+    CurlWrapper& m_wrapper;
+    BlockPace m_pace;
+    std::string m_url;
+    bool m_prepFailed = false;
+    const uint8_t* m_send = nullptr;
+    size_t m_sendSize = 0;
+    size_t m_sent = 0;
+    std::vector<uint8_t>* m_out = nullptr;
+    size_t m_limit = 0;
+    size_t m_received = 0;
+    bool m_overflow = false;
+    bool m_paused = false;
+    bool m_cancelled = false;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+namespace {
+
+// The helper's outcome rules for a finished block request.
+int32_t BlockOutcome(CURLcode curlRet, bool cancelled) {
+    if (curlRet == CURLE_OK) return Ok;
+    if (curlRet == static_cast<CURLcode>(CURL_LAST + 100)) return NetworkFailure;
+    if (curlRet == CURLE_OPERATION_TIMEDOUT) return Timeout;
+    if (curlRet == CURLE_ABORTED_BY_CALLBACK || cancelled) return Cancelled;
+    if (curlRet == CURLE_COULDNT_RESOLVE_PROXY || curlRet == CURLE_COULDNT_RESOLVE_HOST ||
+        curlRet == CURLE_COULDNT_CONNECT)
+        return ConnectFailed;
+    LOGF(5, "CCurlHelper Visit Network Failded. CURLcode = %d", static_cast<int>(curlRet));
+    return NetworkFailure;
+}
+
+}  // namespace
+
+std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const uint8_t* body,
+                             size_t size, const BlockPace& pace) {
+    if (url.empty()) LogWrite(0, "*ASSERT*: !strURL.IsEmpty()", __FILE__, __LINE__);
+    CountRequest();
+    ApplyConnectionSettings(wrapper, 0, 0);
+    BlockRequest request(wrapper, pace);
+    request.SetCommon(url);
+    // The raw body goes with a header list of its own that switches off the
+    // Accept, Expect (100-continue) and Content-Type headers.
+    SlistPtr headers;
+    for (const char* line : {"Accept:", "Expect:", "Content-Type:"}) Append(headers, line);
+    request.Set(CURLOPT_HTTPHEADER, headers.get());
+    request.Set(CURLOPT_POSTFIELDS, static_cast<const void*>(nullptr));
+    request.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+    request.Set(CURLOPT_POST, 1L);
+    request.SendBody(body, size);
+    CURLcode curlRet = request.Run();
+    curl_easy_setopt(wrapper.Handle(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    if (curlRet == CURLE_OK) {
+        long code = 0;
+        if (curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code) != CURLE_OK || code < 200 ||
+            code > 299) {
+            LOGF(5, "GetInfo Error Or Response Code Not In Range 200~300, Response Code:%d", static_cast<int>(code));
+            RaiseCurlFailure("CurlWrapper::PostFile");
+        }
+    } else if (curlRet != CURLE_ABORTED_BY_CALLBACK) {
+        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", request.Url().c_str());
+    }
+    RaiseForOutcome(BlockOutcome(curlRet, request.Cancelled()), "CurlWrapper::PostFile");
+    std::string text = std::move(request.m_text);
+    // Cut at the first zero byte, as every answer text is.
+    if (size_t zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
+    return text;
+}
+
+bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_view header,
+                        std::string_view postData, size_t limit, std::vector<uint8_t>& out,
+                        const BlockPace& pace) {
+    if (postData.empty()) LogWrite(0, "*ASSERT*: !strPostData.IsEmpty()", __FILE__, __LINE__);
+    CountRequest();
+    ApplyConnectionSettings(wrapper, 0, 0);
+    out.clear();
+    BlockRequest request(wrapper, pace);
+    request.SetCommon(url);
+    SlistPtr headers = HeaderList(header);
+    const std::string fields(postData);
+    if (headers) request.Set(CURLOPT_HTTPHEADER, headers.get());
+    request.Set(CURLOPT_POSTFIELDS, fields.c_str());
+    request.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(fields.size()));
+    request.Set(CURLOPT_FOLLOWLOCATION, 1L);
+    request.Set(CURLOPT_MAXREDIRS, 30L);
+    request.ReceiveInto(&out, limit);
+    CURLcode curlRet = request.Run();
+    curl_easy_setopt(wrapper.Handle(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    curl_easy_setopt(wrapper.Handle(), CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
+    if (request.Overflowed()) {
+        out.clear();
+        return false;
+    }
+    if (curlRet == CURLE_OK) {
+        long code = 0;
+        curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code);
+        if (code != 200) RaiseForOutcome(code == 504 ? Timeout : ServerErrorStatus, "CurlWrapper::SimpleDownloadFile");
+    } else if (curlRet != CURLE_ABORTED_BY_CALLBACK) {
+        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", request.Url().c_str());
+    }
+    RaiseForOutcome(BlockOutcome(curlRet, request.Cancelled()), "CurlWrapper::SimpleDownloadFile");
+    return true;
 }

@@ -4,8 +4,10 @@
 // fields with one transfer each.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/exceptions.h"
 #include "common/hresult.h"
@@ -41,6 +43,14 @@ private:
 
     ProgressCallback m_pfnCallback = nullptr;
     void* m_pCallbackData = nullptr;
+    // Block requests run through this multi handle, whose connection cache
+    // outlives each request.
+    struct MultiCleanup {
+        void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+    };
+    std::unique_ptr<CURLM, MultiCleanup> m_multi;
+
+    friend class BlockRequest;
 };
 
 // Raises the exception for a helper outcome or result value (nothing for Ok).
@@ -77,3 +87,34 @@ void HttpDownloadFile(CurlWrapper& wrapper, std::string_view url, std::string_vi
 // Raw upload of `local` as the whole body; the status must be 200..299.
 std::string HttpUploadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local,
                            std::string_view header);
+
+// ---- block requests from and into memory ----
+//
+// The block engine's requests run on the caller's thread through a multi
+// handle the wrapper keeps (so connections are reused between blocks). The
+// progress callback runs at least every 100 ms whatever libcurl does, also
+// while a speed cap holds the transfer back, so a cancel lands promptly. The
+// caps are paced here (pause and resume), not by libcurl, whose pacing starves
+// its own progress function.
+struct BlockPace {
+    int32_t sendCap = 0;  // bytes per second, 0 = none
+    int32_t recvCap = 0;
+};
+
+// The caps of the block transfers (SpeedCaps and the "UploadSpeed" and
+// "DownloadSpeed" settings), read once per transfer.
+BlockPace ReadBlockPace();
+
+// Raw POST of `body` as the whole request body: the wire is that of
+// HttpUploadFile. The status must be 200..299; returns the answer text.
+// Raises as HttpUploadFile (origin "CurlWrapper::PostFile").
+std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const uint8_t* body,
+                             size_t size, const BlockPace& pace);
+
+// Form POST of `postData` whose answer body is received into `out`: the wire
+// is that of HttpDownloadFile. At most `limit` bytes are accepted; a longer
+// answer stops at once and returns false (nothing past `limit` is kept).
+// Raises as HttpDownloadFile (origin "CurlWrapper::SimpleDownloadFile").
+bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_view header,
+                        std::string_view postData, size_t limit, std::vector<uint8_t>& out,
+                        const BlockPace& pace);

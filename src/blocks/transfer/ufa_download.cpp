@@ -1,6 +1,15 @@
 #include "blocks/transfer/ufa_download.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <deque>
+#include <future>
+#include <memory>
+#include <set>
 #include <vector>
 
 #include "blocks/codec/block_codec.h"
@@ -8,6 +17,8 @@
 #include "blocks/transfer/ufa_file.h"
 #include "blocks/transfer/ufa_fused.h"
 #include "blocks/transfer/ufa_io.h"
+#include "blocks/transfer/ufa_pool.h"
+#include "blocks/transfer/ufa_progress.h"
 #include "common/xml_helper.h"
 #include "remotestorage/http_call.h"
 #include "httpclient/curl_wrapper.h"
@@ -24,9 +35,9 @@ void DownloadRequester::Perform()
     RecordTree request("Orvel");
     request.AddValue("token", token);
     request.AddValue("fileId", fileId);
-    CurlWrapper wrapper;
+    CurlWrapper local;
     std::string text = HttpRequestPost(
-        wrapper,
+        wrapper ? *wrapper : local,
         ServiceUrl(previousVersion ? "/osvr/requestDownloadPreviousVer/" : "/osvr/requestDownload/"),
         ufa::ApiHeaders(), ToXml(request));
     RecordTree answer = ufa::ParseXmlAnswer(text, "DownloadRequester::_Perform");
@@ -79,9 +90,9 @@ void MetadataDownloader::Perform()
 {
     HRESULT hr = E_FAIL;
     TRACE_SCOPE("MetadataDownloader::Perform", &hr, "Stub = %s URL = %s", stub.c_str(), url.c_str());
-    CurlWrapper wrapper;
+    CurlWrapper local;
     std::string text =
-        HttpRequestPost(wrapper, url + "downloadMetadata2", ufa::BlockServerHeaders(), Body());
+        HttpRequestPost(wrapper ? *wrapper : local, url + "downloadMetadata2", ufa::BlockServerHeaders(), Body());
     ReadBlocks(ufa::ParseJsonAnswer(text, "MetadataDownloader::Perform"));
     hr = S_OK;
 }
@@ -95,13 +106,12 @@ void BlockDownloader::Perform()
 {
     HRESULT hr = E_FAIL;
     TRACE_SCOPE("BlockDownloader::Perform", &hr, "Id = %-s Stub = %s", id.c_str(), stub.c_str());
-    CurlWrapper wrapper(ufa::DownloadProgressAdapter, state);
     const uint32_t start = GetTickCountMs();
-    HttpDownloadFile(wrapper, url + "downloadBlock2", path, ufa::BlockServerHeaders(), Body());
-    const int64_t size = ufa::FileSize(path);
-    if (size >= 0)
+    overflowed = !HttpDownloadBuffer(*wrapper, url + "downloadBlock2", ufa::BlockServerHeaders(), Body(),
+                                     limit, *out, *pace);
+    if (!overflowed)
         ReportSpeedNumbers(GetSpeedReporter(), url, static_cast<int>(GetTickCountMs() - start),
-                           static_cast<int>(size));
+                           static_cast<int>(out->size()));
     hr = S_OK;
 }
 
@@ -117,94 +127,94 @@ void LogDecodeFailure(const BlockDownloadRecord& block)
          block.sha1.c_str());
 }
 
-// Decodes a downloaded block into its done file and checks the plain bytes
-// against the identifier (size and SHA-1). S_OK, or the failure with no done file left.
-HRESULT DecodeBlock(const BlockDownloadRecord& block, const std::string& doneFile,
-                    const std::string& downloadFile)
+bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t n)
 {
-    HRESULT hr = DecodeFile(doneFile, block.fileKey, downloadFile);
-    if (SUCCEEDED(hr)) {
-        int64_t size = 0;
-        std::string sha1;
-        if (!ufa::HashFile(doneFile, size, sha1) || size != block.size ||
-            sha1 != std::string_view(block.blockId).substr(6))
-            hr = E_FAIL;
+    ufa::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!fd.valid())
+        return false;
+    size_t at = 0;
+    while (at < n) {
+        ssize_t w = ::write(fd.get(), data + at, n - at);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        at += static_cast<size_t>(w);
     }
-    if (FAILED(hr)) {
-        ufa::RemoveFile(doneFile);
-        LogDecodeFailure(block);
-    }
-    return hr;
+    return fd.Close();
 }
 
-// Checks a downloaded block against its listed SHA-1 and decodes it into its
-// done file. Plain current-format blocks take one fused pass; the rest go
-// through the general decoder.
-BlockOutcome CheckAndDecode(const BlockDownloadRecord& block, const std::string& doneFile,
-                            const std::string& downloadFile)
+// A block of this call: fetched and decoded now, or found done by an earlier
+// (or a concurrent) run. Its plain bytes live in the call's own claim file,
+// a hard link of (or the origin of) the shared "<blockId>.done".
+struct BlockJob {
+    const BlockDownloadRecord* block = nullptr;
+    bool resumed = false;
+    std::vector<uint8_t> stored;  // the answer as received
+    std::vector<uint8_t> plain;   // the decoded block (filled on a worker)
+    BlockOutcome outcome = BlockOutcome::Done;
+};
+
+// Checks the stored bytes against their listed SHA-1, decodes them and writes
+// the claim file once. Runs on a worker; raises nothing.
+BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& tempFolder);
+
+// Decodes, then shares the block under its identifier so that a rerun (also
+// after a failure elsewhere in this one) finds it done.
+BlockOutcome CheckAndDecode(BlockJob& job, const std::string& claim, const std::string& done,
+                            const std::string& tempFolder)
 {
-    const std::string_view plainSha1 = std::string_view(block.blockId).substr(6);
-    switch (ufa::DecodePlainBlock(downloadFile, block.fileKey, block.sha1, doneFile, block.size,
-                                  plainSha1)) {
-    case ufa::FusedDecode::Ok:
-        return BlockOutcome::Done;
-    case ufa::FusedDecode::Dropped:
-        LOGF(5, "UFA_FILE::Download Block %d dropped: its SHA-1 is not the listed %s", block.index,
+    const BlockOutcome outcome = Decode(job, claim, tempFolder);
+    if (outcome == BlockOutcome::Done && ::link(claim.c_str(), done.c_str()) != 0 && errno != EEXIST)
+        LOGF(5, "UFA_FILE::Download Block %d not kept for a rerun (errno %d)", job.block->index, errno);
+    return outcome;
+}
+
+BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& tempFolder)
+{
+    const BlockDownloadRecord& block = *job.block;
+    ufa::Sha1 hash;
+    hash.Update(job.stored.data(), job.stored.size());
+    const std::string stored = hash.HexDigest();
+    if (!ufa::HexEqualsNoCase(stored, block.sha1)) {
+        LOGF(5, "UFA_FILE::Download Block %d dropped: SHA-1 %s, listed %s", block.index, stored.c_str(),
              block.sha1.c_str());
         return BlockOutcome::Dropped;
-    case ufa::FusedDecode::Failed:
+    }
+    const std::string_view plainSha1 = std::string_view(block.blockId).substr(6);
+    switch (DecodeBlockMemory(job.stored.data(), job.stored.size(), block.fileKey, block.size, plainSha1,
+                              job.plain)) {
+    case MemoryDecode::Ok:
+        break;
+    case MemoryDecode::Failed:
         LogDecodeFailure(block);
         return BlockOutcome::DecodeFailed;
-    case ufa::FusedDecode::NotHandled:
-        break;
-    }
-    int64_t size = 0;
-    std::string stored;
-    if (!ufa::HashFile(downloadFile, size, stored) || !ufa::HexEqualsNoCase(stored, block.sha1)) {
-        LOGF(5, "UFA_FILE::Download Block %d dropped: SHA-1 %s, listed %s", block.index,
-             stored.c_str(), block.sha1.c_str());
-        return BlockOutcome::Dropped;
-    }
-    return SUCCEEDED(DecodeBlock(block, doneFile, downloadFile)) ? BlockOutcome::Done
-                                                                 : BlockOutcome::DecodeFailed;
-}
-
-// Concatenates the done files into a file beside the target, checks the
-// whole-file SHA-1 and only then replaces the target.
-HRESULT Assemble(const std::vector<std::string>& doneFiles, const std::string& targetPath,
-                 const std::string& expectedSha1)
-{
-    ufa::ScopedFile assembled(SiblingPath(targetPath, TempName()));
-    ufa::Sha1 hash;
-    {
-        ufa::FileWriter out(assembled.path());
-        std::vector<char> buffer(kChunkSize);
-        for (const std::string& done : doneFiles) {
-            ufa::FileReader in(done);
-            for (;;) {
-                size_t n = in.Read(buffer.data(), buffer.size());
-                if (n == 0)
-                    break;
-                hash.Update(buffer.data(), n);
-                out.Write(buffer.data(), n);
-            }
+    case MemoryDecode::NotHandled: {
+        // A legacy block: its archive reader works on files.
+        ufa::ScopedFile fetched(TempPath(tempFolder));
+        ufa::ScopedFile decoded(TempPath(tempFolder));
+        int64_t size = 0;
+        std::string sha1;
+        if (!WriteWholeFile(fetched.path(), job.stored.data(), job.stored.size()) ||
+            FAILED(DecodeFile(decoded.path(), block.fileKey, fetched.path())) ||
+            !ufa::HashFile(decoded.path(), size, sha1) || size != block.size || sha1 != plainSha1) {
+            LogDecodeFailure(block);
+            return BlockOutcome::DecodeFailed;
         }
-        out.Close();
+        if (std::rename(decoded.path().c_str(), claim.c_str()) != 0)
+            return BlockOutcome::DecodeFailed;
+        decoded.Release();
+        job.stored.clear();
+        ufa::FileReader reader(claim);
+        job.plain.resize(static_cast<size_t>(block.size));
+        if (reader.Read(job.plain.data(), job.plain.size()) != job.plain.size())
+            return BlockOutcome::DecodeFailed;
+        return BlockOutcome::Done;
     }
-    const std::string sha1 = hash.HexDigest();
-    if (!ufa::HexEqualsNoCase(sha1, expectedSha1)) {
-        LOGF(0, "UFA_FILE::Download The assembled file does not match its SHA-1 (got %s, want %s); "
-                "target left unchanged",
-             sha1.c_str(), expectedSha1.c_str());
-        // The blocks themselves are suspect: the next run fetches them again.
-        for (const std::string& done : doneFiles)
-            ufa::RemoveFile(done);
-        return kDropped;
     }
-    if (std::rename(assembled.path().c_str(), targetPath.c_str()) != 0)
-        throw EXCEPT::FileWriteError("FileWriter::FileWriter", "Create file: " + targetPath, E_FAIL);
-    assembled.Release();
-    return S_OK;
+    job.stored = std::vector<uint8_t>();
+    return WriteWholeFile(claim, job.plain.data(), job.plain.size()) ? BlockOutcome::Done
+                                                                      : BlockOutcome::DecodeFailed;
 }
 
 HRESULT Download(ProgressCallback callback, void* context, std::string_view token,
@@ -212,7 +222,12 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
                  std::string& sha1, std::string& fileVer, int32_t& opVer,
                  const std::string& tempFolder, bool previousVersion)
 {
+    // One connection object for every request of the transfer.
+    CurlWrapper wrapper;
+    const BlockPace pace = ReadBlockPace();
+
     DownloadRequester requester;
+    requester.wrapper = &wrapper;
     requester.token = token;
     requester.fileId = fileId;
     requester.previousVersion = previousVersion;
@@ -223,62 +238,165 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     opVer = requester.opVer;
 
     MetadataDownloader metadata;
+    metadata.wrapper = &wrapper;
     metadata.stub = requester.stub;
     metadata.url = requester.url;
     ufa::PerformWithRetry([&] { metadata.Perform(); });
 
-    ufa::ProgressState progress;
-    progress.dlTotal = static_cast<double>(metadata.totalSize);
-    progress.callback = callback;
-    progress.context = context;
-    bool allGood = true;
+    ufa::TransferMeter meter(callback, context, true, static_cast<double>(metadata.totalSize));
+    // The call's own names for its blocks: a concurrent download through the
+    // same folder may remove a shared done file, never a claim of this call.
+    const std::string tag = TempName();
+    std::vector<std::unique_ptr<ufa::ScopedFile>> claims;
     std::vector<std::string> doneFiles;
+    ufa::Sha1 whole;  // fed in block order as the blocks complete
+    bool allGood = true;
+
+    ufa::WorkerPool pool(ufa::WorkerThreads());
+    // One worker: each block finished before the next request, as written.
+    const size_t window = pool.Workers() > 1 ? static_cast<size_t>(pool.Workers()) + 1 : 1;
+    std::set<std::string> seen;  // block identifiers met so far
+    // The jobs outlive the futures' drain: workers may still be on them.
+    std::deque<std::unique_ptr<BlockJob>> jobs;
+    std::deque<std::future<BlockOutcome>> futures;  // drained on any exit
+    ufa::DrainOnExit drain(futures);
+
+    // Takes the oldest block off the pipeline: its outcome, its plain size
+    // counted, its bytes fed to the whole-file hash.
+    auto complete = [&]() -> HRESULT {
+        std::unique_ptr<BlockJob> job = std::move(jobs.front());
+        jobs.pop_front();
+        const BlockOutcome outcome = job->resumed ? BlockOutcome::Done : futures.front().get();
+        if (!job->resumed)
+            futures.pop_front();
+        const BlockDownloadRecord& block = *job->block;
+        switch (outcome) {
+        case BlockOutcome::Done:
+            break;
+        case BlockOutcome::Dropped:
+            allGood = false;
+            return S_OK;
+        case BlockOutcome::DecodeFailed:
+            return E_FAIL;
+        }
+        if (allGood) {
+            if (job->resumed) {
+                ufa::FileReader reader(tempFolder + "/" + block.blockId + "." + tag);
+                std::vector<char> buffer(1 << 20);
+                for (size_t n; (n = reader.Read(buffer.data(), buffer.size())) > 0;)
+                    whole.Update(buffer.data(), n);
+            } else {
+                whole.Update(job->plain.data(), job->plain.size());
+            }
+        }
+        return S_OK;
+    };
+
     for (const auto& [index, block] : metadata.blocks) {
         std::string doneFile = tempFolder + "/" + block.blockId + ".done";
+        std::string claim = tempFolder + "/" + block.blockId + "." + tag;
         doneFiles.push_back(doneFile);
-        const int64_t doneSize = ufa::FileSize(doneFile);
-        if (doneSize == block.size) {
-            progress.dlBase += block.size;  // decoded by an earlier run
+        auto job = std::make_unique<BlockJob>();
+        job->block = &block;
+        if (!seen.insert(block.blockId).second) {
+            // The same block twice in one file: the first one's claim serves both.
+            job->resumed = true;
+            meter.AddPlain(block.size);
+            jobs.push_back(std::move(job));
             continue;
         }
-        if (doneSize >= 0)
-            ufa::RemoveFile(doneFile);  // not what a finished block looks like
+        bool haveClaim = ufa::FileExists(claim);
+        if (!haveClaim && ::link(doneFile.c_str(), claim.c_str()) == 0)
+            haveClaim = true;
+        if (haveClaim) {
+            if (ufa::FileSize(claim) == block.size) {
+                claims.push_back(std::make_unique<ufa::ScopedFile>(claim));
+                job->resumed = true;
+                meter.AddPlain(block.size);  // decoded by an earlier run
+                jobs.push_back(std::move(job));
+                continue;
+            }
+            // Not what a finished block looks like.
+            ufa::RemoveFile(claim);
+            ufa::RemoveFile(doneFile);
+        }
+        claims.push_back(std::make_unique<ufa::ScopedFile>(claim));
 
-        ufa::ScopedFile downloadFile(TempPath(tempFolder));
         BlockDownloader downloader;
         downloader.stub = requester.stub;
         downloader.url = block.url;
         downloader.id = block.id;
-        downloader.path = downloadFile.path();
-        downloader.state = &progress;
+        downloader.limit = static_cast<size_t>(MaxBlockFileSize(block.size));
+        downloader.out = &job->stored;
+        downloader.wrapper = &wrapper;
+        downloader.pace = &pace;
+        wrapper.SetProgressCallback(&ufa::TransferMeter::OnBlockProgress, &meter);
+        meter.StartBlock(block.size, 0);
         ufa::PerformWithRetry([&] { downloader.Perform(); });
-
-        // Decoded under a fresh name and renamed: a done file is always whole,
-        // also for another download sharing the temporary folder.
-        ufa::ScopedFile decoded(TempPath(tempFolder));
-        switch (CheckAndDecode(block, decoded.path(), downloadFile.path())) {
-        case BlockOutcome::Done:
-            if (std::rename(decoded.path().c_str(), doneFile.c_str()) != 0)
-                throw EXCEPT::FileWriteError("FileWriter::FileWriter", "Create file: " + doneFile, E_FAIL);
-            decoded.Release();
-            progress.dlBase += block.size;
-            break;
-        case BlockOutcome::Dropped:
+        wrapper.SetProgressCallback(nullptr, nullptr);
+        meter.FinishBlock();  // its bytes are in; checking and decoding follow behind
+        if (meter.Report() == E_FAIL)
+            throw EXCEPT::TaskCancel("UFA_FILE::Download");
+        if (downloader.overflowed) {
+            LOGF(5, "UFA_FILE::Download Block %d dropped: the answer is longer than any block file of "
+                    "%d bytes",
+                 block.index, block.size);
             allGood = false;
-            break;
-        case BlockOutcome::DecodeFailed:
-            return E_FAIL;
+            continue;
         }
+        BlockJob* raw = job.get();
+        jobs.push_back(std::move(job));
+        futures.push_back(pool.Submit([raw, claim, doneFile, &tempFolder] {
+            return CheckAndDecode(*raw, claim, doneFile, tempFolder);
+        }));
+        // Completed blocks leave the pipeline; at most `window` wait behind the wire.
+        while (futures.size() >= window || (!jobs.empty() && jobs.front()->resumed)) {
+            if (FAILED(complete()))
+                return E_FAIL;
+        }
+    }
+    while (!jobs.empty()) {
+        if (FAILED(complete()))
+            return E_FAIL;
     }
     if (!allGood) {
         LOGF(0, "UFA_FILE::Download Some blocks dropped because of network error.");
         return kDropped;
     }
-    HRESULT hr = Assemble(doneFiles, targetPath, requester.sha1);
-    if (FAILED(hr))
-        return hr;
+
+    const std::string got = whole.HexDigest();
+    if (!ufa::HexEqualsNoCase(got, requester.sha1)) {
+        LOGF(0, "UFA_FILE::Download The assembled file does not match its SHA-1 (got %s, want %s); "
+                "target left unchanged",
+             got.c_str(), requester.sha1.c_str());
+        // The blocks themselves are suspect: the next run fetches them again.
+        for (const std::string& done : doneFiles)
+            ufa::RemoveFile(done);
+        return kDropped;
+    }
+    // Assembled beside the target from the claims, and renamed only when whole.
+    ufa::ScopedFile assembled(SiblingPath(targetPath, TempName()));
+    {
+        ufa::UniqueFd out(::open(assembled.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        if (!out.valid())
+            throw EXCEPT::FileWriteError("FileWriter::FileWriter", "Create file: " + assembled.path(), E_FAIL);
+        for (const auto& [index, block] : metadata.blocks) {
+            const std::string claim = tempFolder + "/" + block.blockId + "." + tag;
+            ufa::UniqueFd in(::open(claim.c_str(), O_RDONLY | O_CLOEXEC));
+            if (!in.valid())
+                throw EXCEPT::FileReadError("FileReader::FileReader", "Open path: " + claim, E_FAIL);
+            if (!ufa::AppendFile(out.get(), in.get()))
+                throw EXCEPT::FileWriteError("FileWriter::Write", "Append block", E_FAIL);
+        }
+        if (!out.Close())
+            throw EXCEPT::FileWriteError("FileWriter::Write", "Close", E_FAIL);
+    }
+    if (std::rename(assembled.path().c_str(), targetPath.c_str()) != 0)
+        throw EXCEPT::FileWriteError("FileWriter::FileWriter", "Create file: " + targetPath, E_FAIL);
+    assembled.Release();
     for (const std::string& done : doneFiles)
         ufa::RemoveFile(done);
+    meter.Finish();
     return S_OK;
 }
 

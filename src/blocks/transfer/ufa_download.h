@@ -4,12 +4,17 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "blocks/transfer/ufa_common.h"
+
+class CurlWrapper;
+struct BlockPace;
 
 // requestDownload (or requestDownloadPreviousVer) on the API host.
 class DownloadRequester {
 public:
+    CurlWrapper* wrapper = nullptr;  // the transfer's connection (a fresh one when null)
     std::string token, fileId;
     bool previousVersion = false;
     std::string stub, url, fileVer, sha1, modTime;  // out
@@ -30,6 +35,7 @@ struct BlockDownloadRecord {
 // downloadMetadata2 on the block server: the block list, grouped by block server.
 class MetadataDownloader {
 public:
+    CurlWrapper* wrapper = nullptr;  // the transfer's connection (a fresh one when null)
     std::string stub, url;
     std::map<int32_t, BlockDownloadRecord> blocks;  // by index
     int64_t totalSize = 0;
@@ -43,8 +49,12 @@ public:
 // downloadBlock2 on a block server: one encrypted block into a local file.
 class BlockDownloader {
 public:
-    std::string stub, url, id, path;
-    ufa::ProgressState* state = nullptr;
+    std::string stub, url, id;
+    size_t limit = 0;                 // the longest answer a valid block can be
+    std::vector<uint8_t>* out = nullptr;
+    CurlWrapper* wrapper = nullptr;   // the transfer's connection
+    const BlockPace* pace = nullptr;
+    bool overflowed = false;          // out: the answer was longer than `limit`
     std::string Body() const;
     void Perform();
 };

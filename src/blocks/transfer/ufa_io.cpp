@@ -183,6 +183,53 @@ CutResult CutAndCheckBlock(const std::string& source, const std::string& blockPa
     return CutResult::Ok;
 }
 
+CutResult ReadAndCheckBlock(int fd, int64_t offset, int32_t size, std::string_view expectedSha1,
+                            std::vector<uint8_t>& block)
+{
+    block.resize(static_cast<size_t>(size));
+    size_t got = 0;
+    while (got < block.size()) {
+        ssize_t n = ::pread(fd, block.data() + got, block.size() - got, static_cast<off_t>(offset + got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return CutResult::IoError;
+        }
+        if (n == 0)
+            return CutResult::Changed;  // the file got shorter
+        got += static_cast<size_t>(n);
+    }
+    Sha1 hash;
+    hash.Update(block.data(), block.size());
+    return hash.HexDigest() == expectedSha1 ? CutResult::Ok : CutResult::Changed;
+}
+
+bool AppendFile(int to, int from)
+{
+    for (;;) {
+        ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+        if (n == 0)
+            return true;
+        if (n > 0)
+            continue;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            return false;
+        break;  // not between these files: copy through a buffer
+    }
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        ssize_t n = ReadFull(from, buffer.data(), buffer.size());
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (!WriteFull(to, buffer.data(), static_cast<size_t>(n)))
+            return false;
+    }
+}
+
 FileReader::FileReader(const std::string& path)
     : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
 {

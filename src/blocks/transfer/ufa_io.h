@@ -77,6 +77,15 @@ enum class CutResult { Ok, IoError, Changed };
 CutResult CutAndCheckBlock(const std::string& source, const std::string& blockPath, int64_t offset,
                            int32_t size, std::string_view expectedSha1, std::vector<uint8_t>& block);
 
+// The same check from an open source (any thread may call it: it reads with
+// pread), into `block` only; nothing is written.
+CutResult ReadAndCheckBlock(int fd, int64_t offset, int32_t size, std::string_view expectedSha1,
+                            std::vector<uint8_t>& block);
+
+// Copies all of `from` to the end of `to` through the kernel where it can
+// (copy_file_range), through a buffer where it cannot. False on a failure.
+bool AppendFile(int to, int from);
+
 // Reader and writer that raise FileReadError / FileWriteError.
 class FileReader {
 public:

@@ -1,11 +1,17 @@
 #include "blocks/transfer/ufa_upload.h"
 
+#include <fcntl.h>
+
 #include <cinttypes>
+#include <deque>
+#include <future>
 #include <cstdio>
 
 #include "blocks/transfer/json_reader.h"
 #include "blocks/transfer/ufa_file.h"
 #include "blocks/transfer/ufa_io.h"
+#include "blocks/transfer/ufa_pool.h"
+#include "blocks/transfer/ufa_progress.h"
 #include "common/kv_helper.h"
 #include "common/xml_helper.h"
 #include "remotestorage/http_call.h"
@@ -38,8 +44,8 @@ void UploadRequester::Perform()
     request.AddValue("sha1", sha1);
     request.AddValue("parentId", parentId);
     request.AddValue("name", name);
-    CurlWrapper wrapper;
-    std::string text = HttpRequestPost(wrapper, ServiceUrl("/osvr/requestUpload/"),
+    CurlWrapper local;
+    std::string text = HttpRequestPost(wrapper ? *wrapper : local, ServiceUrl("/osvr/requestUpload/"),
                                        ufa::ApiHeaders(), ToXml(request));
     RecordTree answer = ufa::ParseXmlAnswer(text, "UploadRequester::Perform");
     stub = ufa::AnswerField(answer, "stub");
@@ -69,9 +75,9 @@ void MetadataUploader::Perform()
     HRESULT hr = E_FAIL;
     TRACE_SCOPE("MetadataUploader::Perform", &hr, "Stub = %s BlockCount = %d", stub.c_str(),
                 static_cast<int>(blocks.size()));
-    CurlWrapper wrapper;
+    CurlWrapper local;
     std::string text =
-        HttpRequestPost(wrapper, url + "uploadMetadata", ufa::BlockServerHeaders(), Body());
+        HttpRequestPost(wrapper ? *wrapper : local, url + "uploadMetadata", ufa::BlockServerHeaders(), Body());
     RecordTree answer = ufa::ParseJsonAnswer(text, "MetadataUploader::Perform");
     keys.clear();
     // The key table is the answer's first object-valued member, whatever its name.
@@ -104,9 +110,8 @@ void BlockUploader::Perform()
     HRESULT hr = E_FAIL;
     TRACE_SCOPE("BlockUploader::Perform", &hr, "Url = %s, Stub = %s, BlockSHA1 = %s Index = %s",
                 url.c_str(), stub.c_str(), sha1.c_str(), index.c_str());
-    CurlWrapper wrapper(ufa::UploadProgressAdapter, state);
     const uint32_t start = GetTickCountMs();
-    std::string text = HttpUploadFile(wrapper, RequestUrl(), path, ufa::BlockServerHeaders());
+    std::string text = HttpUploadBuffer(*wrapper, RequestUrl(), body->data(), body->size(), *pace);
     ReportSpeedText(GetSpeedReporter(), url, static_cast<int>(GetTickCountMs() - start), size);
     ufa::ParseJsonAnswer(text, "BlockUploader::Perform");
     hr = S_OK;
@@ -120,8 +125,8 @@ void Committer::Perform()
     request.AddValue("token", token);
     request.AddValue("stub", stub);
     request.AddValue("modTime", modTime);
-    CurlWrapper wrapper;
-    std::string text = HttpRequestPost(wrapper, ServiceUrl("/osvr/commit/"), ufa::ApiHeaders(),
+    CurlWrapper local;
+    std::string text = HttpRequestPost(wrapper ? *wrapper : local, ServiceUrl("/osvr/commit/"), ufa::ApiHeaders(),
                                        ToXml(request));
     RecordTree answer = ufa::ParseXmlAnswer(text, "Committer::Perform");
     fileVer = ufa::AnswerField(answer, "fileVer");
@@ -142,67 +147,50 @@ struct UploadArgs {
     void* context;
 };
 
-// Cuts, checks, encodes and sends block `index` (from 1).
-void SendBlock(const UploadArgs& args, const UploadRequester& session, int32_t index,
-               const BlockRecord& block, const std::string& key, ufa::ProgressState& progress,
-               std::vector<uint8_t>& bytes)
+enum class PrepareResult { Ok, IoError, Changed, EncodeFailed };
+
+// A block cut, checked and encoded, ready for the wire.
+struct PreparedBlock {
+    int32_t index = 0;
+    PrepareResult result = PrepareResult::Ok;
+    HRESULT hr = S_OK;
+    EncodedBlock encoded;
+};
+
+// Reads block `index` of the source, checks it against the block list and
+// encodes it in memory. Runs on a worker; raises nothing.
+PreparedBlock PrepareBlock(int fd, std::string_view name, int32_t index, const BlockRecord& block,
+                           const std::string& key)
 {
-    ufa::ScopedFile blockFile(TempPath(args.tempFolder));
+    PreparedBlock out;
+    out.index = index;
+    std::vector<uint8_t> plain;
     const int64_t offset = static_cast<int64_t>(index - 1) * kBlockSize;
-    switch (ufa::CutAndCheckBlock(args.localPath, blockFile.path(), offset, block.size, block.sha1,
-                                  bytes)) {
+    switch (ufa::ReadAndCheckBlock(fd, offset, block.size, block.sha1, plain)) {
     case ufa::CutResult::Ok:
         break;
     case ufa::CutResult::IoError:
-        throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
+        out.result = PrepareResult::IoError;
+        return out;
     case ufa::CutResult::Changed:
-        // Sending it would commit bytes that do not match the block list.
-        LOGF(0, "UFA_FILE::UploadFile Block %d of %s no longer matches the block list "
-                "(the file changed since the list was made); upload stopped",
-             index, args.localPath.c_str());
-        throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Block changed since the block list");
+        out.result = PrepareResult::Changed;
+        return out;
     }
-
-    // The block is in hand: an uncompressed block is encrypted and hashed from
-    // memory in one pass (EncodeBlockBuffer); compressed ones go through EncodeFile.
-    bool compress = false;
-    HRESULT hr = CompressPolicy(args.name, blockFile.path(), compress);
-    if (FAILED(hr))
-        throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", hr);
-    ufa::ScopedFile encoded(TempPath(args.tempFolder));
-    int64_t encodedSize = 0;
-    std::string encodedSha1;
-    if (!compress) {
-        hr = EncodeBlockBuffer(bytes.data(), bytes.size(), block.sha1, key, encoded.path(),
-                               &encodedSha1);
-        if (FAILED(hr))
-            throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", hr);
-        encodedSize = EncodedBlockSize(bytes.size());
-    } else {
-        hr = EncodeFile(key, args.name, block.size, block.sha1, blockFile.path(), encoded.path());
-        if (FAILED(hr))
-            throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", hr);
-        if (!ufa::HashFile(encoded.path(), encodedSize, encodedSha1)) {
-            ERROR_CHECK_COM(E_FAIL);
-            throw EXCEPT::FileReadError("UFAFILE::UploadFile", "Get encode block sha1", E_FAIL);
-        }
-    }
-
-    BlockUploader uploader;
-    uploader.stub = session.stub;
-    uploader.url = session.url;
-    uploader.size = Decimal(encodedSize);
-    uploader.sha1 = encodedSha1;
-    uploader.index = Decimal(index);
-    uploader.path = encoded.path();
-    uploader.state = &progress;
-    ufa::PerformWithRetry([&] { uploader.Perform(); });
-    progress.ulBase += block.size;
+    const bool compress = CompressPolicyBuffer(name, plain.data(), plain.size());
+    out.hr = EncodeBlockMemory(plain.data(), plain.size(), compress, block.sha1, key, out.encoded);
+    if (FAILED(out.hr))
+        out.result = PrepareResult::EncodeFailed;
+    return out;
 }
 
 void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& outFileVer)
 {
+    // One connection object for every request of the transfer.
+    CurlWrapper wrapper;
+    const BlockPace pace = ReadBlockPace();
+
     UploadRequester requester;
+    requester.wrapper = &wrapper;
     requester.token = args.token;
     requester.fileVer = args.fileVer;
     requester.size = Decimal(args.fileSize);
@@ -213,6 +201,7 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
     ufa::PerformWithRetry([&] { requester.Perform(); });
 
     MetadataUploader metadata;
+    metadata.wrapper = &wrapper;
     metadata.token = args.token;
     metadata.stub = requester.stub;
     metadata.url = requester.url;
@@ -220,27 +209,86 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
         metadata.blocks.emplace(static_cast<int32_t>(i + 1), args.blocks[i]);
     ufa::PerformWithRetry([&] { metadata.Perform(); });
 
-    ufa::ProgressState progress;
-    progress.ulTotal = static_cast<double>(args.fileSize);
-    progress.callback = args.callback;
-    progress.context = args.context;
-    std::vector<uint8_t> bytes;  // the block in flight, reused: at most 4 MiB
+    ufa::TransferMeter meter(args.callback, args.context, false, static_cast<double>(args.fileSize));
+    // The blocks to send, in index order; held ones count as done at once.
+    std::vector<std::pair<int32_t, const std::string*>> toSend;
     for (const auto& [index, block] : metadata.blocks) {
         const std::string& key = metadata.GetBlockKey(MakeBlockId(block.size, block.sha1));
-        if (key == kTargetExist) {
-            progress.ulBase += block.size;  // the service already holds it
-            continue;
+        if (key == kTargetExist)
+            meter.AddPlain(block.size);  // the service already holds it
+        else
+            toSend.emplace_back(index, &key);
+    }
+
+    if (!toSend.empty()) {
+        ufa::UniqueFd source(::open(args.localPath.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!source.valid())
+            throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
+        // Workers encode the blocks ahead of the one on the wire; at most
+        // (workers + 2) blocks are in memory at once.
+        ufa::WorkerPool pool(ufa::WorkerThreads());
+        // One worker: each block finished before the next request, as written.
+        const size_t window = pool.Workers() > 1 ? static_cast<size_t>(pool.Workers()) + 1 : 1;
+        std::deque<std::future<PreparedBlock>> ahead;
+        ufa::DrainOnExit drain(ahead);
+        size_t next = 0;
+        wrapper.SetProgressCallback(&ufa::TransferMeter::OnBlockProgress, &meter);
+        for (size_t sent = 0; sent < toSend.size(); ++sent) {
+            while (next < toSend.size() && ahead.size() < window) {
+                const int32_t index = toSend[next].first;
+                const BlockRecord& block = metadata.blocks.at(index);
+                const std::string& key = *toSend[next].second;
+                const int fd = source.get();
+                const std::string_view name = args.name;
+                ahead.push_back(pool.Submit([fd, name, index, &block, &key] {
+                    return PrepareBlock(fd, name, index, block, key);
+                }));
+                ++next;
+            }
+            PreparedBlock prepared = ahead.front().get();
+            ahead.pop_front();
+            switch (prepared.result) {
+            case PrepareResult::Ok:
+                break;
+            case PrepareResult::IoError:
+                throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
+            case PrepareResult::Changed:
+                // Sending it would commit bytes that do not match the block list.
+                LOGF(0, "UFA_FILE::UploadFile Block %d of %s no longer matches the block list "
+                        "(the file changed since the list was made); upload stopped",
+                     prepared.index, args.localPath.c_str());
+                throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Block changed since the block list");
+            case PrepareResult::EncodeFailed:
+                throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", prepared.hr);
+            }
+            const BlockRecord& block = metadata.blocks.at(prepared.index);
+            BlockUploader uploader;
+            uploader.stub = requester.stub;
+            uploader.url = requester.url;
+            uploader.size = Decimal(static_cast<int64_t>(prepared.encoded.bytes.size()));
+            uploader.sha1 = prepared.encoded.sha1;
+            uploader.index = Decimal(prepared.index);
+            uploader.body = &prepared.encoded.bytes;
+            uploader.wrapper = &wrapper;
+            uploader.pace = &pace;
+            meter.StartBlock(block.size, static_cast<double>(prepared.encoded.bytes.size()));
+            ufa::PerformWithRetry([&] { uploader.Perform(); });
+            meter.FinishBlock();
+            if (meter.Report() == E_FAIL)
+                throw EXCEPT::TaskCancel("UFA_FILE::UploadFile");
         }
-        SendBlock(args, requester, index, block, key, progress, bytes);
+        wrapper.SetProgressCallback(nullptr, nullptr);
     }
 
     Committer committer;
+    committer.wrapper = &wrapper;
     committer.token = args.token;
     committer.stub = requester.stub;
     committer.modTime = args.modTime;
     ufa::PerformWithRetry([&] { committer.Perform(); });
     outFileVer = committer.fileVer;
     outFileId = committer.fileId;
+    meter.Finish();
 }
 
 }  // namespace

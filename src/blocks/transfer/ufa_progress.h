@@ -1,0 +1,64 @@
+// What a transfer tells its progress callback: plain bytes, never going back,
+// the current rate of the last few seconds.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <utility>
+
+#include "common/hresult.h"
+
+namespace ufa {
+
+class TransferMeter {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // `download` picks the callback's slots: (total, done, 0, 0, speed) for a
+    // download, (0, 0, total, done, speed) for an upload.
+    TransferMeter(ProgressCallback callback, void* context, bool download, double total);
+
+    // A block finished (or skipped: held by the service, or done by an earlier run).
+    void AddPlain(double plainBytes);
+    // The block whose encoded bytes move next: `plainSize` plain bytes stand
+    // for `encodedSize` bytes on the wire (0 = not known yet).
+    void StartBlock(double plainSize, double encodedSize);
+    // The block in flight ended: its plain size is counted whole.
+    void FinishBlock();
+    // `moved` of `expected` encoded bytes of the block in flight have moved
+    // (`expected` 0 = take the size given to StartBlock). Calls the callback;
+    // its result (E_FAIL = stop).
+    HRESULT Moved(double moved, double expected);
+    // Calls the callback with what is counted now.
+    HRESULT Report();
+    // The transfer succeeded: done = total. The callback's result is not used.
+    void Finish();
+
+    double Done() const { return m_lastDone; }
+    bool HasCallback() const { return m_callback != nullptr; }
+
+    // The callback shape the HTTP layer calls during a block request
+    // (context: the meter); download or upload figures as the meter's direction.
+    static HRESULT OnBlockProgress(void* meter, double dlTotal, double dlNow, double ulTotal,
+                                   double ulNow, double speed);
+
+    // The rate of plain bytes over the last seconds; testable with any clock.
+    double SpeedAt(Clock::time_point now, double done);
+
+private:
+    HRESULT Call(double done);
+
+    ProgressCallback m_callback;
+    void* m_context;
+    bool m_download;
+    double m_total;
+    double m_base = 0;          // plain sizes of the blocks finished or skipped
+    double m_blockPlain = 0;    // the block in flight
+    double m_blockEncoded = 0;
+    double m_lastDone = 0;
+    double m_lastSpeed = 0;
+    std::deque<std::pair<Clock::time_point, double>> m_samples;  // (when, done)
+};
+
+}  // namespace ufa
