@@ -282,13 +282,13 @@ TEST_F(DownloadWire, CompressedBlocksDropAndResumeTheSameWay)
     served["b1"].stored = Encode(TextBytes(4194303) + "!");
     served["b1"].sha1 = Sha1Hex(served["b1"].stored);
     // All work on the calling thread: the run ends at the block that fails.
-    UseServiceRoot(fake.Root(), "WorkerThreads=1");
+    UseServiceRoot(fake.Root(), "WorkerThreads=1\n");
     EXPECT_EQ(E_FAIL, Download());
     EXPECT_EQ(content, ReadFileBytes(target));
     EXPECT_TRUE(temp.Entries().empty());
     // With workers the blocks behind it may be in already: they stay done,
     // the failed one does not.
-    UseServiceRoot(fake.Root(), "WorkerThreads=4");
+    UseServiceRoot(fake.Root(), "WorkerThreads=4\n");
     EXPECT_EQ(E_FAIL, Download());
     EXPECT_EQ(content, ReadFileBytes(target));
     for (const std::string& entry : temp.Entries())

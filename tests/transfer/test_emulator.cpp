@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "blocks/codec/block_codec.h"
@@ -249,6 +250,111 @@ TEST_F(EmulatorTransfer, DroppedConnectionsAndCorruptedBlocks)
     EXPECT_TRUE(temp.Entries().empty());
 }
 
+// Every figure a transfer hands its callback, with the time it came.
+struct Ticks {
+    struct Tick {
+        std::chrono::steady_clock::time_point at;
+        double total, done, speed;
+    };
+    std::mutex lock;
+    std::vector<Tick> ticks;
+    std::atomic<bool> cancelled{false};
+    std::chrono::steady_clock::time_point cancelledAt;
+
+    static HRESULT Upload(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double speed)
+    {
+        EXPECT_EQ(0.0, dlTotal + dlNow);
+        return static_cast<Ticks*>(ctx)->Add(ulTotal, ulNow, speed);
+    }
+    static HRESULT Download(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double speed)
+    {
+        EXPECT_EQ(0.0, ulTotal + ulNow);
+        return static_cast<Ticks*>(ctx)->Add(dlTotal, dlNow, speed);
+    }
+    HRESULT Add(double total, double done, double speed)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        ticks.push_back({std::chrono::steady_clock::now(), total, done, speed});
+        return cancelled ? E_FAIL : S_OK;
+    }
+    void Cancel()
+    {
+        cancelledAt = std::chrono::steady_clock::now();
+        cancelled = true;
+    }
+    double Done()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return ticks.empty() ? 0 : ticks.back().done;
+    }
+    // Done never goes back nor past the total, and ends at `expectEnd`.
+    void ExpectPlainBytes(double size, double expectEnd)
+    {
+        ASSERT_FALSE(ticks.empty()) << size;
+        double last = 0;
+        for (const Tick& t : ticks) {
+            EXPECT_EQ(size, t.total);
+            EXPECT_GE(t.done, last) << size;
+            EXPECT_LE(t.done, size);
+            EXPECT_GE(t.speed, 0.0);
+            last = t.done;
+        }
+        EXPECT_EQ(expectEnd, ticks.back().done) << size;
+    }
+};
+
+TEST_F(EmulatorTransfer, DoneCountsPlainBytesAndEndsAtTheTotal)
+{
+    const std::string text = TextBytes(10388890);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {text, ".txt"},                         // compressible: blocks far smaller on the wire
+        {RandomBytes(4194304 + 999, 41), ".bin"},  // incompressible
+        {"", ".txt"},
+        {"z", ".txt"},
+    };
+    for (const auto& [bytes, ext] : cases) {
+        const double size = static_cast<double>(bytes.size());
+        Ticks up;
+        std::string id, ver;
+        ASSERT_EQ(S_OK, Upload(bytes, UniqueName(ext), id, ver, "", "0", &Ticks::Upload, &up));
+        up.ExpectPlainBytes(size, size);
+        Ticks down;
+        ASSERT_EQ(S_OK, Download(id, out.File("t" + ext), false, &Ticks::Download, &down));
+        down.ExpectPlainBytes(size, size);
+        // Deduplicated: the same bytes again send no block and still end done.
+        Ticks again;
+        ASSERT_EQ(S_OK, Upload(bytes, UniqueName(ext), id, ver, "", "0", &Ticks::Upload, &again));
+        again.ExpectPlainBytes(size, size);
+    }
+}
+
+TEST_F(EmulatorTransfer, DownloadsSharingATemporaryFolderAllSucceed)
+{
+    // Two files of the same content: their blocks share identifiers and so
+    // done-file names in the one temporary folder.
+    const std::string bytes = RandomBytes(3 * 4194304 + 77, 42);
+    std::string id1, id2, ver;
+    ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id1, ver));
+    ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id2, ver));
+    std::vector<HRESULT> results(8, E_FAIL);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < results.size(); ++i) {
+        threads.emplace_back([&, i] {
+            std::string m, s, v;
+            int32_t op = -1;
+            results[i] = DownloadGuarded(nullptr, nullptr, token, i % 2 ? id1 : id2, m,
+                                         out.File("copy" + std::to_string(i)), s, v, op, temp.Path(), false);
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(S_OK, results[i]) << i;
+        EXPECT_TRUE(bytes == ReadFileBytes(out.File("copy" + std::to_string(i)))) << i;
+    }
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
 // With the default speed caps a block is in flight long enough for another
 // thread to watch it and cancel it.
 class CappedEmulatorTransfer : public EmulatorTransfer {
@@ -320,6 +426,93 @@ TEST_F(CappedEmulatorTransfer, ProgressSeenFromAnotherThreadAndCancelMidBlock)
     EXPECT_EQ(kCancelled, Download(firstId, target, false, &Progress::Download, &before));
     EXPECT_EQ("keep", ReadFileBytes(target));
     EXPECT_TRUE(temp.Entries().empty());
+}
+
+// Under a 200 kB/s cap the callback still runs at least every 250 ms (the
+// pacing itself ticks), a cancel from another thread lands within 0.5 s, and
+// the speed is the rate of the cap.
+class SlowEmulatorTransfer : public EmulatorTransfer {
+protected:
+    void SetUp() override
+    {
+        EmulatorTransfer::SetUp();
+        if (IsSkipped())
+            return;
+        WriteFileBytes(settings.Path() + "/s.ini", "[Tavik]\nServerRoot=" + emulator->HostPort() +
+                                                       "\nUploadSpeed=200000\nDownloadSpeed=200000\n");
+        ::setenv("ORVEL_SETTINGS_FILE", (settings.Path() + "/s.ini").c_str(), 1);
+    }
+
+    // Runs `transfer` with `ticks` as its record; cancels it from another
+    // thread after `cancelAfter` plain bytes (negative: never).
+    HRESULT Watch(Ticks& ticks, double cancelAfter, const std::function<HRESULT()>& transfer,
+                  std::chrono::steady_clock::time_point& ended)
+    {
+        std::atomic<bool> over{false};
+        std::thread canceller([&] {
+            while (!over && (cancelAfter < 0 || ticks.Done() < cancelAfter))
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (!over)
+                ticks.Cancel();
+        });
+        const HRESULT hr = transfer();
+        ended = std::chrono::steady_clock::now();
+        over = true;
+        canceller.join();
+        return hr;
+    }
+
+    static void ExpectSteadyTicks(const Ticks& ticks)
+    {
+        ASSERT_GT(ticks.ticks.size(), 4u);
+        for (size_t i = 1; i < ticks.ticks.size(); ++i)
+            EXPECT_LE(ticks.ticks[i].at - ticks.ticks[i - 1].at, std::chrono::milliseconds(250)) << i;
+    }
+
+    TempDir settings;
+};
+
+TEST_F(SlowEmulatorTransfer, TicksEveryQuarterSecondAndCancelsWithinHalfASecond)
+{
+    const std::string bytes = RandomBytes(500000, 43);
+    std::string id, ver;
+    std::chrono::steady_clock::time_point ended;
+    // Upload: steady ticks all the way, the speed near the cap.
+    Ticks up;
+    ASSERT_EQ(S_OK, Watch(up, -1, [&] { return Upload(bytes, UniqueName(".mp4"), id, ver, "", "0", &Ticks::Upload, &up); },
+                          ended));
+    up.ExpectPlainBytes(500000, 500000);
+    ExpectSteadyTicks(up);
+    const double upSpeed = up.ticks[up.ticks.size() / 2].speed;
+    EXPECT_GT(upSpeed, 100000.0);
+    EXPECT_LT(upSpeed, 400000.0);
+
+    Ticks down;
+    ASSERT_EQ(S_OK, Watch(down, -1, [&] { return Download(id, out.File("t"), false, &Ticks::Download, &down); },
+                          ended));
+    down.ExpectPlainBytes(500000, 500000);
+    ExpectSteadyTicks(down);
+    const double downSpeed = down.ticks[down.ticks.size() / 2].speed;
+    EXPECT_GT(downSpeed, 100000.0);
+    EXPECT_LT(downSpeed, 400000.0);
+
+    // Cancelled from another thread mid-block: over within half a second.
+    Ticks upCancel;
+    std::string id2, ver2;
+    EXPECT_EQ(kCancelled, Watch(upCancel, 100000, [&] {
+                  return Upload(RandomBytes(500000, 44), UniqueName(".mp4"), id2, ver2, "", "0", &Ticks::Upload,
+                                &upCancel);
+              }, ended));
+    EXPECT_LE(ended - upCancel.cancelledAt, std::chrono::milliseconds(500));
+    Ticks downCancel;
+    const std::string target = out.File("kept");
+    WriteFileBytes(target, "keep");
+    EXPECT_EQ(kCancelled, Watch(downCancel, 100000, [&] {
+                  return Download(id, target, false, &Ticks::Download, &downCancel);
+              }, ended));
+    EXPECT_LE(ended - downCancel.cancelledAt, std::chrono::milliseconds(500));
+    EXPECT_EQ("keep", ReadFileBytes(target));
+    EXPECT_TRUE(temp.Entries().empty());  // the block in flight never became a done file
 }
 
 }  // namespace
