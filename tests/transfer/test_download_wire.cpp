@@ -420,4 +420,46 @@ TEST_F(DownloadWire, UntrustworthyMetadataIsRefusedBeforeAnyFileIsMade)
     EXPECT_FALSE(Exists(target));
 }
 
+TEST_F(DownloadWire, WorkerCountLeavesTheWireByteIdentical)
+{
+    Serve(RandomBytes(3 * 4194304 + 17, 27));
+    std::vector<std::vector<FakeServer::Request>> runs;
+    for (const char* workers : {"WorkerThreads=1\n", "WorkerThreads=4\n"}) {
+        UseServiceRoot(fake.Root(), workers);
+        const size_t before = fake.Requests().size();
+        ASSERT_EQ(S_OK, Download());
+        EXPECT_EQ(content, ReadFileBytes(target));
+        const auto all = fake.Requests();
+        runs.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    }
+    ASSERT_EQ(6u, runs[0].size());
+    ASSERT_EQ(runs[0].size(), runs[1].size());
+    for (size_t i = 0; i < runs[0].size(); ++i) {
+        EXPECT_EQ(runs[0][i].path, runs[1][i].path) << i;
+        EXPECT_EQ(runs[0][i].body, runs[1][i].body) << i;
+        EXPECT_EQ(runs[0][i].version, runs[1][i].version) << i;
+    }
+}
+
+// A block answer longer than any valid block file of its size stops at the
+// limit: the block is dropped, nothing of it is kept, a rerun fetches it.
+TEST_F(DownloadWire, OverLongBlockAnswerIsDroppedAtTheLimit)
+{
+    WriteFileBytes(target, "old contents");
+    Serve(TextBytes(5000) + RandomBytes(4194304, 28));
+    const std::string good = served["b1"].stored;
+    served["b1"].stored = good + RandomBytes(8 * 1024 * 1024, 29);  // far past 5000 + growth
+    LogCapture log;
+    EXPECT_EQ(kNetworkError, Download());
+    EXPECT_TRUE(log.HasLine("UFA_FILE::Download Block 1 dropped: the answer is longer than any block "
+                            "file of 4194304 bytes"))
+        << log.Text();
+    EXPECT_EQ("old contents", ReadFileBytes(target));
+    EXPECT_EQ(std::vector<std::string>{served["b2"].blockId + ".done"}, temp.Entries());
+    served["b1"].stored = good;
+    ASSERT_EQ(S_OK, Download());
+    EXPECT_EQ(content, ReadFileBytes(target));
+    EXPECT_EQ(1, Fetches("b2"));
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 #include "blocks/codec/block_codec.h"
 #include "blocks/transfer/ufa_common.h"
 #include "blocks/transfer/ufa_file.h"
+#include "blocks/transfer/ufa_progress.h"
 #include "infocollection/info_collection.h"
 #include "test_support.h"
 
@@ -425,6 +426,84 @@ TEST_F(UploadWire, CancelStopsAtTheNextTick)
     EXPECT_EQ(kCancelled, Upload(RandomBytes(4194305, 11), "a.mp4", &ProgressLog::Callback, &midBlock));
     EXPECT_EQ(0, fake.Count("/osvr/commit/"));
     EXPECT_TRUE(temp.Entries().empty());
+}
+
+// The pool changes nothing on the wire: every request, its target and its
+// body are the same with all work on the calling thread and with four workers.
+TEST_F(UploadWire, WorkerCountLeavesTheWireByteIdentical)
+{
+    const std::string bytes = TextBytes(2 * 4194304) + RandomBytes(4194304 + 1234, 12);
+    std::vector<std::vector<FakeServer::Request>> runs;
+    for (const char* workers : {"WorkerThreads=1\n", "WorkerThreads=4\n"}) {
+        UseServiceRoot(fake.Root(), workers);
+        const size_t before = fake.Requests().size();
+        ASSERT_EQ(S_OK, Upload(bytes, "a.txt"));
+        const auto all = fake.Requests();
+        runs.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    }
+    ASSERT_EQ(7u, runs[0].size());  // request, metadata, four blocks, commit
+    ASSERT_EQ(runs[0].size(), runs[1].size());
+    for (size_t i = 0; i < runs[0].size(); ++i) {
+        EXPECT_EQ(runs[0][i].target, runs[1][i].target) << i;
+        EXPECT_TRUE(runs[0][i].body == runs[1][i].body) << i;
+        EXPECT_EQ(runs[0][i].version, runs[1][i].version) << i;
+    }
+    EXPECT_LT(bodies[1].size(), 1000000u);  // the text block went compressed
+    EXPECT_EQ(bytes, Decode(bodies[1]) + Decode(bodies[2]) + Decode(bodies[3]) + Decode(bodies[4]));
+}
+
+// Compression only where it pays: an incompressible block whose name asks
+// for LZMA goes plain (flags 0x02) at its own size plus header and padding;
+// text goes compressed (0x03).
+TEST_F(UploadWire, IncompressibleBlockIsStoredPlain)
+{
+    const std::string random = RandomBytes(4194304, 13);
+    ASSERT_EQ(S_OK, Upload(random, "a.bin"));
+    ASSERT_EQ(static_cast<size_t>(64 + 4194304), bodies[1].size());
+    EXPECT_EQ(0x02, bodies[1][5]);
+    EXPECT_EQ(random, Decode(bodies[1]));
+    const std::string text = TextBytes(300000);
+    ASSERT_EQ(S_OK, Upload(text, "b.bin"));
+    EXPECT_EQ(0x03, bodies[1][5]);
+    EXPECT_LT(bodies[1].size(), text.size() / 4);
+    EXPECT_EQ(text, Decode(bodies[1]));
+}
+
+// Speed is the rate of the last seconds, not the average since the start,
+// and 0 before anything moved; done never goes back nor past the total.
+TEST(TransferMeter, RecentRateAndMonotonicDone)
+{
+    using namespace std::chrono;
+    ufa::TransferMeter meter(nullptr, nullptr, true, 1000000);
+    const auto t0 = steady_clock::now();
+    EXPECT_EQ(0.0, meter.SpeedAt(t0, 0));
+    double done = 0;
+    for (int ms = 100; ms <= 10000; ms += 100) {
+        done += ms <= 5000 ? 10 : 1000;  // 100 B/s, then 10,000 B/s
+        meter.SpeedAt(t0 + milliseconds(ms), done);
+    }
+    EXPECT_NEAR(10000.0, meter.SpeedAt(t0 + milliseconds(10000), done), 500.0);
+
+    std::vector<std::array<double, 5>> seen;
+    ufa::TransferMeter figures(
+        [](void* ctx, double a, double b, double c, double d, double e) -> HRESULT {
+            static_cast<std::vector<std::array<double, 5>>*>(ctx)->push_back({a, b, c, d, e});
+            return S_OK;
+        },
+        &seen, false, 1000);
+    figures.AddPlain(300);                  // a held block
+    figures.StartBlock(600, 100);           // 600 plain bytes, 100 on the wire
+    EXPECT_EQ(S_OK, figures.Moved(50, 0));  // half of it: 300 + 300
+    EXPECT_EQ(S_OK, figures.Moved(10, 0));  // a retry starts over: never back
+    figures.FinishBlock();
+    EXPECT_EQ(S_OK, figures.Report());
+    figures.Finish();
+    ASSERT_EQ(4u, seen.size());
+    EXPECT_EQ(600.0, seen[0][3]);
+    EXPECT_EQ(600.0, seen[1][3]);
+    EXPECT_EQ(900.0, seen[2][3]);
+    EXPECT_EQ((std::array<double, 4>{0, 0, 1000, 1000}),
+              (std::array<double, 4>{seen[3][0], seen[3][1], seen[3][2], seen[3][3]}));
 }
 
 }  // namespace
