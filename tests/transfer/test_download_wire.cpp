@@ -165,8 +165,8 @@ TEST_F(DownloadWire, BlocksComeFromTheirGroupAndAssembleInOrder)
     LogCapture log;
     ASSERT_EQ(S_OK, Download());
     EXPECT_TRUE(log.HasLine("CTraceStack In, DownloadRequester::PerformDownload : Id = F1")) << log.Text();
-    EXPECT_TRUE(log.HasLine("CTraceStack In, MetadataDownloader::Perform : Stub = S URL = " + fake.Url("/a/")));
-    EXPECT_TRUE(log.HasLine("CTraceStack In, BlockDownloader::Perform : Id = b2 Stub = S"));
+    EXPECT_TRUE(log.HasLine("CTraceStack In, MetadataDownloader::Perform : Stub = *** URL = " + fake.Url("/a/")));
+    EXPECT_TRUE(log.HasLine("CTraceStack In, BlockDownloader::Perform : Id = b2 Stub = ***"));
     EXPECT_EQ(content, ReadFileBytes(target));
     EXPECT_EQ("2011-03-02 09:05:03", modTime);
     EXPECT_EQ(fileSha1, sha1);
