@@ -17,6 +17,10 @@
 #include "common/hresult.h"
 #include "httpclient/curl_handles.h"
 
+// Largest text answer (XML, JSON, key=value) taken, before and after inflation:
+// far above any real answer, small enough that a hostile one cannot exhaust memory.
+inline constexpr size_t kMaxAnswerBytes = size_t{64} << 20;
+
 // Writes "ERROR_CHECK_BOOL:curlRet == CURLE_OK" (level 5).
 void LogCurlOptionFailure();
 
@@ -93,9 +97,13 @@ public:
     CurlOutcome SimpleDownLoadFile(std::string_view szURL, std::string_view szLocal, int32_t timeout);
 
     // The answer body as text (inflated when the answer announced gzip), cut at
-    // the first zero byte. Valid until the next reset.
+    // the first zero byte. Valid until the next reset. An answer beyond
+    // kMaxAnswerBytes (as received or inflated) is dropped with one log line and
+    // reads as empty, which every caller already treats as a bad answer.
     const std::string& GetResponseText();
     bool IsGzipResponse() const;
+    // True when the last answer was dropped for its size.
+    bool AnswerTooLarge() const { return m_answerTooLarge; }
 
     // Asks the transfer in flight to stop at its next progress tick. Any thread.
     void Cancel() { m_cancel.exchange(1); }
@@ -164,6 +172,7 @@ private:
     CurlSlistPtr m_plist;
     // Set by a callback that caught an exception; libcurl frames cannot unwind.
     bool m_callbackFailed = false;
+    bool m_answerTooLarge = false;
     long m_status = 200;
     // Receive pacing of our own besides MAX_RECV_SPEED_LARGE: libcurl 7.88 does not
     // hold back a body that arrives faster than its receive cap.

@@ -66,6 +66,7 @@ void CCurlHelper::Reset(bool full) {
     m_body.clear();
     m_response.clear();
     m_callbackFailed = false;
+    m_answerTooLarge = false;
     m_recvBytes = 0;
     if (!full) return;
     m_recvCap = 0;
@@ -285,6 +286,9 @@ CURLcode CCurlHelper::SetHeaderCapture() {
 
 CURLcode CCurlHelper::Perform() {
     CURLcode curlRet = curl_easy_perform(m_hCURL.get());
+    // An answer stopped for its size is already logged; the exchange itself went
+    // through and the empty answer is judged by the caller.
+    if (curlRet == CURLE_WRITE_ERROR && m_answerTooLarge) return CURLE_OK;
     // A callback that raised is reported by the operation's own exception line.
     if (curlRet != CURLE_OK && !m_callbackFailed)
         LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
@@ -521,6 +525,12 @@ size_t CCurlHelper::FileWriter(char* data, size_t size, size_t count, void* p) {
 size_t CCurlHelper::BodyWriter(char* data, size_t size, size_t count, void* p) {
     auto* self = static_cast<CCurlHelper*>(p);
     if (!self->PaceReceive(size * count)) return 0;
+    if (self->m_body.size() + size * count > kMaxAnswerBytes) {
+        LOGF(5, "Answer refused: more than %zu bytes", kMaxAnswerBytes);
+        self->m_answerTooLarge = true;
+        std::string().swap(self->m_body);  // give the memory back at once
+        return 0;
+    }
     try {
         self->m_body.append(data, size * count);
         return size * count;

@@ -6,6 +6,7 @@
 
 #include "httpclient/curl_helper.h"
 #include "httpclient/gzip_body.h"
+#include "log/log.h"
 
 namespace {
 std::string UpToZero(std::string_view bytes) {
@@ -14,8 +15,9 @@ std::string UpToZero(std::string_view bytes) {
 }
 }  // namespace
 
-std::string InflateBody(std::string_view body) {
+std::string InflateBody(std::string_view body, size_t maxBytes, bool* tooLarge) {
     std::string out;
+    if (tooLarge) *tooLarge = false;
     z_stream zs{};
     // 15 + 32: window of 32 KiB and automatic zlib-or-gzip header detection.
     if (inflateInit2(&zs, 15 + 32) != Z_OK) return out;
@@ -27,7 +29,13 @@ std::string InflateBody(std::string_view body) {
         zs.avail_out = sizeof(chunk);
         int rc = inflate(&zs, Z_SYNC_FLUSH);
         if (rc != Z_OK && rc != Z_STREAM_END) break;  // keep what earlier steps produced
-        out.append(reinterpret_cast<char*>(chunk), sizeof(chunk) - zs.avail_out);
+        const size_t produced = sizeof(chunk) - zs.avail_out;
+        if (out.size() + produced > maxBytes) {
+            std::string().swap(out);
+            if (tooLarge) *tooLarge = true;
+            break;
+        }
+        out.append(reinterpret_cast<char*>(chunk), produced);
         if (rc == Z_STREAM_END) break;
         if (zs.avail_in == 0 && zs.avail_out != 0) break;  // all input consumed
     }
@@ -57,10 +65,15 @@ bool CCurlHelper::IsGzipResponse() const {
 }
 
 const std::string& CCurlHelper::GetResponseText() {
-    if (!m_response.empty() || m_body.empty()) return m_response;
-    if (IsGzipResponse())
-        m_response = UpToZero(InflateBody(m_body));
-    else
+    if (!m_response.empty() || m_body.empty() || m_answerTooLarge) return m_response;
+    if (IsGzipResponse()) {
+        bool tooLarge = false;
+        m_response = UpToZero(InflateBody(m_body, kMaxAnswerBytes, &tooLarge));
+        if (tooLarge) {
+            LOGF(5, "Answer refused: more than %zu bytes once inflated", kMaxAnswerBytes);
+            m_answerTooLarge = true;
+        }
+    } else
         m_response = UpToZero(m_body);
     return m_response;
 }

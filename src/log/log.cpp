@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "log/log_state.h"
+#include "log/mask_secrets.h"
 #include "platform/clock.h"
 #include "platform/module.h"
 #include "platform/strings.h"
@@ -120,7 +121,7 @@ void LogWrite(int level, std::string_view message, const char* srcFile, int srcL
 
   tm now{};
   if (!LocalTime(Now(), &now)) return;
-  const std::string text(message);
+  const std::string text = MaskSecrets(message);  // no credential ever reaches the file
   const unsigned pid = static_cast<unsigned>(::getpid());
   const unsigned tid = static_cast<unsigned>(::syscall(SYS_gettid));
   std::string line = threshold <= kLogDefaultThreshold

@@ -10,14 +10,39 @@
 
 namespace {
 
-std::string TempFolder() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string folder = (tmp != nullptr && tmp[0] != 0) ? tmp : "/tmp";
+std::string TrimSlashes(std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   return folder;
 }
 
-// The name becomes a file name: keep it to safe characters so it cannot leave the temp folder.
+std::string TempFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  return TrimSlashes((tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp");
+}
+
+// A folder only this user can enter: a real folder (not a link), owned by us,
+// with no access for group or others.
+bool IsPrivateFolder(const std::string& folder) {
+  struct stat st {};
+  return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+// $XDG_RUNTIME_DIR when it is a usable private folder, else "orvel-<uid>" (0700)
+// under the temp folder. Empty when neither can be had safely (another user
+// planted the folder): the lock then only serialises this process's threads.
+std::string LockFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/') {
+    std::string folder = TrimSlashes(runtime);
+    if (IsPrivateFolder(folder)) return folder;
+  }
+  std::string folder = TempFolder() + "/orvel-" + std::to_string(::geteuid());
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  return IsPrivateFolder(folder) ? folder : std::string();
+}
+
+// The name becomes a file name: keep it to safe characters so it cannot leave the lock folder.
 std::string SafeName(std::string_view name) {
   std::string out;
   for (char c : name) {
@@ -29,20 +54,24 @@ std::string SafeName(std::string_view name) {
 
 }  // namespace
 
-NamedMutex::NamedMutex(std::string_view name) : m_path(TempFolder() + "/orvel-" + SafeName(name) + ".lock") { Open(); }
+NamedMutex::NamedMutex(std::string_view name) : m_name(SafeName(name)) { Open(); }
 
 void NamedMutex::Open() {
   m_pid = ::getpid();
-  // The temp folder is shared with everyone: never follow a link planted at the lock's name
-  // (fchmod would then open up whatever file it points to).
-  m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (m_fd >= 0) {
-    struct stat st {};
-    if (::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
-      ::fchmod(m_fd, 0666);  // other users of the machine share the lock; errors are harmless
-  } else {
-    m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);  // flock works on read-only descriptors too
+  m_fd = -1;
+  const std::string folder = LockFolder();
+  m_path = folder.empty() ? std::string() : folder + "/orvel-" + m_name + ".lock";
+  if (m_path.empty()) return;
+  // Never follow a link planted at the lock's name, and only use a plain file of our own.
+  int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    ::close(fd);
+    return;
   }
+  if ((st.st_mode & 0777) != 0600) ::fchmod(fd, 0600);
+  m_fd = fd;
 }
 
 NamedMutex::~NamedMutex() {

@@ -1,6 +1,8 @@
 // A mutex shared by all threads of all processes that use the same name:
 // an in-process std::mutex (flock does not exclude threads sharing one descriptor)
-// plus flock on a lock file in the temp folder (released by the kernel if a holder dies).
+// plus flock on a lock file (released by the kernel if a holder dies). Lock files live in
+// a folder private to the user ($XDG_RUNTIME_DIR, else a 0700 "orvel-<uid>" folder under
+// the temp folder), mode 0600, so another user can neither hold nor replace them.
 #pragma once
 
 #include <mutex>
@@ -17,12 +19,14 @@ class NamedMutex {
   void lock();
   void unlock();
 
+  // Empty when no private lock folder could be had: only this process's threads are serialised.
   const std::string& LockFilePath() const { return m_path; }
 
  private:
   void Open();
 
   std::mutex m_local;
+  std::string m_name;
   std::string m_path;
   int m_fd = -1;
   int m_pid = 0;

@@ -113,5 +113,60 @@ TEST_F(GzipAnswerTest, TheTextIsKeptUntilTheNextReset) {
     EXPECT_TRUE(m_helper.GetResponseText().empty());
 }
 
+// A hostile service: an endless plain answer, and a small gzip answer that
+// inflates far beyond the cap. Both are dropped with one log line and read as
+// an empty answer, which every layer above already refuses as a bad answer.
+TEST_F(GzipAnswerTest, AnswersBeyondTheCapAreDroppedWithOneLine) {
+    LoopbackServer server;
+    size_t sent = 0;
+    server.Http().Get("/endless", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/xml", [&](size_t, httplib::DataSink& sink) {
+            static const std::string chunk(1 << 20, 'x');
+            sent += chunk.size();
+            return sent <= (size_t{1} << 30) && sink.write(chunk.data(), chunk.size());  // up to 1 GiB
+        });
+    });
+    const std::string bomb = Deflate(std::string(kMaxAnswerBytes + 4096, 'a'), 15 + 16);
+    ASSERT_LT(bomb.size(), size_t{1} << 20);
+    server.Http().Get("/bomb", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Content-Encoding", "gzip");
+        res.set_content(bomb, "text/xml");
+    });
+    const std::string fits = Deflate(std::string(kMaxAnswerBytes, 'b'), 15 + 16);
+    server.Http().Get("/fits", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Content-Encoding", "gzip");
+        res.set_content(fits, "text/xml");
+    });
+    server.Start();
+
+    EXPECT_EQ(Ok, m_helper.Request_URL_GET(server.Url("/endless"), 30));
+    EXPECT_TRUE(m_helper.AnswerTooLarge());
+    EXPECT_TRUE(m_helper.Body().empty());
+    EXPECT_TRUE(m_helper.GetResponseText().empty());
+    EXPECT_LT(sent, size_t{256} << 20);  // the transfer stopped at the cap
+    EXPECT_EQ(1u, LogCount("Answer refused: more than 67108864 bytes"));
+    EXPECT_EQ(0u, LogCount("CCurlHelper Visit Network Failded. CURLcode = 23"));
+
+    m_helper.Reset(true);
+    EXPECT_EQ(Ok, m_helper.Request_URL_GET(server.Url("/bomb"), 30));
+    EXPECT_FALSE(m_helper.AnswerTooLarge());
+    EXPECT_TRUE(m_helper.GetResponseText().empty());
+    EXPECT_TRUE(m_helper.GetResponseText().empty());  // asked twice, inflated and logged once
+    EXPECT_TRUE(m_helper.AnswerTooLarge());
+    EXPECT_EQ(1u, LogCount("Answer refused: more than 67108864 bytes once inflated"));
+
+    // Exactly at the cap is still taken.
+    m_helper.Reset(true);
+    EXPECT_EQ(Ok, m_helper.Request_URL_GET(server.Url("/fits"), 30));
+    EXPECT_EQ(kMaxAnswerBytes, m_helper.GetResponseText().size());
+    EXPECT_FALSE(m_helper.AnswerTooLarge());
+
+    bool tooLarge = false;
+    EXPECT_TRUE(InflateBody(bomb, 1000, &tooLarge).empty());
+    EXPECT_TRUE(tooLarge);
+    EXPECT_EQ(std::string(1000, 'a'), InflateBody(Deflate(std::string(1000, 'a'), 15), 1000, &tooLarge));
+    EXPECT_FALSE(tooLarge);
+}
+
 }  // namespace
 }  // namespace orvel::httptest

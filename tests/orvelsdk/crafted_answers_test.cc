@@ -199,6 +199,24 @@ TEST_F(CraftedAnswers, FailureRecordsCarryTheResultInLowerCaseHex) {
   EXPECT_EQ(id, nullptr);
 }
 
+TEST_F(CraftedAnswers, FailureRecordsOfAnAnswerWithoutResultMaskItsCredentials) {
+  // Logged whole as "unknown xml" at the default level: the token, password and
+  // stub inside are masked, the rest stays for support staff.
+  Answer("/osvr/login/",
+         "<Orvel><userId>7</userId><token>tok-LEAK-1</token><password>pw-LEAK-2</password>"
+         "<stub>stub-LEAK-3</stub><url>http://h/x?stub=stub-LEAK-4&amp;a=1</url></Orvel>");
+  LogWatch login;
+  Bstr userId, token, nick;
+  EXPECT_EQ(ORVEL_Login(u"u", u"pw-LEAK-5", u"d", u"c", u"1", &userId, &token, &nick), E_OV_SERVER_ERROR);
+  const std::string log = login.Text();
+  EXPECT_NE(log.find("unknown xml: <?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel><userId>7</userId>"
+                     "<token>***</token><password>***</password><stub>***</stub>"
+                     "<url>http://h/x?stub=***&amp;a=1</url></Orvel>"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("LEAK"), std::string::npos) << log;
+}
+
 TEST_F(CraftedAnswers, ListAccessorsCheckTraceAndBound) {
   Answer("/osvr/dir/", "<Orvel result=\"ok\"><item><fileId>11</fileId><name>a</name></item></Orvel>");
   ORVEL_FILELIST h = nullptr;

@@ -51,6 +51,8 @@ bool LogWatch::Contains(std::string_view text) const {
   return ReadFrom(m_file, m_start).find(text) != std::string::npos;
 }
 
+std::string LogWatch::Text() const { return ReadFrom(m_file, m_start); }
+
 std::vector<std::string> LogWatch::OwnMessages() const {
   // "date time \tL \tlog name \tpid:tid \tmessage[ \tFL:file(line)]\r\n"
   char tag[32];

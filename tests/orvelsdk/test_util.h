@@ -36,6 +36,8 @@ class LogWatch {
 public:
   LogWatch();
   bool Contains(std::string_view text) const;
+  // Everything written to the log file since construction, by any thread.
+  std::string Text() const;
   // The messages this thread wrote since construction, in order (other
   // processes and threads may share the file).
   std::vector<std::string> OwnMessages() const;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <regex>
@@ -132,6 +135,7 @@ TEST(NamedMutex, NameCannotLeaveTheTempFolder) {
 TEST(NamedMutex, LinkPlantedAtTheLockNameIsNotFollowed) {
   TempDir dir;
   ScopedEnv tmp("TMPDIR", dir.path());
+  ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
   const std::string victim = dir / "victim";
   WriteFile(victim, "secret");
   ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
@@ -146,4 +150,73 @@ TEST(NamedMutex, LinkPlantedAtTheLockNameIsNotFollowed) {
   ASSERT_EQ(::stat(victim.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(ReadFile(victim), "secret");
+}
+
+namespace {
+// Runs `probe` in a child that has dropped to the unprivileged user 65534; its exit code.
+template <typename Fn>
+int AsOtherUser(Fn probe) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(99);
+    ::_exit(probe());
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+}  // namespace
+
+TEST(NamedMutex, LockFilesLiveInAPrivateFolderOfTheUser) {
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);  // a shared temp folder, as /tmp is
+  ScopedEnv tmp("TMPDIR", dir.path());
+  ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
+  const std::string folder = dir / ("orvel-" + std::to_string(::geteuid()));
+  NamedMutex m("orvel_private_test");
+  EXPECT_EQ(m.LockFilePath(), folder + "/orvel-orvel_private_test.lock");
+  struct stat st {};
+  ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(::lstat(m.LockFilePath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  if (::geteuid() == 0) {
+    // Another user can neither open the lock to hold it nor put a file of its own there.
+    const std::string path = m.LockFilePath();
+    EXPECT_EQ(AsOtherUser([&] {
+                const bool opened = ::open(path.c_str(), O_RDONLY) >= 0;
+                const bool created = ::open((folder + "/planted").c_str(), O_CREAT | O_WRONLY, 0666) >= 0;
+                const bool removed = ::unlink(path.c_str()) == 0;
+                return opened || created || removed ? 1 : 0;
+              }),
+              0);
+  }
+
+  // A private $XDG_RUNTIME_DIR is preferred; one that others can enter is not used.
+  const std::string xdg = dir / "run";
+  ASSERT_EQ(::mkdir(xdg.c_str(), 0700), 0);
+  {
+    ScopedEnv set("XDG_RUNTIME_DIR", xdg);
+    EXPECT_EQ(NamedMutex("orvel_private_test").LockFilePath(), xdg + "/orvel-orvel_private_test.lock");
+    ASSERT_EQ(::chmod(xdg.c_str(), 0755), 0);
+    EXPECT_EQ(NamedMutex("orvel_private_test").LockFilePath(), m.LockFilePath());
+  }
+}
+
+TEST(NamedMutex, AFolderPlantedByAnotherUserIsNotUsed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);
+  ScopedEnv tmp("TMPDIR", dir.path());
+  ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
+  const std::string folder = dir / ("orvel-" + std::to_string(::geteuid()));
+  ASSERT_EQ(AsOtherUser([&] { return ::mkdir(folder.c_str(), 0777) == 0 && ::chmod(folder.c_str(), 0777) == 0 ? 0 : 1; }), 0);
+  NamedMutex m("orvel_planted_test");
+  EXPECT_TRUE(m.LockFilePath().empty());
+  {
+    std::lock_guard<NamedMutex> guard(m);  // threads of this process are still kept apart
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder + "/orvel-orvel_planted_test.lock"));
 }

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 
 #include "blocks/codec/block_codec.h"
+#include "blocks/transfer/block_list_check.h"
+#include "blocks/transfer/temp_folder_check.h"
 #include "blocks/transfer/ufa_file.h"
 #include "infocollection/info_collection.h"
 #include "test_support.h"
@@ -15,6 +17,14 @@
 using namespace xfertest;
 
 namespace {
+
+size_t CountOf(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
 
 const std::string kKey = "fedcba9876543210fedcba9876543210fedcba9876543210fedcba9876543210";
 constexpr HRESULT kServerError = static_cast<HRESULT>(0x80041011);
@@ -42,7 +52,8 @@ protected:
                 fake.Record(req);
                 res.set_content("<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S</stub><url>" +
                                     fake.Url("/a/") + "</url><fileVer>3</fileVer><sha1>" + fileSha1 +
-                                    "</sha1><modTime>2011-03-02 09:05:03</modTime><opVer>17</opVer></Orvel>",
+                                    "</sha1><modTime>2011-03-02 09:05:03</modTime><opVer>17</opVer>" + sizeElement +
+                                    "</Orvel>",
                                 "text/xml");
             });
         }
@@ -138,7 +149,7 @@ protected:
     FakeServer fake;
     TempDir out, temp, scratch;
     std::string target = out.File("target.bin");
-    std::string content, fileSha1, metadataAnswer;
+    std::string content, fileSha1, metadataAnswer, sizeElement;
     std::string extension = ".mp4";  // ".txt" blocks are compressed
     std::map<std::string, ServedBlock> served;
     std::mutex lock;
@@ -154,8 +165,8 @@ TEST_F(DownloadWire, BlocksComeFromTheirGroupAndAssembleInOrder)
     LogCapture log;
     ASSERT_EQ(S_OK, Download());
     EXPECT_TRUE(log.HasLine("CTraceStack In, DownloadRequester::PerformDownload : Id = F1")) << log.Text();
-    EXPECT_TRUE(log.HasLine("CTraceStack In, MetadataDownloader::Perform : Stub = S URL = " + fake.Url("/a/")));
-    EXPECT_TRUE(log.HasLine("CTraceStack In, BlockDownloader::Perform : Id = b2 Stub = S"));
+    EXPECT_TRUE(log.HasLine("CTraceStack In, MetadataDownloader::Perform : Stub = *** URL = " + fake.Url("/a/")));
+    EXPECT_TRUE(log.HasLine("CTraceStack In, BlockDownloader::Perform : Id = b2 Stub = ***"));
     EXPECT_EQ(content, ReadFileBytes(target));
     EXPECT_EQ("2011-03-02 09:05:03", modTime);
     EXPECT_EQ(fileSha1, sha1);
@@ -460,6 +471,101 @@ TEST_F(DownloadWire, OverLongBlockAnswerIsDroppedAtTheLimit)
     ASSERT_EQ(S_OK, Download());
     EXPECT_EQ(content, ReadFileBytes(target));
     EXPECT_EQ(1, Fetches("b2"));
+}
+
+TEST_F(DownloadWire, ABlockListThatCannotDescribeTheFileFailsBeforeAnyBlockIsFetched)
+{
+    Serve(RandomBytes(4194304 + 10, 31));
+    const std::string whole = served["b1"].blockId, tail = served["b2"].blockId;
+    auto listOf = [&](const std::vector<std::pair<std::string, std::string>>& blocks) {
+        nlohmann::json answer{{"result", "ok"}};
+        for (const auto& [index, blockId] : blocks)
+            answer[fake.Url("/a/")].push_back(
+                {{"sha1", served["b1"].sha1}, {"id", "b1"}, {"blockId", blockId}, {"fileKey", kKey}, {"index", index}});
+        return answer.dump();
+    };
+    sizeElement = "<size>4194314</size>";
+    const std::string bad[] = {
+        listOf({{"1", whole}, {"3", tail}}),                    // a gap
+        listOf({{"1", whole}, {"1", whole}, {"2", tail}}),      // a repeat
+        listOf({{"1", tail}, {"2", whole}}),                    // a short block before the last
+        listOf({{"1", whole}, {"2", whole}}),                   // sizes beyond the file's size
+        listOf({{"1", whole}}),                                 // too few blocks
+    };
+    for (const std::string& answer : bad) {
+        metadataAnswer = answer;
+        LogCapture log;
+        EXPECT_EQ(kServerError, Download()) << answer;
+        EXPECT_NE(std::string::npos, log.Text().find("Bad block list: ")) << log.Text();
+    }
+    // A 10-byte file listed with many blocks costs one metadata request and no block request.
+    sizeElement = "<size>10</size>";
+    std::vector<std::pair<std::string, std::string>> many;
+    for (int i = 1; i <= 2000; ++i)
+        many.emplace_back(std::to_string(i), whole);
+    metadataAnswer = listOf(many);
+    EXPECT_EQ(kServerError, Download());
+    EXPECT_EQ(static_cast<int>(std::size(bad)) + 1, fake.Count("/a/downloadMetadata2"));
+    EXPECT_EQ(0, fake.Count("/a/downloadBlock2"));
+    EXPECT_EQ(0, fake.Count("/b/downloadBlock2"));
+    EXPECT_TRUE(temp.Entries().empty());
+    EXPECT_FALSE(Exists(target));
+
+    // The sound list with the file's size still downloads.
+    sizeElement = "<size>4194314</size>";
+    metadataAnswer.clear();
+    ASSERT_EQ(S_OK, Download());
+    EXPECT_EQ(content, ReadFileBytes(target));
+}
+
+TEST_F(DownloadWire, AnUnusableTemporaryFolderFailsBeforeAnythingIsSentOrWritten)
+{
+    Serve(TextBytes(100));
+    const std::string file = out.File("plain.txt");
+    WriteFileBytes(file, "x");
+    const std::string notAFolder = file;
+    const std::pair<std::string, std::string> cases[] = {{"", "no folder given"},
+                                                         {"relative/tmp", "not an absolute path"},
+                                                         {out.File("missing"), "does not exist"},
+                                                         {notAFolder, "not a folder"}};
+    std::vector<BlockRecord> blocks;
+    std::string listSha1;
+    ASSERT_EQ(S_OK, BuildBlockList(file, blocks, listSha1));
+    for (const auto& [folder, why] : cases) {
+        LogCapture log;
+        EXPECT_EQ(E_INVALIDARG, DownloadGuarded(nullptr, nullptr, "TOKEN", "F1", modTime, target, sha1, fileVer,
+                                                opVer, folder, false));
+        std::string id, ver;
+        RecordTree conflict;
+        EXPECT_EQ(E_INVALIDARG, UploadFileGuarded("", "0", listSha1, "0", "TOKEN", "plain.txt", "m", file, false, 1,
+                                                  id, ver, blocks, folder, nullptr, nullptr, conflict));
+        EXPECT_EQ(2u, CountOf(log.Text(), "Unusable temporary folder '" + folder + "': " + why)) << log.Text();
+    }
+    EXPECT_TRUE(fake.Requests().empty());
+    EXPECT_FALSE(Exists(target));
+    EXPECT_FALSE(Exists(out.File("missing")));
+    EXPECT_FALSE(Exists("relative"));
+    EXPECT_EQ("", TempFolderProblem(temp.Path()));
+}
+
+TEST(BlockListCheck, AcceptsOnlyCompleteConsistentLists)
+{
+    const std::string sha(40, 'a');
+    const std::string whole = "400000" + sha, last = "00000a" + sha, empty = "000000" + sha;
+    EXPECT_EQ("", CheckBlockList({{2, last}, {1, whole}}, 4194314));
+    EXPECT_EQ("", CheckBlockList({{1, whole}, {2, last}}, -1));  // no size given: per-block rules only
+    EXPECT_EQ("", CheckBlockList({{1, empty}}, 0));
+    EXPECT_EQ("", CheckBlockList({{1, whole}}, 4194304));
+    EXPECT_EQ("no blocks", CheckBlockList({}, -1));
+    EXPECT_EQ("2 blocks for a file of 10 bytes", CheckBlockList({{1, whole}, {2, last}}, 10));
+    EXPECT_EQ("index 3 outside 1..2", CheckBlockList({{1, whole}, {3, last}}, -1));
+    EXPECT_EQ("index 0 outside 1..2", CheckBlockList({{0, whole}, {1, last}}, -1));
+    EXPECT_EQ("index 1 listed twice", CheckBlockList({{1, whole}, {1, last}}, -1));
+    EXPECT_EQ("bad identifier at index 1", CheckBlockList({{1, "40000"}}, -1));
+    EXPECT_EQ("size 10 of block 1 of 2", CheckBlockList({{1, last}, {2, last}}, -1));
+    EXPECT_EQ("size 0 of block 2 of 2", CheckBlockList({{1, whole}, {2, empty}}, -1));
+    EXPECT_EQ("size 4194305 of block 1 of 1", CheckBlockList({{1, "400001" + sha}}, -1));
+    EXPECT_EQ("block sizes add up to 10, the file has 11", CheckBlockList({{1, last}}, 11));
 }
 
 }  // namespace

@@ -180,10 +180,10 @@ TEST_F(UploadWire, TraceLinesOfEveryRequest)
     EXPECT_TRUE(log.HasLine("CTraceStack In, UploadRequester::Perform : FileVer = 0, SizeOrg = 4194337, "
                             "Id = 0, Sha1Org = " + Sha1Hex(bytes)))
         << log.Text();
-    EXPECT_TRUE(log.HasLine("CTraceStack In, MetadataUploader::Perform : Stub = S1 BlockCount = 2"));
+    EXPECT_TRUE(log.HasLine("CTraceStack In, MetadataUploader::Perform : Stub = *** BlockCount = 2"));
     EXPECT_TRUE(log.HasLine("CTraceStack In, BlockUploader::Perform : Url = " + fake.Url("/blk/") +
-                            ", Stub = S1, BlockSHA1 = " + Sha1Hex(body) + " Index = 2"));
-    EXPECT_TRUE(log.HasLine("CTraceStack In, Committer::Perform : Stub = S1"));
+                            ", Stub = ***, BlockSHA1 = " + Sha1Hex(body) + " Index = 2"));
+    EXPECT_TRUE(log.HasLine("CTraceStack In, Committer::Perform : Stub = ***"));
 }
 
 TEST_F(UploadWire, EmptyFileIsOneEmptyBlock)

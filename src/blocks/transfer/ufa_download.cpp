@@ -14,6 +14,7 @@
 
 #include "blocks/codec/block_codec.h"
 #include "blocks/transfer/json_reader.h"
+#include "blocks/transfer/temp_folder_check.h"
 #include "blocks/transfer/ufa_file.h"
 #include "blocks/transfer/ufa_fused.h"
 #include "blocks/transfer/ufa_io.h"
@@ -47,6 +48,9 @@ void DownloadRequester::Perform()
     sha1 = ufa::AnswerField(answer, "sha1");
     modTime = ufa::AnswerField(answer, "modTime");
     opVer = std::atoi(ufa::AnswerField(answer, "opVer").c_str());
+    int32_t size = 0;
+    if (ufa::ParseIndex(ufa::AnswerField(answer, "size"), size))
+        fileSize = size;
     if (!ufa::IsHttpUrl(url))
         throw EXCEPT::ServerError("DownloadRequester::_Perform", "Bad block server URL: " + url);
     hr = S_OK;
@@ -60,6 +64,7 @@ std::string MetadataDownloader::Body() const
 void MetadataDownloader::ReadBlocks(const RecordTree& answer)
 {
     blocks.clear();
+    listed.clear();
     totalSize = 0;
     for (const RecordTree& group : answer.Children) {
         if (!ufa::IsHttpUrl(group.Key))
@@ -80,6 +85,7 @@ void MetadataDownloader::ReadBlocks(const RecordTree& answer)
                 throw EXCEPT::ServerError("MetadataDownloader::Perform",
                                           "Bad block index: " + indexText);
             record.size = BlockIdSize(record.blockId);
+            listed.push_back({record.index, record.blockId});
             if (blocks.emplace(record.index, record).second)
                 totalSize += record.size;
         }
@@ -242,6 +248,10 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     metadata.stub = requester.stub;
     metadata.url = requester.url;
     ufa::PerformWithRetry([&] { metadata.Perform(); });
+    if (const std::string why = CheckBlockList(metadata.listed, requester.fileSize); !why.empty()) {
+        LOGF(5, "Bad block list: %s", why.c_str());
+        throw EXCEPT::ServerError("MetadataDownloader::Perform", "Bad block list: " + why);
+    }
 
     ufa::TransferMeter meter(callback, context, true, static_cast<double>(metadata.totalSize));
     // The call's own names for its blocks: a concurrent download through the
@@ -407,6 +417,8 @@ HRESULT DownloadGuarded(ProgressCallback callback, void* context, std::string_vi
                         const std::string& targetPath, std::string& sha1, std::string& fileVer,
                         int32_t& opVer, const std::string& tempFolder, bool previousVersion)
 {
+    if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr))
+        return hr;
     try {
         return Download(callback, context, token, fileId, modTime, targetPath, sha1, fileVer, opVer,
                         tempFolder, previousVersion);

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <vector>
+
+#include "blocks/transfer/block_list_check.h"
 #include "blocks/transfer/ufa_common.h"
 
 class CurlWrapper;
@@ -19,6 +22,7 @@ public:
     bool previousVersion = false;
     std::string stub, url, fileVer, sha1, modTime;  // out
     int32_t opVer = -1;                             // out
+    int64_t fileSize = -1;                          // out; -1 when the answer gives none
     void Perform();
 };
 
@@ -39,6 +43,7 @@ public:
     std::string stub, url;
     std::map<int32_t, BlockDownloadRecord> blocks;  // by index
     int64_t totalSize = 0;
+    std::vector<ListedBlock> listed;  // every block as listed, repeats included
     std::string Body() const;
     void Perform();
     // Reads the answer's groups into `blocks`; raises ServerError for anything

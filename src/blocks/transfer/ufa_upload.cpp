@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "blocks/transfer/json_reader.h"
+#include "blocks/transfer/temp_folder_check.h"
 #include "blocks/transfer/ufa_file.h"
 #include "blocks/transfer/ufa_io.h"
 #include "blocks/transfer/ufa_pool.h"
@@ -304,6 +305,8 @@ HRESULT UploadFileGuarded(std::string_view fileId, std::string_view fileVer, std
     const UploadArgs args{fileId,    fileVer,           sha1,     parentId, token,
                           name,      modTime,           localPath, sendEmptyParentId,
                           fileSize,  blocks,            tempFolder, callback, context};
+    if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr))
+        return hr;
     try {
         UploadFile(args, outFileId, outFileVer);
         return S_OK;
