@@ -56,11 +56,13 @@ bool CCurlHelper::IsGzipResponse() const {
     return HeaderAnnouncesGzip(m_headerText);
 }
 
+std::string AnswerText(std::string_view headerText, std::string_view body) {
+    if (HeaderAnnouncesGzip(headerText)) return UpToZero(InflateBody(body));
+    return UpToZero(body);
+}
+
 const std::string& CCurlHelper::GetResponseText() {
     if (!m_response.empty() || m_body.empty()) return m_response;
-    if (IsGzipResponse())
-        m_response = UpToZero(InflateBody(m_body));
-    else
-        m_response = UpToZero(m_body);
+    m_response = AnswerText(m_headerText, m_body);
     return m_response;
 }
