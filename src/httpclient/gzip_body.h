@@ -13,3 +13,8 @@ std::string InflateBody(std::string_view body, size_t maxBytes = SIZE_MAX, bool*
 // True when the response header text carries "Content-Encoding: gzip" exactly
 // (name case as written, one blank after the colon, value "gzip").
 bool HeaderAnnouncesGzip(std::string_view headerText);
+
+// The answer text of a body: inflated when the header text announces gzip, then
+// cut at its first NUL byte.
+std::string AnswerText(std::string_view headerText, std::string_view body, size_t maxBytes = SIZE_MAX,
+                       bool* tooLarge = nullptr);

@@ -64,16 +64,18 @@ bool CCurlHelper::IsGzipResponse() const {
     return HeaderAnnouncesGzip(m_headerText);
 }
 
+std::string AnswerText(std::string_view headerText, std::string_view body, size_t maxBytes, bool* tooLarge) {
+    if (HeaderAnnouncesGzip(headerText)) return UpToZero(InflateBody(body, maxBytes, tooLarge));
+    return UpToZero(body);
+}
+
 const std::string& CCurlHelper::GetResponseText() {
     if (!m_response.empty() || m_body.empty() || m_answerTooLarge) return m_response;
-    if (IsGzipResponse()) {
-        bool tooLarge = false;
-        m_response = UpToZero(InflateBody(m_body, kMaxAnswerBytes, &tooLarge));
-        if (tooLarge) {
-            LOGF(5, "Answer refused: more than %zu bytes once inflated", kMaxAnswerBytes);
-            m_answerTooLarge = true;
-        }
-    } else
-        m_response = UpToZero(m_body);
+    bool tooLarge = false;
+    m_response = AnswerText(m_headerText, m_body, kMaxAnswerBytes, &tooLarge);
+    if (tooLarge) {
+        LOGF(5, "Answer refused: more than %zu bytes once inflated", kMaxAnswerBytes);
+        m_answerTooLarge = true;
+    }
     return m_response;
 }

@@ -46,14 +46,18 @@ std::optional<std::string> FindValue(std::string_view text, std::string_view sec
 
 }  // namespace
 
+std::string ProfileStringFromBytes(std::string_view bytes, std::string_view section, std::string_view key,
+                                   std::string_view def) {
+  bool utf16 = false;
+  const std::string text = orvel::reg::DecodeFileBytes(bytes, &utf16);
+  if (const auto value = FindValue(text, section, key)) return CutUtf16Units(*value, kProfileMaxChars);
+  return CutUtf16Units(def, kProfileMaxChars);
+}
+
 std::string GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
                                     const std::string& file) {
   if (!file.empty()) {
-    if (const auto bytes = ReadWholeFile(file, kMaxIniFile)) {
-      bool utf16 = false;
-      const std::string text = orvel::reg::DecodeFileBytes(*bytes, &utf16);
-      if (const auto value = FindValue(text, section, key)) return CutUtf16Units(*value, kProfileMaxChars);
-    }
+    if (const auto bytes = ReadWholeFile(file, kMaxIniFile)) return ProfileStringFromBytes(*bytes, section, key, def);
   }
   return CutUtf16Units(def, kProfileMaxChars);
 }

@@ -11,3 +11,6 @@ inline constexpr size_t kProfileMaxChars = 259;
 
 std::string GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
                                     const std::string& file);
+// The same lookup on the bytes of a profile file already read.
+std::string ProfileStringFromBytes(std::string_view bytes, std::string_view section, std::string_view key,
+                                   std::string_view def);
