@@ -54,6 +54,8 @@ struct Args {
 
 struct Context {
   bool json = false;
+  bool quiet = false;    // -q: no progress display, no summaries
+  bool verbose = false;  // -v: one line per resolved path and copied file
   std::string server;  // HOST:PORT from --server or the session
   Args args;
 };
