@@ -122,16 +122,23 @@ private:
       std::fflush(stderr);
       return;
     }
-    // Fit the terminal: the last column stays free so that nothing wraps;
-    // the bar gives way first, then the speed and ETA.
+    // Fit the terminal: the last column stays free so that nothing wraps.
+    // The speed and ETA give way to the bar first, then the bar to them.
     const size_t width = static_cast<size_t>(std::max(20, TerminalColumns()) - 1);
-    std::string tail = std::string(" ") + percent + "  " + figures + "  " + rate + "  " + eta;
-    if (std::strlen(m_verb) + tail.size() + 8 > width) tail = std::string(" ") + percent + "  " + figures;
-    if (std::strlen(m_verb) + tail.size() > width) tail = std::string(" ") + percent;
-    std::string line = m_verb;
-    const size_t room = width > line.size() + tail.size() ? width - line.size() - tail.size() : 0;
-    if (room >= 8) {
-      const size_t barWidth = std::min<size_t>(room - 3, 40);
+    const std::string verb = m_verb;
+    const std::string full = std::string(" ") + percent + "  " + figures + "  " + rate + "  " + eta;
+    const std::string brief = std::string(" ") + percent + "  " + figures;
+    constexpr size_t kMinBar = 10;  // " [" + 6 + "]" + the room the tail wants
+    std::string tail = full;
+    bool bar = true;
+    if (verb.size() + full.size() + kMinBar > width) tail = brief;
+    if (verb.size() + tail.size() + kMinBar > width) {
+      bar = false;
+      tail = verb.size() + full.size() <= width ? full : verb.size() + brief.size() <= width ? brief : " " + std::string(percent);
+    }
+    std::string line = verb;
+    if (bar) {
+      const size_t barWidth = std::min<size_t>(width - verb.size() - tail.size() - 3, 40);
       const size_t filled = static_cast<size_t>(std::clamp(fraction, 0.0, 1.0) * static_cast<double>(barWidth));
       line += " [" + std::string(filled, '#') + std::string(barWidth - filled, '-') + "]";
     }
