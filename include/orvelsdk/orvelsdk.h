@@ -270,6 +270,32 @@ ORVEL_API HRESULT ORVEL_QueryProgress(ORVEL_PROGRESS hProgress, double* total, d
 ORVEL_API HRESULT ORVEL_CancelTransport(ORVEL_PROGRESS hProgress);
 ORVEL_API HRESULT ORVEL_DestroyProgress(ORVEL_PROGRESS hProgress);
 
+/* ---- About the library -------------------------------------------------- */
+/**
+ * @brief Turns a result value into its name and a plain-language meaning.
+ *
+ * @param result   Any HRESULT, as returned by a function of this library.
+ * @param name     Receives the result's name, e.g. "E_OV_TARGET_EXISTS"; for a
+ *                 value the library does not know, its hex form ("0x8004abcd").
+ *                 May be null when not wanted.
+ * @param meaning  Receives one line of English, e.g. "a file of that name
+ *                 already exists" ("unknown result" for an unknown value).
+ *                 May be null when not wanted.
+ * @return S_OK for a known value, S_FALSE for an unknown one, E_POINTER when
+ *         both out-parameters are null, E_OUTOFMEMORY.
+ * @note The caller owns the returned strings and frees them with SysFreeString.
+ *       No network access; any thread may call.
+ */
+ORVEL_API HRESULT ORVEL_GetResultText(HRESULT result, BSTR* name, BSTR* meaning);
+
+/**
+ * @brief The version of the loaded library (major.minor.patch).
+ *
+ * Each out-parameter may be null when not wanted.
+ * @return S_OK, or E_POINTER when all three are null. Any thread may call.
+ */
+ORVEL_API HRESULT ORVEL_GetVersion(int* major, int* minor, int* patch);
+
 #ifdef __cplusplus
 }
 #endif

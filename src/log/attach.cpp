@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "log/log.h"
 #include "platform/module.h"
@@ -27,6 +28,18 @@ std::string StateFolder() {
   return state + "/orvelsdk/log";
 }
 
+// True for a library still in the tree it was built in (its log stays there,
+// where developers and tests look); false once it is installed elsewhere.
+bool InBuildTree(const std::string& moduleFolder) {
+#ifdef ORVEL_BUILD_TREE
+  const std::string_view tree = ORVEL_BUILD_TREE;
+  return moduleFolder.size() > tree.size() && moduleFolder.compare(0, tree.size(), tree) == 0 &&
+         moduleFolder[tree.size()] == '/';
+#else
+  return true;
+#endif
+}
+
 bool UsableFolder(const std::string& folder) {
   return !folder.empty() && CreateFolderTree(folder) == S_OK && ::access(folder.c_str(), W_OK) == 0;
 }
@@ -37,11 +50,18 @@ void LogAttachModule() {
   std::string folder = EnvOr("ORVEL_LOG_DIR");
   if (folder.empty()) {
     const std::string moduleFolder = ModuleFolder();
-    folder = moduleFolder == "/" ? "/log" : moduleFolder + "/log";
-    if (!UsableFolder(folder)) {
-      // Installed read-only (e.g. under /usr/lib): keep the log in the user's state folder.
-      const std::string fallback = StateFolder();
-      if (UsableFolder(fallback)) folder = fallback;
+    const std::string beside = moduleFolder == "/" ? "/log" : moduleFolder + "/log";
+    if (InBuildTree(moduleFolder)) {
+      folder = beside;
+      if (!UsableFolder(folder)) {
+        const std::string fallback = StateFolder();
+        if (UsableFolder(fallback)) folder = fallback;
+      }
+    } else {
+      // An installed library never writes into its prefix: the log goes to
+      // the user's state folder, and beside the module only when there is none.
+      folder = StateFolder();
+      if (!UsableFolder(folder)) folder = beside;
     }
   } else {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();

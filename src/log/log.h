@@ -36,8 +36,8 @@ void LogSetNames(std::string_view logName, std::string_view basePath);
 void CleanOldLogs();
 // Creates a folder and its missing parents; S_OK, or E_FAIL when the path is no folder afterwards.
 HRESULT CreateFolderTree(std::string_view path);
-// Library start-up: log folder beside the module ("log"), ORVEL_LOG_DIR overrides it, and
-// ${XDG_STATE_HOME:-~/.local/state}/orvelsdk/log when beside-the-module cannot be used;
+// Library start-up: ORVEL_LOG_DIR when set; else, in its build tree, beside the module ("log");
+// installed, ${XDG_STATE_HOME:-~/.local/state}/orvelsdk/log (each falls back to the other);
 // then LogSetNames("sdkrd.log", ...) and the optional ORVEL_LOG_LEVEL (0-9) threshold.
 void LogAttachModule();
 

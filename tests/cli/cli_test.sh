@@ -99,6 +99,14 @@ if command -v script >/dev/null; then
   script -qec "'$orvel' put '$work/tty.mp4' '$folder'" /dev/null </dev/null >"$work/tty.log" 2>&1 \
     || fail "put on a terminal: $(cat "$work/tty.log")"
   grep -q 'upload \[#*-*\] *100%' "$work/tty.log" || fail "no progress bar: $(cat "$work/tty.log")"
+  # A 60-column terminal: no line of the display is wider than 59 columns.
+  script -qec "stty cols 60; '$orvel' put '$work/tty.mp4' '$folder' --name narrow.mp4" /dev/null </dev/null \
+    >"$work/narrow.log" 2>&1 || fail "put on a narrow terminal: $(cat "$work/narrow.log")"
+  widest=$(tr '\r' '\n' <"$work/narrow.log" | sed 's/\x1b\[K//g' | awk '{ if (length($0) > w) w = length($0) } END { print w }')
+  ((widest <= 59)) || fail "a progress line of $widest columns on a 60-column terminal: $(cat -v "$work/narrow.log")"
+  grep -q 'upload \[#*-*\]' "$work/narrow.log" || fail "no bar on a narrow terminal: $(cat -v "$work/narrow.log")"
+  script -qec "'$orvel' -q put '$work/tty.mp4' '$folder' --name quiet.mp4" /dev/null </dev/null >"$work/quiet.log" 2>&1
+  ! grep -q 'upload' "$work/quiet.log" || fail "-q still shows progress: $(cat -v "$work/quiet.log")"
 fi
 
 echo "== cancel"
@@ -112,6 +120,107 @@ kill -INT "$put_pid"
 wait "$put_pid"; status=$?
 [[ $status == 130 ]] || fail "cancelled put exit $status: $(cat "$work/slow.out")"
 grep -q E_OV_CANCELLED "$work/slow.out" || fail "no cancel report: $(cat "$work/slow.out")"
+
+echo "== command line"
+expect 0 "$orvel" --version
+[[ $out =~ ^orvel\ [0-9]+\.[0-9]+\.[0-9]+\ \(liborvelsdk\ [0-9]+\.[0-9]+\.[0-9]+\)$ ]] || fail "--version: $out"
+expect 0 "$orvel" put --help
+[[ $out == *"Usage: orvel put"* && $out == *LOCAL* && $out == *REMOTE* && $out == *"Example:"* && $out != *login* ]] \
+  || fail "put --help: $out"
+expect 2 "$orvel" ls --bogus
+[[ $err == *"unknown option --bogus"* ]] || fail "unknown option: '$err'"
+expect 2 "$orvel" --json ls --bogus
+[[ $out == *'"operation":"usage"'* ]] || fail "json unknown option: $out"
+expect 0 "$orvel" --server="$server" --json ls /
+[[ $out == *'"folderId":"0"'* ]] || fail "--server=VALUE: $out"
+expect 2 "$orvel" ls photos
+[[ $err == *"neither an id nor a /path"* ]] || fail "ls NAME: '$err'"
+
+echo "== paths"
+expect 0 "$orvel" mkdir -p /tree/a/b
+b_id=$out
+expect 0 "$orvel" mkdir -p /tree/a/b
+[[ $out == "$b_id" ]] || fail "mkdir -p again gave $out, wanted $b_id"
+expect 1 "$orvel" mkdir /nowhere/x
+[[ $err == *E_OV_TARGET_NOT_EXISTS* && $err == *"no /nowhere"* ]] || fail "mkdir without -p: '$err'"
+expect 0 "$orvel" mkdir /tree/c
+expect 0 "$orvel" --json ls /tree/a
+[[ $out == *'"name":"b"'* ]] || fail "ls /tree/a: $out"
+expect 1 "$orvel" ls /tree/zz
+[[ $err == *"no /tree/zz"* ]] || fail "ls missing path: '$err'"
+printf 'alpha' >"$work/a.txt"
+expect 0 "$orvel" put "$work/a.txt" /tree/a
+expect 0 "$orvel" put "$work/a.txt" /tree/a/renamed.txt
+expect 0 "$orvel" ls -h /tree/a
+[[ $out == *"5 B"* && $out == *a.txt* && $out == *renamed.txt* ]] || fail "ls -h: $out"
+[[ $out =~ [0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9:]{8}\ [+-][0-9]{4} ]] || fail "ls time without zone: $out"
+mkdir "$work/into"
+expect 0 "$orvel" get /tree/a/a.txt "$work/into"
+[[ $(cat "$work/into/a.txt") == alpha ]] || fail "get into a folder"
+a_id=$("$orvel" --json ls /tree/a | grep -o '{[^}]*"name":"a.txt"[^}]*}' | grep -o '"id":"[0-9]*"' | cut -d'"' -f4)
+expect 1 "$orvel" get "$a_id" "$work/into"
+[[ $err == *"exists; kept"* ]] || fail "existing local file: '$err'"
+printf 'changed' >"$work/into/a.txt"
+expect 0 "$orvel" get --force "$a_id" "$work/into"
+[[ $(cat "$work/into/a.txt") == alpha ]] || fail "get --force by id into a folder"
+expect 0 "$orvel" rename /tree/a/renamed.txt r.txt
+expect 0 "$orvel" mv /tree/a/r.txt /tree/c
+expect 0 "$orvel" --json ls /tree/c
+[[ $out == *'"name":"r.txt"'* ]] || fail "rename and mv by path: $out"
+
+echo "== standard input and output"
+expect 0 bash -c "printf 'from stdin' | '$orvel' put - /tree/c/in.txt"
+[[ $("$orvel" get /tree/c/in.txt -) == "from stdin" ]] || fail "get - after put -"
+expect 2 bash -c "printf x | '$orvel' put - /tree/c"
+[[ $err == *"--name"* ]] || fail "put - without a name: '$err'"
+
+echo "== whole folders"
+mkdir -p "$work/up/sub/deeper" "$work/up/empty"
+printf 'one' >"$work/up/1.txt"
+head -c 300000 /dev/urandom >"$work/up/sub/2.bin"
+printf 'three' >"$work/up/sub/deeper/3.txt"
+expect 0 "$orvel" put -r "$work/up" /tree
+[[ $out == *"Uploaded 3 file(s)"* ]] || fail "put -r summary: $out"
+expect 0 "$orvel" --json ls /tree/up/sub/deeper
+[[ $out == *'"name":"3.txt"'* ]] || fail "put -r into an existing folder keeps the name: $out"
+expect 0 "$orvel" put -r "$work/up" /copy
+expect 0 "$orvel" --json ls /copy/sub
+[[ $out == *'"name":"2.bin"'* ]] || fail "put -r to a new path: $out"
+expect 0 "$orvel" get -r /tree/up "$work/down"
+diff -r "$work/up" "$work/down" >/dev/null || fail "get -r to a new folder differs"
+mkdir "$work/downs"
+expect 0 "$orvel" get -r /tree/up "$work/downs"
+diff -r "$work/up" "$work/downs/up" >/dev/null || fail "get -r into an existing folder differs"
+expect 1 "$orvel" get -r /tree/up "$work/downs"
+[[ $err == *"exists; kept"* && $out == *"kept as they were"* ]] || fail "get -r over existing files: $out / $err"
+expect 1 "$orvel" rm /copy
+[[ $err == *E_OV_FOLDER_NON_EMPTY* ]] || fail "rm non-empty: '$err'"
+expect 1 bash -c "echo n | '$orvel' rm -r /copy"
+expect 0 "$orvel" ls /copy/sub
+expect 0 bash -c "echo y | '$orvel' rm -r /copy"
+expect 1 "$orvel" ls /copy
+expect 0 "$orvel" rm -r --yes /tree/up
+[[ $out == *"items"* ]] || fail "rm -r --yes: $out"
+
+echo "== an expired session renews itself"
+curl -s -X POST -d '{"advance":7200}' "http://$server/_emulator/clock" >/dev/null
+old_token=$(grep '^token=' "$XDG_CONFIG_HOME/orvel/session")
+expect 0 "$orvel" ls /tree
+new_token=$(grep '^token=' "$XDG_CONFIG_HOME/orvel/session")
+[[ $old_token != "$new_token" ]] || fail "the renewed token was not stored"
+expect 0 "$orvel" space
+
+echo "== the download cache"
+export XDG_CACHE_HOME=$work/cache
+mkdir -p "$XDG_CACHE_HOME/orvel/dl-1-stale" "$XDG_CACHE_HOME/orvel/dl-2-fresh"
+touch -d '8 days ago' "$XDG_CACHE_HOME/orvel/dl-1-stale"
+expect 0 "$orvel" get /tree/c/in.txt "$work/cached.txt"
+[[ ! -e $XDG_CACHE_HOME/orvel/dl-1-stale ]] || fail "a stale cache folder was kept"
+[[ -e $XDG_CACHE_HOME/orvel/dl-2-fresh ]] || fail "a fresh cache folder was swept"
+[[ $(ls "$XDG_CACHE_HOME/orvel") == dl-2-fresh ]] || fail "a finished download left its cache folder: $(ls "$XDG_CACHE_HOME/orvel")"
+expect 1 "$orvel" get 999999 "$work/never.txt"
+[[ $(ls "$XDG_CACHE_HOME/orvel" | wc -l) == 2 ]] || fail "a failed download kept no cache folder"
+unset XDG_CACHE_HOME
 
 echo "== block files"
 expect 0 "$orvel" block encode "$work/v2.txt" --output "$work/block.bmf" --name v2.txt

@@ -162,6 +162,30 @@ int main(int argc, char** argv) {
   }
   CheckCondition(strcmp(text, "hello from C\n") == 0);
 
+  StartPhase("result text and version");
+  BSTR rname = NULL, rmeaning = NULL;
+  CheckResult(ORVEL_GetResultText(E_OV_TARGET_EXISTS, &rname, &rmeaning), S_OK);
+  CheckCondition(SameText(rname, "E_OV_TARGET_EXISTS"));
+  CheckCondition(SameText(rmeaning, "a file of that name already exists"));
+  SysFreeString(rname);
+  SysFreeString(rmeaning);
+  rname = NULL;
+  rmeaning = NULL;
+  CheckResult(ORVEL_GetResultText(ORVEL_HR(0x8004ABCD), &rname, NULL), S_FALSE);
+  CheckCondition(SameText(rname, "0x8004abcd"));
+  SysFreeString(rname);
+  rname = NULL;
+  CheckResult(ORVEL_GetResultText(S_OK, NULL, &rmeaning), S_OK);
+  CheckCondition(SameText(rmeaning, "success"));
+  SysFreeString(rmeaning);
+  CheckResult(ORVEL_GetResultText(E_FAIL, NULL, NULL), E_POINTER);
+  int major = -1, minor = -1, patch = -1;
+  CheckResult(ORVEL_GetVersion(&major, &minor, &patch), S_OK);
+  CheckCondition(major == ORVEL_TEST_VERSION_MAJOR && minor == ORVEL_TEST_VERSION_MINOR &&
+                 patch == ORVEL_TEST_VERSION_PATCH);
+  CheckResult(ORVEL_GetVersion(NULL, &minor, NULL), S_OK);
+  CheckResult(ORVEL_GetVersion(NULL, NULL, NULL), E_POINTER);
+
   StartPhase("cleanup");
   CheckResult(ORVEL_Delete(token, folder), E_OV_FOLDER_NON_EMPTY);
   CheckResult(ORVEL_Delete(token, file_id), S_OK);

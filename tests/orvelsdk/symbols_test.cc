@@ -15,7 +15,7 @@ TEST(ExportTable, ExactlyTheCApiAndTheBstrFunctions) {
   char buffer[4096];
   while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe.get())) text.append(buffer, n);
 
-  std::set<std::string> defined;
+  std::set<std::string> defined, laterNode;
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {
@@ -25,6 +25,7 @@ TEST(ExportTable, ExactlyTheCApiAndTheBstrFunctions) {
     if (type == "A") continue;  // the version node
     const size_t at = name.find('@');
     defined.insert(name.substr(0, at));
+    if (at != std::string::npos && name.substr(at) == "@@ORVELSDK_1.1") laterNode.insert(name.substr(0, at));
   }
   const std::set<std::string> expected = {
       "ORVEL_Login",        "ORVEL_Relogin",        "ORVEL_GetSpace",       "ORVEL_Delete",
@@ -34,6 +35,8 @@ TEST(ExportTable, ExactlyTheCApiAndTheBstrFunctions) {
       "ORVEL_GetFileSha1",  "ORVEL_GetFileVersion", "ORVEL_CreateProgress", "ORVEL_Upload",
       "ORVEL_Update",       "ORVEL_Download",       "ORVEL_QueryProgress",  "ORVEL_CancelTransport",
       "ORVEL_DestroyProgress", "ORVEL_GetFileSize64", "SysAllocString",   "SysAllocStringLen",
-      "SysFreeString",      "SysStringLen"};
+      "SysFreeString",      "SysStringLen",         "ORVEL_GetResultText",  "ORVEL_GetVersion"};
   EXPECT_EQ(defined, expected) << text;
+  // Exports added after the first release carry a version node of their own.
+  EXPECT_EQ(laterNode, (std::set<std::string>{"ORVEL_GetResultText", "ORVEL_GetVersion"})) << text;
 }

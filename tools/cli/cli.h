@@ -4,6 +4,7 @@
 
 #include <orvelsdk/orvelsdk.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -54,6 +55,8 @@ struct Args {
 
 struct Context {
   bool json = false;
+  bool quiet = false;    // -q: no progress display, no summaries
+  bool verbose = false;  // -v: one line per resolved path and copied file
   std::string server;  // HOST:PORT from --server or the session
   Args args;
 };
@@ -97,6 +100,54 @@ public:
 private:
   std::string m_path;
 };
+
+// ---- the session in use and remote items ------------------------------------
+// Runs calls with the session's token; when the service says the token has
+// expired, renews it once (ORVEL_Relogin), stores it and repeats the call.
+class Session {
+public:
+  Session(SessionData data, bool verbose) : m_data(std::move(data)), m_verbose(verbose) {}
+  HRESULT Call(const std::function<HRESULT(const char16_t* token)>& call);
+  const SessionData& Data() const { return m_data; }
+  bool Verbose() const { return m_verbose; }
+
+private:
+  SessionData m_data;
+  bool m_verbose = false;
+  bool m_renewed = false;
+};
+// The stored session, or nothing (the reason printed).
+std::optional<Session> OpenSession(const Context& ctx);
+
+// One entry of a folder listing.
+struct Entry {
+  int type = 1;  // 0 folder, 1 file
+  int64_t size = 0;
+  std::string id, parentId, name, modTime, sha1, version;
+};
+HRESULT ListFolder(Session& session, const std::string& folderId, std::vector<Entry>& entries);
+
+// An item named on the command line.
+struct RemoteItem {
+  std::string id;
+  int type = -1;  // 0 folder, 1 file, -1 not known yet (an id alone)
+  std::string name, parentId, path;
+  int64_t size = 0;
+};
+bool IsId(std::string_view arg);    // all digits
+bool IsPath(std::string_view arg);  // starts with '/'
+std::string JoinPath(const std::string& folder, const std::string& name);
+// An id as it is, or a /path walked from the root through listings. A path
+// that does not resolve gives E_OV_TARGET_NOT_EXISTS, anything else
+// E_INVALIDARG; `detail` says what was missing.
+HRESULT Resolve(Session& session, const std::string& arg, RemoteItem& out, std::string& detail);
+// Learns whether an id alone is a folder or a file.
+HRESULT FillKind(Session& session, RemoteItem& item);
+// Learns an id's name (and place) by searching the folders from the root.
+HRESULT FindById(Session& session, RemoteItem& item);
+
+// Makes a folder; a taken name gives E_OV_TARGET_EXISTS with the existing item's id.
+HRESULT MakeFolder(Session& session, const std::string& parentId, const std::string& name, std::string& id);
 
 // ---- commands ----------------------------------------------------------------
 int CmdLogin(Context& ctx);

@@ -111,10 +111,12 @@ int CmdLogout(Context& ctx) {
 }
 
 int CmdSpace(Context& ctx) {
-  auto s = RequireSession(ctx);
-  if (!s) return kExitFailure;
+  auto session = OpenSession(ctx);
+  if (!session) return kExitFailure;
   int64_t used = 0, total = 0;
-  const HRESULT hr = ORVEL_GetSpace(Wide(s->token).c_str(), u"", Wide(s->userId).c_str(), &used, &total);
+  const HRESULT hr = session->Call([&](const char16_t* token) {
+    return ORVEL_GetSpace(token, u"", Wide(session->Data().userId).c_str(), &used, &total);
+  });
   if (hr < 0) return Fail(ctx, "space", hr);
   char text[128];
   std::snprintf(text, sizeof text, "%lld MiB used of %lld MiB (%.1f%%)", static_cast<long long>(used),
@@ -123,52 +125,173 @@ int CmdSpace(Context& ctx) {
   return kExitOk;
 }
 
+HRESULT MakeFolder(Session& session, const std::string& parentId, const std::string& name, std::string& id) {
+  OutString out;
+  const HRESULT hr = session.Call([&](const char16_t* token) {
+    return ORVEL_NewFolder(token, Wide(parentId).c_str(), Wide(name).c_str(), &out);
+  });
+  // The taken name still hands back the existing item's id.
+  id = out.str();
+  return hr;
+}
+
 int CmdMkdir(Context& ctx) {
   const auto& p = ctx.args.positional;
-  if (p.empty() || p.size() > 2) return UsageError("usage: orvel mkdir [PARENT_ID] NAME");
-  auto s = RequireSession(ctx);
-  if (!s) return kExitFailure;
-  const std::string parent = p.size() == 2 ? p[0] : "0";
-  const std::string name = p.back();
-  OutString id;
-  const HRESULT hr = ORVEL_NewFolder(Wide(s->token).c_str(), Wide(parent).c_str(), Wide(name).c_str(), &id);
-  // The taken name still hands back the existing folder's id.
-  if (hr == E_OV_TARGET_EXISTS) return Fail(ctx, "mkdir", hr, "existing id " + id.str());
-  if (hr < 0) return Fail(ctx, "mkdir", hr);
-  PrintDone(ctx, {{"id", id.str()}, {"name", name}, {"parentId", parent}}, id.str());
+  auto session = OpenSession(ctx);
+  if (!session) return kExitFailure;
+  const bool parents = ctx.args.Has("-p");
+  std::string parentId = "0", detail, id;
+  std::vector<std::string> names;
+  if (p.size() == 2) {
+    // PARENT NAME
+    RemoteItem parent;
+    const HRESULT hr = Resolve(*session, p[0], parent, detail);
+    if (hr == E_INVALIDARG) return UsageError(detail);
+    if (hr < 0) return Fail(ctx, "mkdir", hr, detail);
+    parentId = parent.id;
+    names.push_back(p[1]);
+  } else if (IsPath(p[0])) {
+    size_t start = 1;
+    while (start <= p[0].size()) {
+      size_t slash = p[0].find('/', start);
+      if (slash == std::string::npos) slash = p[0].size();
+      if (slash > start) names.push_back(p[0].substr(start, slash - start));
+      start = slash + 1;
+    }
+    if (names.empty()) return UsageError("mkdir wants a folder to make, not /");
+    if (!parents && names.size() > 1) {
+      // Without -p the parent must exist already.
+      std::string parentPath;
+      for (size_t i = 0; i + 1 < names.size(); ++i) parentPath += "/" + names[i];
+      RemoteItem parent;
+      const HRESULT hr = Resolve(*session, parentPath, parent, detail);
+      if (hr < 0) return Fail(ctx, "mkdir", hr, detail + " (-p makes missing parents)");
+      parentId = parent.id;
+      names.erase(names.begin(), names.end() - 1);
+    }
+  } else {
+    names.push_back(p[0]);
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    const bool last = i + 1 == names.size();
+    const HRESULT hr = MakeFolder(*session, parentId, names[i], id);
+    if (hr == E_OV_TARGET_EXISTS && parents && !id.empty()) {
+      // An existing folder is no error with -p; a file in the way is.
+      RemoteItem existing{id, -1, {}, {}, {}, 0};
+      if (FillKind(*session, existing) < 0 || existing.type != 0)
+        return Fail(ctx, "mkdir", hr, names[i] + " exists and is not a folder");
+    } else if (hr == E_OV_TARGET_EXISTS) {
+      return Fail(ctx, "mkdir", hr, "existing id " + id);
+    } else if (hr < 0) {
+      return Fail(ctx, "mkdir", hr, names[i]);
+    }
+    if (!last) parentId = id;
+  }
+  PrintDone(ctx, {{"id", id}, {"name", names.back()}, {"parentId", parentId}}, id);
   return kExitOk;
+}
+
+// Resolves a command's ITEM argument, printing the failure.
+std::optional<RemoteItem> ResolveArg(const Context& ctx, Session& session, const std::string& what,
+                                     const std::string& arg, int& exitCode) {
+  RemoteItem item;
+  std::string detail;
+  const HRESULT hr = Resolve(session, arg, item, detail);
+  if (hr == E_INVALIDARG) {
+    exitCode = UsageError(detail);
+    return std::nullopt;
+  }
+  if (hr < 0) {
+    exitCode = Fail(ctx, what, hr, detail);
+    return std::nullopt;
+  }
+  return item;
 }
 
 int CmdRename(Context& ctx) {
   const auto& p = ctx.args.positional;
-  if (p.size() != 2) return UsageError("usage: orvel rename ID NAME");
-  auto s = RequireSession(ctx);
-  if (!s) return kExitFailure;
-  const HRESULT hr = ORVEL_Rename(Wide(s->token).c_str(), Wide(p[0]).c_str(), Wide(p[1]).c_str());
+  auto session = OpenSession(ctx);
+  if (!session) return kExitFailure;
+  int rc = kExitFailure;
+  auto item = ResolveArg(ctx, *session, "rename", p[0], rc);
+  if (!item) return rc;
+  const HRESULT hr = session->Call([&](const char16_t* token) {
+    return ORVEL_Rename(token, Wide(item->id).c_str(), Wide(p[1]).c_str());
+  });
   if (hr < 0) return Fail(ctx, "rename", hr);
-  PrintDone(ctx, {{"id", p[0]}, {"name", p[1]}}, "Renamed " + p[0] + " to " + p[1] + ".");
+  PrintDone(ctx, {{"id", item->id}, {"name", p[1]}}, "Renamed " + p[0] + " to " + p[1] + ".");
   return kExitOk;
 }
 
 int CmdMove(Context& ctx) {
   const auto& p = ctx.args.positional;
-  if (p.size() != 2) return UsageError("usage: orvel mv ID PARENT_ID");
-  auto s = RequireSession(ctx);
-  if (!s) return kExitFailure;
-  const HRESULT hr = ORVEL_Move(Wide(s->token).c_str(), Wide(p[0]).c_str(), Wide(p[1]).c_str());
+  auto session = OpenSession(ctx);
+  if (!session) return kExitFailure;
+  int rc = kExitFailure;
+  auto item = ResolveArg(ctx, *session, "mv", p[0], rc);
+  if (!item) return rc;
+  auto parent = ResolveArg(ctx, *session, "mv", p[1], rc);
+  if (!parent) return rc;
+  const HRESULT hr = session->Call([&](const char16_t* token) {
+    return ORVEL_Move(token, Wide(item->id).c_str(), Wide(parent->id).c_str());
+  });
   if (hr < 0) return Fail(ctx, "mv", hr);
-  PrintDone(ctx, {{"id", p[0]}, {"parentId", p[1]}}, "Moved " + p[0] + " into " + p[1] + ".");
+  PrintDone(ctx, {{"id", item->id}, {"parentId", parent->id}}, "Moved " + p[0] + " into " + p[1] + ".");
   return kExitOk;
 }
 
+namespace {
+
+HRESULT DeleteOne(Session& session, const std::string& id) {
+  return session.Call([&](const char16_t* token) { return ORVEL_Delete(token, Wide(id).c_str()); });
+}
+
+// Deletes a folder's contents depth first, then the folder; counts what went.
+HRESULT DeleteTree(Session& session, const std::string& folderId, int depth, int& removed) {
+  if (depth > 256) return E_FAIL;  // a service that answers with a cycle
+  std::vector<Entry> entries;
+  HRESULT hr = ListFolder(session, folderId, entries);
+  if (hr < 0) return hr;
+  for (const Entry& e : entries) {
+    hr = e.type == 0 ? DeleteTree(session, e.id, depth + 1, removed) : DeleteOne(session, e.id);
+    if (hr < 0) return hr;
+    if (e.type != 0) ++removed;
+  }
+  hr = DeleteOne(session, folderId);
+  if (hr >= 0) ++removed;
+  return hr;
+}
+
+bool Confirm(const std::string& question) {
+  std::cerr << question << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+}  // namespace
+
 int CmdRemove(Context& ctx) {
   const auto& p = ctx.args.positional;
-  if (p.size() != 1) return UsageError("usage: orvel rm ID");
-  auto s = RequireSession(ctx);
-  if (!s) return kExitFailure;
-  const HRESULT hr = ORVEL_Delete(Wide(s->token).c_str(), Wide(p[0]).c_str());
+  auto session = OpenSession(ctx);
+  if (!session) return kExitFailure;
+  int rc = kExitFailure;
+  auto item = ResolveArg(ctx, *session, "rm", p[0], rc);
+  if (!item) return rc;
+  HRESULT hr = DeleteOne(*session, item->id);
+  int removed = 1;
+  if (hr == E_OV_FOLDER_NON_EMPTY && ctx.args.Has("-r")) {
+    if (!ctx.args.Has("--yes") && !Confirm("orvel: remove the folder " + p[0] + " and everything in it?")) {
+      std::cerr << "orvel: " << p[0] << " kept\n";
+      return kExitFailure;
+    }
+    removed = 0;
+    hr = DeleteTree(*session, item->id, 0, removed);
+  }
+  if (hr == E_OV_FOLDER_NON_EMPTY) return Fail(ctx, "rm", hr, "rm -r removes a folder with its contents");
   if (hr < 0) return Fail(ctx, "rm", hr);
-  PrintDone(ctx, {{"id", p[0]}, {"deleted", true}}, "Deleted " + p[0] + ".");
+  PrintDone(ctx, {{"id", item->id}, {"deleted", true}, {"items", removed}},
+            removed > 1 ? "Deleted " + p[0] + " (" + std::to_string(removed) + " items)." : "Deleted " + p[0] + ".");
   return kExitOk;
 }
 

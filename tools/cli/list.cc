@@ -1,6 +1,7 @@
 // orvel ls: a folder listing as a table or as JSON.
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -9,58 +10,45 @@
 namespace orvelcli {
 namespace {
 
-struct Entry {
-  int type = 1;
-  int64_t size = 0;
-  std::string id, parentId, name, modTime, sha1, version;
-};
-
-// Frees the list handle on every path.
-struct FileListOwner {
-  ORVEL_FILELIST h = nullptr;
-  ~FileListOwner() {
-    if (h != nullptr) ORVEL_DestoryFiles(h);
-  }
-};
-
-HRESULT ReadEntries(ORVEL_FILELIST h, std::vector<Entry>& entries) {
-  int count = 0;
-  HRESULT hr = ORVEL_GetFilesNum(h, &count);
-  if (hr < 0) return hr;
-  for (unsigned i = 0; i < static_cast<unsigned>(count); ++i) {
-    Entry e;
-    OutString id, parent, name, modTime, sha1, version;
-    if ((hr = ORVEL_GetFileType(h, i, &e.type)) < 0 || (hr = ORVEL_GetFileSize64(h, i, &e.size)) < 0 ||
-        (hr = ORVEL_GetFileId(h, i, &id)) < 0 || (hr = ORVEL_GetParentId(h, i, &parent)) < 0 ||
-        (hr = ORVEL_GetFileName(h, i, &name)) < 0 || (hr = ORVEL_GetModifyTime(h, i, &modTime)) < 0 ||
-        (hr = ORVEL_GetFileSha1(h, i, &sha1)) < 0 || (hr = ORVEL_GetFileVersion(h, i, &version)) < 0)
-      return hr;
-    e.id = id.str();
-    e.parentId = parent.str();
-    e.name = name.str();
-    e.modTime = modTime.str();
-    e.sha1 = sha1.str();
-    e.version = version.str();
-    entries.push_back(std::move(e));
-  }
-  return S_OK;
+// The service keeps modify times as the uploading computer's local wall
+// clock, without a zone: shown as this computer's local time, with its zone.
+std::string WithZone(const std::string& modTime) {
+  std::tm tm {};
+  if (std::sscanf(modTime.c_str(), "%d-%d-%d %d:%d:%d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
+                  &tm.tm_min, &tm.tm_sec) != 6)
+    return modTime.empty() ? "-" : modTime;
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  tm.tm_isdst = -1;
+  if (std::mktime(&tm) == -1) return modTime;
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &tm);
+  return text;
 }
 
 }  // namespace
 
 int CmdList(Context& ctx) {
   const auto& p = ctx.args.positional;
-  if (p.size() > 1) return UsageError("usage: orvel ls [FOLDER_ID] [--json]");
-  auto s = RequireSession(ctx);
-  if (!s) return kExitFailure;
-  const std::string folder = p.empty() ? "0" : p[0];
+  auto session = OpenSession(ctx);
+  if (!session) return kExitFailure;
+  RemoteItem folder;
+  std::string detail;
+  HRESULT hr = Resolve(*session, p.empty() ? "0" : p[0], folder, detail);
+  if (hr == E_INVALIDARG) return UsageError(detail);
+  if (hr < 0) return Fail(ctx, "ls", hr, detail);
 
-  FileListOwner list;
-  HRESULT hr = ORVEL_EnumFiles(Wide(s->token).c_str(), Wide(folder).c_str(), &list.h);
-  if (hr < 0) return Fail(ctx, "ls", hr);
   std::vector<Entry> entries;
-  hr = ReadEntries(list.h, entries);
-  if (hr < 0) return Fail(ctx, "ls", hr);
+  if (folder.type == 1) {
+    // A file named by path lists as itself, as ls(1) does.
+    std::vector<Entry> siblings;
+    hr = ListFolder(*session, folder.parentId, siblings);
+    for (const Entry& e : siblings)
+      if (e.id == folder.id) entries.push_back(e);
+  } else {
+    hr = ListFolder(*session, folder.id, entries);
+  }
+  if (hr < 0) return Fail(ctx, "ls", hr, folder.path);
 
   if (ctx.json) {
     nlohmann::json items = nlohmann::json::array();
@@ -73,18 +61,20 @@ int CmdList(Context& ctx) {
                        {"modTime", e.modTime},
                        {"version", e.version},
                        {"sha1", e.sha1}});
-    PrintJson(nlohmann::json({{"folderId", folder}, {"items", items}}).dump());
+    PrintJson(nlohmann::json({{"folderId", folder.id}, {"items", items}}).dump());
     return kExitOk;
   }
+  const bool human = ctx.args.Has("-h");
   size_t idWidth = 2;
   for (const auto& e : entries) idWidth = std::max(idWidth, e.id.size());
-  std::printf("%-6s %12s  %-19s  %7s  %-*s  %s\n", "TYPE", "SIZE", "MODIFIED", "VERSION", static_cast<int>(idWidth),
+  std::printf("%-6s %12s  %-25s  %7s  %-*s  %s\n", "TYPE", "SIZE", "MODIFIED", "VERSION", static_cast<int>(idWidth),
               "ID", "NAME");
   for (const auto& e : entries) {
-    const std::string size = e.type == 0 ? "-" : std::to_string(e.size);
-    std::printf("%-6s %12s  %-19s  %7s  %-*s  %s\n", e.type == 0 ? "folder" : "file", size.c_str(),
-                e.modTime.c_str(), e.version.empty() ? "-" : e.version.c_str(), static_cast<int>(idWidth),
-                e.id.c_str(), e.name.c_str());
+    const std::string size =
+        e.type == 0 ? "-" : human ? HumanSize(static_cast<double>(e.size)) : std::to_string(e.size);
+    std::printf("%-6s %12s  %-25s  %7s  %-*s  %s\n", e.type == 0 ? "folder" : "file", size.c_str(),
+                WithZone(e.modTime).c_str(), e.version.empty() ? "-" : e.version.c_str(),
+                static_cast<int>(idWidth), e.id.c_str(), e.name.c_str());
   }
   if (entries.empty()) std::printf("(empty folder)\n");
   return kExitOk;

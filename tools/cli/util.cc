@@ -48,7 +48,7 @@ bool g_jsonUsageErrors = false;
 void SetJsonUsageErrors(bool json) { g_jsonUsageErrors = json; }
 
 int UsageError(std::string_view message) {
-  std::cerr << "orvel: " << message << "\nRun 'orvel help' for the commands.\n";
+  std::cerr << "orvel: " << message << "\nRun 'orvel --help' for the commands.\n";
   if (g_jsonUsageErrors)
     PrintJson(nlohmann::json({{"error", {{"operation", "usage"}, {"message", std::string(message)}}}}).dump());
   return kExitUsage;
