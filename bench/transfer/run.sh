@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
-# Upload and download a page-cached 1 GiB incompressible media file through the
-# block protocols against the emulator (speed caps lifted), beside curl moving
-# the same bytes to and from the same emulator, and the in-memory floor of the
-# hashing and cipher work.
+# Upload and download page-cached files through the block protocols against
+# the emulator (speed caps lifted) and print, with ratios, beside what the
+# machine allows:
+#   - the single-core CPU floors of the work (OpenSSL's SHA-1, MD5 and
+#     AES-256-ECB measured in this run): upload = SHA-1 x3 + MD5 + AES per
+#     byte, download = SHA-1 x3 + AES, block list = SHA-1 x2 + MD5;
+#   - curl posting the same already-encoded blocks to the same emulator (a
+#     fresh connection per block, the emulator checking each) and curl
+#     fetching the stored blocks into a file;
+#   - a 16 MiB text file against `xz --format=lzma -5` per 4 MiB block;
+#   - a 16 MiB random .bin against random bytes of the same size as .mp4
+#     (other bytes of the same kind: the same bytes would be deduplicated);
+#   - peak RSS of each library run.
 #
-# usage: bench/transfer/run.sh [BUILD_DIR] [SIZE_MiB]
+# usage: bench/transfer/run.sh [BUILD_DIR] [SIZES_MiB]
 #   BUILD_DIR holds bench/transfer/xfer_bench and tools/emulator/orvel-emulator
-#   (default: build). SIZE_MiB defaults to 1024.
+#   (default: build). SIZES_MiB is a space-separated list (default "256 1024").
 set -euo pipefail
 
 build=${1:-build}
-mib=${2:-1024}
+sizes=${2:-256 1024}
 bench=$(find "$build" -name xfer_bench -type f -perm -u+x | head -1)
 emulator=$(find "$build" -name orvel-emulator -type f -perm -u+x | head -1)
 [[ -x "$bench" && -x "$emulator" ]] || { echo "build xfer_bench and orvel-emulator first" >&2; exit 2; }
@@ -43,11 +52,6 @@ INI
 export ORVEL_SETTINGS_FILE=$work/settings.ini
 echo "Windows Registry Editor Version 5.00" >"$work/registry.reg"
 export ORVEL_REGISTRY_FILE=$work/registry.reg
-
-file=$work/media.mp4
-head -c $((mib * 1048576)) /dev/urandom >"$file"
-cat "$file" >/dev/null  # page-cached
-bytes=$(stat -c %s "$file")
 mkdir -p "$work/temp"
 
 xml='<?xml version="1.0" encoding="utf-8" ?>'
@@ -56,62 +60,139 @@ token=$(curl -s -H 'Expect:' --data-binary "$xml<Orvel><user>demo</user><passwor
 [[ -n "$token" ]] || { echo "login failed" >&2; exit 1; }
 
 value() { sed -n "s/^$1=//p" "$2"; }
+now() { date +%s.%N; }
+calc() { awk "BEGIN {printf \"%.${2:-1}f\", $1}"; }
+row() { printf '%-44s %9s MB/s  %s\n' "$1" "$2" "${3:-}"; }
 
 "$bench" floor 256 >"$work/floor.txt"
-"$bench" upload "$token" "$file" "$work/temp" >"$work/up.txt"
-id=$(value id "$work/up.txt")
-"$bench" download "$token" "$id" "$work/down.bin" "$work/temp" >"$work/down.txt"
-cmp -s "$file" "$work/down.bin" && same=yes || same=NO
-rm -f "$work/down.bin"
+sha=$(value sha1_floor_mb_s "$work/floor.txt")
+md5=$(value md5_floor_mb_s "$work/floor.txt")
+aes=$(value aes_floor_mb_s "$work/floor.txt")
+up_floor=$(calc "1 / (3 / $sha + 1 / $md5 + 1 / $aes)")
+down_floor=$(calc "1 / (3 / $sha + 1 / $aes)")
+list_floor=$(calc "1 / (2 / $sha + 1 / $md5)")
+printf '\nsingle-core floors (OpenSSL, this run): SHA-1 %s, MD5 %s, AES-256-ECB %s MB/s\n' "$sha" "$md5" "$aes"
+printf 'upload floor %s, download floor %s, block list floor %s MB/s\n' "$up_floor" "$down_floor" "$list_floor"
 
-# curl: the same bytes as one streamed POST that the block server drains.
-curl_up=$(curl -s -o /dev/null -H 'Expect:' -X POST -T "$file" -w '%{speed_upload}' \
-  "$base/blk1/uploadBlock?stub=none&sha1=0000000000000000000000000000000000000000&size=1&index=1")
-
-# curl: every stored block of the file, fetched with downloadBlock2 in one process.
-answer=$(curl -s -H 'Expect:' --data-binary "$xml<Orvel><token>$token</token><fileId>$id</fileId></Orvel>" \
-  "$base/osvr/requestDownload/")
-stub=$(sed -n 's:.*<stub>\([^<]*\)</stub>.*:\1:p' <<<"$answer")
-url=$(sed -n 's:.*<url>\([^<]*\)</url>.*:\1:p' <<<"$answer")
-curl -s -H 'Expect:' --data-binary "{\"stub\":\"$stub\"}" "${url}downloadMetadata2" >"$work/meta.json"
-python3 - "$work/meta.json" "$stub" >"$work/curl.cfg" <<'PY'
-import json, sys
-meta = json.load(open(sys.argv[1]))
-stub = sys.argv[2]
-first = True
-for url, blocks in meta.items():
-    if not isinstance(blocks, list):
-        continue
-    for b in blocks:
-        if not first:
-            print("next")
-        first = False
-        print(f'url = "{url}downloadBlock2"')
-        print(f'data = "{{\\"stub\\":\\"{stub}\\",\\"id\\":\\"{b["id"]}\\"}}"')
-        print('output = "/dev/null"')
-        print('header = "Expect:"')
-        print('write-out = "%{http_code} %{size_download}\\n"')
+# curl posting the stored (encoded) blocks of FILE again: a new upload session
+# names them, each goes on a fresh connection and the emulator checks it.
+curl_upload_seconds() {
+  local file=$1 name=$2
+  python3 - "$file" "$work/emu/blocks" "$name" "$token" "$base" "$work/curlup" <<'PY'
+import hashlib, json, os, subprocess, sys, urllib.request
+path, blocks_dir, name, token, base, out = sys.argv[1:]
+whole = hashlib.sha1(); metas = []; files = []
+with open(path, 'rb') as f:
+    index = 0
+    while True:
+        b = f.read(4194304)
+        if not b and index > 0: break
+        index += 1; whole.update(b)
+        sha = hashlib.sha1(b).hexdigest()
+        block_id = '%06x%s' % (len(b), sha)
+        metas.append({'index': index, 'md5': hashlib.md5(b).hexdigest(), 'blockId': block_id})
+        files.append(os.path.join(blocks_dir, sha[:2], block_id))
+        if len(b) < 4194304: break
+size = os.path.getsize(path)
+xml = ('<?xml version="1.0" encoding="utf-8" ?><Orvel><token>%s</token><fileVer>0</fileVer><size>%d</size>'
+       '<fileId>0</fileId><sha1>%s</sha1><parentId>0</parentId><name>%s</name></Orvel>') % (token, size, whole.hexdigest(), name)
+ans = urllib.request.urlopen(urllib.request.Request(base + '/osvr/requestUpload/', xml.encode(), {'v': '4'})).read().decode()
+stub = ans.split('<stub>')[1].split('</stub>')[0]; url = ans.split('<url>')[1].split('</url>')[0]
+urllib.request.urlopen(urllib.request.Request(url + 'uploadMetadata', json.dumps({'stub': stub, 'metas': metas}).encode(), {'v': '3'})).read()
+with open(out + '.cfg', 'w') as cfg:
+    for i, p in enumerate(files):
+        enc = open(p, 'rb').read()
+        if i: cfg.write('next\n')
+        cfg.write('url = "%suploadBlock?stub=%s&sha1=%s&size=%d&index=%d"\n' % (url, stub, hashlib.sha1(enc).hexdigest(), len(enc), i + 1))
+        cfg.write('data-binary = "@%s"\nheader = "Expect:"\nheader = "Content-Type:"\nheader = "Connection: close"\n' % p)
+        cfg.write('output = "/dev/null"\nwrite-out = "%{http_code}\\n"\n')
 PY
-start=$(date +%s.%N)
-curl -s -K "$work/curl.cfg" >"$work/curl-down.txt"
-end=$(date +%s.%N)
-curl_bytes=$(awk '{s+=$2} END {print s}' "$work/curl-down.txt")
-curl_down=$(awk -v b="$curl_bytes" -v s="$start" -v e="$end" 'BEGIN {printf "%.1f", b / 1e6 / (e - s)}')
-curl_up=$(awk -v v="$curl_up" 'BEGIN {printf "%.1f", v / 1e6}')
+  local start end
+  start=$(now)
+  curl -s -K "$work/curlup.cfg" >"$work/curlup.codes"
+  end=$(now)
+  calc "$end - $start" 3
+}
 
-up=$(value upload_protocol_mb_s "$work/up.txt")
-down=$(value download_mb_s "$work/down.txt")
-pct() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.0f%%", 100 * a / b}'; }
-printf '\n%s MiB incompressible .mp4, emulator on loopback, caps lifted\n' "$mib"
-printf '%-34s %10s\n' "measure" "MB/s"
-printf '%-34s %10s\n' "SHA-1 in memory" "$(value sha1_floor_mb_s "$work/floor.txt")"
-printf '%-34s %10s\n' "MD5 in memory" "$(value md5_floor_mb_s "$work/floor.txt")"
-printf '%-34s %10s\n' "AES-256-ECB in memory" "$(value aes_floor_mb_s "$work/floor.txt")"
-printf '%-34s %10s\n' "block list (SHA-1+SHA-1+MD5)" "$(value block_list_mb_s "$work/up.txt")"
-printf '%-34s %10s   (%s of curl)\n' "upload protocol" "$up" "$(pct "$up" "$curl_up")"
-printf '%-34s %10s\n' "upload incl. block list" "$(value upload_total_mb_s "$work/up.txt")"
-printf '%-34s %10s\n' "curl upload (same bytes)" "$curl_up"
-printf '%-34s %10s   (%s of curl)\n' "download" "$down" "$(pct "$down" "$curl_down")"
-printf '%-34s %10s\n' "curl download (stored blocks)" "$curl_down"
-printf 'peak RSS upload %s KiB, download %s KiB; download identical: %s\n' \
-  "$(value peak_rss_kib "$work/up.txt")" "$(value peak_rss_kib "$work/down.txt")" "$same"
+# curl fetching every stored block of item ID into one file.
+curl_download_seconds() {
+  local id=$1 answer stub url start end
+  answer=$(curl -s -H 'Expect:' --data-binary "$xml<Orvel><token>$token</token><fileId>$id</fileId></Orvel>" \
+    "$base/osvr/requestDownload/")
+  stub=$(sed -n 's:.*<stub>\([^<]*\)</stub>.*:\1:p' <<<"$answer")
+  url=$(sed -n 's:.*<url>\([^<]*\)</url>.*:\1:p' <<<"$answer")
+  curl -s -H 'Expect:' --data-binary "{\"stub\":\"$stub\"}" "${url}downloadMetadata2" >"$work/meta.json"
+  python3 - "$work/meta.json" "$stub" "$work/curl-down.bin" >"$work/curl.cfg" <<'PY'
+import json, sys
+meta = json.load(open(sys.argv[1])); stub = sys.argv[2]; out = sys.argv[3]
+blocks = sorted((int(b['index']), url, b['id']) for url, bl in meta.items() if isinstance(bl, list) for b in bl)
+for i, (index, url, bid) in enumerate(blocks):
+    if i: print("next")
+    print(f'url = "{url}downloadBlock2"')
+    print(f'data = "{{\\"stub\\":\\"{stub}\\",\\"id\\":\\"{bid}\\"}}"')
+    print('header = "Expect:"')
+    print('write-out = "%{http_code}\\n"')
+PY
+  start=$(now)
+  curl -s -K "$work/curl.cfg" >"$work/curl-down.bin"
+  end=$(now)
+  rm -f "$work/curl-down.bin"
+  calc "$end - $start" 3
+}
+
+for mib in $sizes; do
+  file=$work/media$mib.mp4
+  head -c $((mib * 1048576)) /dev/urandom >"$file"
+  cat "$file" >/dev/null  # page-cached
+  bytes=$(stat -c %s "$file")
+  mb=$(calc "$bytes / 1e6" 3)
+  "$bench" upload "$token" "$file" "$work/temp" >"$work/up.txt"
+  id=$(value id "$work/up.txt")
+  "$bench" download "$token" "$id" "$work/down.bin" "$work/temp" >"$work/down.txt"
+  cmp -s "$file" "$work/down.bin" && same=yes || same=NO
+  rm -f "$work/down.bin"
+  cu=$(curl_upload_seconds "$file" "curl$mib.mp4")
+  cd=$(curl_download_seconds "$id")
+  up_s=$(value upload_total_seconds "$work/up.txt")
+  list_s=$(value block_list_seconds "$work/up.txt")
+  down_s=$(value download_seconds "$work/down.txt")
+  list_floor_s=$(calc "$mb / $list_floor" 3)
+  printf '\n%s MiB incompressible .mp4, emulator on loopback, caps lifted\n' "$mib"
+  row "upload incl. block list" "$(calc "$mb / $up_s")" \
+    "$(calc "$mb / $up_s / $up_floor" 2)x floor; $(calc "($cu + $list_floor_s) / $up_s" 2)x (curl upload + block-list floor)"
+  row "  block list" "$(calc "$mb / $list_s")" "$(calc "$mb / $list_s / $list_floor" 2)x floor"
+  row "  curl posting the encoded blocks" "$(calc "$mb / $cu")" "($(sort -u "$work/curlup.codes" | tr '\n' ' '))"
+  row "download" "$(calc "$mb / $down_s")" \
+    "$(calc "$mb / $down_s / $down_floor" 2)x floor; $(calc "$cd / $down_s" 2)x curl; identical: $same"
+  row "  curl fetching the stored blocks" "$(calc "$mb / $cd")"
+  printf '%-44s %s / %s KiB\n' "peak RSS upload / download" "$(value peak_rss_kib "$work/up.txt")" \
+    "$(value peak_rss_kib "$work/down.txt")"
+  rm -f "$file"
+done
+
+# 16 MiB of text against xz -5 per block, and random .bin against .mp4.
+python3 -c "
+import random, sys
+random.seed(7)
+words = [''.join(random.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(random.randint(2, 9))) for _ in range(5000)]
+out = []; n = 0
+while n < 16 * 1048576:
+    line = ' '.join(random.choice(words) for _ in range(12)) + '\n'; out.append(line); n += len(line)
+sys.stdout.write(''.join(out)[:16 * 1048576])" >"$work/text.txt"
+split -b 4194304 -d "$work/text.txt" "$work/textblock."
+start=$(now)
+for b in "$work"/textblock.*; do xz --format=lzma -5 -c "$b" >/dev/null; done
+end=$(now)
+xz_s=$(calc "$end - $start" 3)
+"$bench" upload "$token" "$work/text.txt" "$work/temp" >"$work/text.up"
+text_s=$(value upload_protocol_seconds "$work/text.up")
+head -c 16777216 /dev/urandom >"$work/random.bin"
+head -c 16777216 /dev/urandom >"$work/random.mp4"
+"$bench" upload "$token" "$work/random.bin" "$work/temp" >"$work/bin.up"
+"$bench" upload "$token" "$work/random.mp4" "$work/temp" >"$work/mp4.up"
+bin_s=$(value upload_protocol_seconds "$work/bin.up")
+mp4_s=$(value upload_protocol_seconds "$work/mp4.up")
+printf '\n16 MiB files, upload protocol (block list apart)\n'
+row "text .txt" "$(calc "16.777 / $text_s")" "$(calc "$xz_s / $text_s" 2)x xz --format=lzma -5 per block ($(calc "16.777 / $xz_s") MB/s)"
+row "random .bin" "$(calc "16.777 / $bin_s")" "$(calc "$mp4_s / $bin_s" 2)x the .mp4"
+row "random .mp4" "$(calc "16.777 / $mp4_s")"

@@ -69,3 +69,40 @@ void ApplyConnectionSettings(CCurlHelper& helper) {
     int32_t recv = std::min(caps.download, ReadSettingInt("DownloadSpeed"));
     ApplyConnectionSettings(helper, send, recv);
 }
+
+ProxySnapshot ReadProxySnapshot() {
+    ProxySnapshot snap;
+    ReadProxySettings(snap.ip, snap.port, snap.user, snap.password, snap.type);
+    const int32_t type = static_cast<int32_t>(snap.type);
+    if (type == -1 || type == SystemProxy) {
+        bool enabled = false;
+        if (SUCCEEDED(GetSystemProxy(enabled, snap.systemHost, snap.systemPort)) && enabled)
+            snap.systemEnabled = true;
+    }
+    return snap;
+}
+
+void ApplyConnectionSettings(CCurlHelper& helper, const ProxySnapshot& snap, int32_t sendCap, int32_t recvCap) {
+    helper.Reset(true);
+    HRESULT hr = S_OK;
+    switch (static_cast<int32_t>(snap.type)) {
+    case -1:
+    case SystemProxy:
+        if (snap.systemEnabled) hr = SetProxy(helper, CURLPROXY_HTTP, snap.systemHost, snap.systemPort, {}, {});
+        break;
+    case HttpProxy:
+        hr = SetProxy(helper, CURLPROXY_HTTP, snap.ip, snap.port, snap.user, snap.password);
+        break;
+    case Socks4Proxy:
+        hr = SetProxy(helper, CURLPROXY_SOCKS4, snap.ip, snap.port, snap.user, snap.password);
+        break;
+    case Socks5Proxy:
+        hr = SetProxy(helper, CURLPROXY_SOCKS5, snap.ip, snap.port, snap.user, snap.password);
+        break;
+    default:
+        hr = helper.SetOption(CURLOPT_PROXY, "");
+        break;
+    }
+    if (FAILED(hr)) throw EXCEPT::CurlUnknownError("CurlWrapper::SetOpt", "Network Error");
+    helper.SetSpeedLimit(sendCap, recvCap);
+}

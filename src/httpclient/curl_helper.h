@@ -218,3 +218,15 @@ void ApplyConnectionSettings(CCurlHelper& helper, int32_t sendCap, int32_t recvC
 // As above with the caps of the block transfers: the smaller of SpeedCaps and the
 // "UploadSpeed"/"DownloadSpeed" settings.
 void ApplyConnectionSettings(CCurlHelper& helper);
+
+// The proxy settings (registry and system proxy) read once, for the many
+// requests of one transfer.
+struct ProxySnapshot {
+    std::string ip, port, user, password;
+    uint32_t type = static_cast<uint32_t>(-1);
+    bool systemEnabled = false;
+    std::string systemHost, systemPort;
+};
+ProxySnapshot ReadProxySnapshot();
+// ApplyConnectionSettings with proxy settings read before.
+void ApplyConnectionSettings(CCurlHelper& helper, const ProxySnapshot& proxy, int32_t sendCap, int32_t recvCap);

@@ -154,6 +154,7 @@ BlockPace ReadBlockPace() {
     BlockPace pace;
     pace.sendCap = std::min(caps.upload, ReadSettingInt("UploadSpeed"));
     pace.recvCap = std::min(caps.download, ReadSettingInt("DownloadSpeed"));
+    pace.proxy = ReadProxySnapshot();
     return pace;
 }
 
@@ -387,7 +388,7 @@ std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const u
                              size_t size, const BlockPace& pace) {
     if (url.empty()) LogWrite(0, "*ASSERT*: !strURL.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    ApplyConnectionSettings(wrapper, 0, 0);
+    ApplyConnectionSettings(wrapper, pace.proxy, 0, 0);
     BlockRequest request(wrapper, pace);
     request.SetCommon(url);
     // The raw body goes with a header list of its own that switches off the
@@ -423,8 +424,9 @@ bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_
                         const BlockPace& pace) {
     if (postData.empty()) LogWrite(0, "*ASSERT*: !strPostData.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    ApplyConnectionSettings(wrapper, 0, 0);
+    ApplyConnectionSettings(wrapper, pace.proxy, 0, 0);
     out.clear();
+    out.reserve(std::min<size_t>(limit, 8u << 20));  // one allocation for a whole block
     BlockRequest request(wrapper, pace);
     request.SetCommon(url);
     SlistPtr headers = HeaderList(header);

@@ -99,10 +99,11 @@ std::string HttpUploadFile(CurlWrapper& wrapper, std::string_view url, std::stri
 struct BlockPace {
     int32_t sendCap = 0;  // bytes per second, 0 = none
     int32_t recvCap = 0;
+    ProxySnapshot proxy;
 };
 
 // The caps of the block transfers (SpeedCaps and the "UploadSpeed" and
-// "DownloadSpeed" settings), read once per transfer.
+// "DownloadSpeed" settings) and the proxy settings, read once per transfer.
 BlockPace ReadBlockPace();
 
 // Raw POST of `body` as the whole request body: the wire is that of

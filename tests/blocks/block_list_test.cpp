@@ -110,6 +110,32 @@ TEST(BuildBlockList, BlockBoundaries) {
   EXPECT_EQ(blocks[1].md5, Md5Hex(Bytes(tail.begin() + kBlockSize, tail.end())));
 }
 
+// On several threads the list is the one a single pass gives, for every
+// shape of file: empty, one byte, whole blocks, batches and a short tail.
+TEST(BuildBlockList, SeveralThreadsGiveTheSameList) {
+  TempDir dir;
+  const Bytes big = RandomBytes(5 * kBlockSize + 77, 3);
+  for (size_t size : {size_t{0}, size_t{1}, size_t(kBlockSize), size_t(3 * kBlockSize),
+                      size_t(5 * kBlockSize + 77)}) {
+    WriteBytes(dir.File("f"), Bytes(big.begin(), big.begin() + static_cast<std::ptrdiff_t>(size)));
+    std::vector<BlockRecord> one, three;
+    std::string sha1One, sha1Three;
+    ASSERT_EQ(BuildBlockList(dir.File("f"), one, sha1One, 1), S_OK);
+    ASSERT_EQ(BuildBlockList(dir.File("f"), three, sha1Three, 3), S_OK);
+    EXPECT_EQ(sha1One, sha1Three) << size;
+    EXPECT_EQ(sha1One, Sha1Hex(Bytes(big.begin(), big.begin() + static_cast<std::ptrdiff_t>(size))));
+    ASSERT_EQ(one.size(), three.size()) << size;
+    for (size_t i = 0; i < one.size(); ++i) {
+      EXPECT_EQ(one[i].size, three[i].size) << size << " " << i;
+      EXPECT_EQ(one[i].sha1, three[i].sha1) << size << " " << i;
+      EXPECT_EQ(one[i].md5, three[i].md5) << size << " " << i;
+    }
+  }
+  std::vector<BlockRecord> blocks;
+  std::string sha1;
+  EXPECT_EQ(BuildBlockList(dir.File("missing"), blocks, sha1, 3), E_FAIL);
+}
+
 TEST(BuildBlockList, MissingOrUnreadablePathFails) {
   TempDir dir;
   std::vector<BlockRecord> blocks;

@@ -118,3 +118,27 @@ TEST(LzmaStream, HostileHeadersFail) {
   EXPECT_FALSE(LzmaDecompressFile(dir.File("missing"), dir.File("out")));
   EXPECT_FALSE(LzmaCompressFile(dir.File("missing"), dir.File("out")));
 }
+
+// In memory the stream is byte for byte the file's; a stream that would not
+// fit its limit (one that does not shrink the block) is refused; the memory
+// decoder reads what the file encoder wrote and refuses a cut stream.
+TEST(LzmaStream, MemoryStreamMatchesTheFileStream) {
+  TempDir dir;
+  const Bytes text = TextBytes(700000, 5);
+  const Bytes fromFile = Compress(dir, text);
+  std::vector<uint8_t> fromMemory;
+  ASSERT_TRUE(LzmaCompressBuffer(text.data(), text.size(), fromMemory, text.size()));
+  EXPECT_EQ(fromFile, Bytes(fromMemory.begin(), fromMemory.end()));
+  std::vector<uint8_t> back;
+  ASSERT_TRUE(LzmaDecompressBuffer(fromFile.data(), fromFile.size(), back));
+  EXPECT_EQ(text, Bytes(back.begin(), back.end()));
+  EXPECT_FALSE(LzmaDecompressBuffer(fromFile.data(), fromFile.size() / 2, back));
+
+  const Bytes random = RandomBytes(kBlockSize, 6);
+  EXPECT_FALSE(LzmaCompressBuffer(random.data(), random.size(), fromMemory, random.size()));
+  EXPECT_FALSE(LzmaProbeShrinks(random.data(), random.size(), 0.97));
+  EXPECT_TRUE(LzmaProbeShrinks(text.data(), text.size(), 0.97));
+  // The worst case the download accepts covers a forced compression of it.
+  const Bytes forced = Compress(dir, random);
+  EXPECT_LE(static_cast<int64_t>(64 + (forced.size() + 15) / 16 * 16), MaxBlockFileSize(kBlockSize));
+}

@@ -119,12 +119,9 @@ namespace {
 
 // The current format's header carries the plain size and SHA-1; checking them
 // catches a client that encodes the wrong block even without decoding.
-bool CheckHeader(const std::string& encPath, std::string_view blockId, std::string& why) {
-  std::ifstream in(encPath, std::ios::binary);
-  unsigned char h[64] = {};
-  in.read(reinterpret_cast<char*>(h), sizeof h);
-  if (in.gcount() >= 19 && std::memcmp(h, "Brenmoor_FileHeader", 19) == 0) return true;  // legacy: no hash
-  if (in.gcount() != 64 || std::memcmp(h, "BMF0", 4) != 0 || h[4] != 1) {
+bool CheckHeaderBytes(const unsigned char* h, size_t got, std::string_view blockId, std::string& why) {
+  if (got >= 19 && std::memcmp(h, "Brenmoor_FileHeader", 19) == 0) return true;  // legacy: no hash
+  if (got < 64 || std::memcmp(h, "BMF0", 4) != 0 || h[4] != 1) {
     why = "not a block file";
     return false;
   }
@@ -140,6 +137,13 @@ bool CheckHeader(const std::string& encPath, std::string_view blockId, std::stri
     return false;
   }
   return true;
+}
+
+bool CheckHeader(const std::string& encPath, std::string_view blockId, std::string& why) {
+  std::ifstream in(encPath, std::ios::binary);
+  unsigned char h[64] = {};
+  in.read(reinterpret_cast<char*>(h), sizeof h);
+  return CheckHeaderBytes(h, static_cast<size_t>(in.gcount()), blockId, why);
 }
 
 #ifdef ORVEL_EMULATOR_HAVE_CODEC
@@ -219,6 +223,38 @@ bool BlockFiles::Verify(const std::string& encPath, std::string_view key, std::s
   (void)key;
 #endif
   return true;
+}
+
+bool BlockFiles::VerifyBytes(const std::string& bytes, std::string_view key, std::string_view blockId,
+                             std::string& why) const {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  if (!CheckHeaderBytes(data, bytes.size(), blockId, why)) return false;
+#ifdef ORVEL_EMULATOR_HAVE_CODEC
+  std::vector<uint8_t> plain;
+  switch (DecodeBlockMemory(data, bytes.size(), key, static_cast<int32_t>(BlockIdSize(blockId)),
+                            blockId.substr(6), plain)) {
+    case MemoryDecode::Ok:
+      return true;
+    case MemoryDecode::Failed:
+      why = "block does not decode to the block identifier with its key";
+      return false;
+    case MemoryDecode::NotHandled:
+      break;
+  }
+  // A legacy block: its archive reader works on files.
+  std::string path = NewTempPath();
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  bool ok = Verify(path, key, blockId, why);
+  std::error_code ec;
+  fs::remove(path, ec);
+  return ok;
+#else
+  (void)key;
+  return true;
+#endif
 }
 
 }  // namespace emu

@@ -128,27 +128,31 @@ void DownloadBlock(Service& s, Call& call) {
     size = st.Int(0);
     path = s.files.PathFor(id);
   }
-  auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
-  std::error_code ec;
-  if (!*in || static_cast<int64_t>(std::filesystem::file_size(path, ec)) != size || ec) {
-    SendJsonResult(call.res, "storageError");
-    call.res.status = 500;
-    return;
+  // One read of the whole block file (at most one encoded block); the
+  // answer is written straight from it.
+  auto bytes = std::make_shared<std::string>();
+  {
+    std::ifstream in(path, std::ios::binary);
+    std::error_code ec;
+    const auto onDisk = static_cast<int64_t>(std::filesystem::file_size(path, ec));
+    if (in && !ec && onDisk == size) {
+      bytes->resize(static_cast<size_t>(size));
+      in.read(bytes->data(), static_cast<std::streamsize>(size));
+    }
+    if (!in || ec || onDisk != size) {
+      SendJsonResult(call.res, "storageError");
+      call.res.status = 500;
+      return;
+    }
   }
   // A corrupted answer flips one byte of the encrypted payload (or of the
   // header when there is none), so the client's SHA-1 check catches it.
-  bool corrupt = call.fault.kind == FaultEffect::Corrupt;
-  size_t flipAt = size > 64 ? 64 : 0;
+  if (call.fault.kind == FaultEffect::Corrupt && size > 0) (*bytes)[size > 64 ? 64 : 0] ^= 0x5a;
   call.res.set_content_provider(
       static_cast<size_t>(size), "application/octet-stream",
-      [in, corrupt, flipAt](size_t offset, size_t length, httplib::DataSink& sink) {
-        std::vector<char> buf(std::min<size_t>(length, 65536));
-        in->seekg(static_cast<std::streamoff>(offset));
-        in->read(buf.data(), static_cast<std::streamsize>(buf.size()));
-        auto n = static_cast<size_t>(in->gcount());
-        if (n == 0) return false;
-        if (corrupt && flipAt >= offset && flipAt < offset + n) buf[flipAt - offset] ^= 0x5a;
-        return sink.write(buf.data(), n);
+      [bytes](size_t offset, size_t length, httplib::DataSink& sink) {
+        if (offset >= bytes->size()) return false;
+        return sink.write(bytes->data() + offset, std::min(length, bytes->size() - offset));
       });
 }
 

@@ -47,6 +47,9 @@ void ConfigureServer(httplib::Server& server, const emu::Options& opt) {
     int yes = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
+  // Answers go out at once: without it a reused connection waits on the
+  // client's delayed acknowledgement for every answer.
+  server.set_tcp_nodelay(true);
   server.set_read_timeout(30, 0);
   server.set_write_timeout(30, 0);
   if (opt.verbose)

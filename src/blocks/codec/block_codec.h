@@ -33,8 +33,16 @@ struct BlockRecord {
 // One pass over `path` in 64 KiB chunks feeding the whole-file SHA-1 and each
 // block's SHA-1 and MD5. `blocks` and `fileSha1` are replaced.
 // S_OK, or E_FAIL when the file is missing, cannot be opened or a read fails.
+// With more than one worker (by default TransferWorkerThreads()) the file is
+// still read once, in 4 MiB blocks, and the digests run on several threads.
 HRESULT BuildBlockList(std::string_view path, std::vector<BlockRecord>& blocks,
                        std::string& fileSha1);
+HRESULT BuildBlockList(std::string_view path, std::vector<BlockRecord>& blocks,
+                       std::string& fileSha1, int workers);
+
+// Worker threads of a transfer: "[Tavik] WorkerThreads", by default the
+// number of cores (at most 8); 1 = all work on the calling thread.
+int TransferWorkerThreads();
 
 // Creates (replacing) `blockPath` holding block `blockNumber` (from 0) of
 // `sourcePath`. False when the source is missing or unreadable, the seek

@@ -276,7 +276,8 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     auto complete = [&]() -> HRESULT {
         std::unique_ptr<BlockJob> job = std::move(jobs.front());
         jobs.pop_front();
-        const BlockOutcome outcome = job->resumed ? BlockOutcome::Done : futures.front().get();
+        const BlockOutcome outcome =
+            job->resumed ? BlockOutcome::Done : ufa::WaitTicking(futures.front(), meter, "UFA_FILE::Download");
         if (!job->resumed)
             futures.pop_front();
         const BlockDownloadRecord& block = *job->block;
@@ -397,6 +398,8 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
                 throw EXCEPT::FileReadError("FileReader::FileReader", "Open path: " + claim, E_FAIL);
             if (!ufa::AppendFile(out.get(), in.get()))
                 throw EXCEPT::FileWriteError("FileWriter::Write", "Append block", E_FAIL);
+            if (meter.Report() == E_FAIL)  // a large file takes a while: keep ticking
+                throw EXCEPT::TaskCancel("UFA_FILE::Download");
         }
         if (!out.Close())
             throw EXCEPT::FileWriteError("FileWriter::Write", "Close", E_FAIL);

@@ -2,17 +2,13 @@
 
 #include <algorithm>
 
-#include "common/settings.h"
+#include "blocks/codec/block_codec.h"
 
 namespace ufa {
 
 int WorkerThreads()
 {
-    const std::string text = ReadSettingString("Tavik", "WorkerThreads", "");
-    if (!text.empty())
-        return std::clamp(ParseDecimalInt32(text), 1, 16);
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp(static_cast<int>(cores), 1, 8);
+    return TransferWorkerThreads();
 }
 
 WorkerPool::WorkerPool(int workers)

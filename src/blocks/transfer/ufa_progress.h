@@ -4,9 +4,11 @@
 
 #include <chrono>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <utility>
 
+#include "common/exceptions.h"
 #include "common/hresult.h"
 
 namespace ufa {
@@ -60,5 +62,18 @@ private:
     double m_lastSpeed = 0;
     std::deque<std::pair<Clock::time_point, double>> m_samples;  // (when, done)
 };
+
+// Waits for a worker's result while the progress keeps ticking (a cancel
+// lands meanwhile: raises TaskCancel with `origin`). Work deferred to the
+// caller's thread (one worker) simply runs.
+template <class Future>
+auto WaitTicking(Future& future, TransferMeter& meter, const char* origin)
+{
+    while (future.wait_for(std::chrono::milliseconds(100)) == std::future_status::timeout) {
+        if (meter.Report() == E_FAIL)
+            throw EXCEPT::TaskCancel(origin);
+    }
+    return future.get();
+}
 
 }  // namespace ufa

@@ -246,7 +246,7 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
                 }));
                 ++next;
             }
-            PreparedBlock prepared = ahead.front().get();
+            PreparedBlock prepared = ufa::WaitTicking(ahead.front(), meter, "UFA_FILE::UploadFile");
             ahead.pop_front();
             switch (prepared.result) {
             case PrepareResult::Ok:
