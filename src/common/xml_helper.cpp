@@ -236,6 +236,7 @@ class XmlReader {
       if (keep) {
         std::string value;
         AppendDecoded(value, raw);
+        if (!Spend(kAttrCost + name.size() + value.size())) return false;
         tree.SetAttr(name, value);
       }
     }
@@ -323,7 +324,10 @@ class XmlReader {
         m_pos = start;
         RecordTree ignored;
         if (!ReadElement(ignored, depth, false)) return false;
-        if (keep) parent.AddValue(name, text);
+        if (keep) {
+          if (!Spend(kValueCost + name.size() + text.size())) return false;
+          parent.AddValue(name, text);
+        }
         return true;
       }
     }
@@ -332,10 +336,31 @@ class XmlReader {
       RecordTree ignored;
       return ReadElement(ignored, depth, false);
     }
+    if (!Spend(kChildCost + name.size())) return false;
     return ReadElement(parent.AddChild(name), depth, true);
   }
 
+  // Memory the tree may take, counted as it grows (with room for the vectors'
+  // growth): a hostile answer of many tiny elements stops here, far beyond any real one.
+  bool Spend(size_t bytes) {
+    if (bytes > m_budget) {
+      m_overBudget = true;
+      return false;
+    }
+    m_budget -= bytes;
+    return true;
+  }
+  static constexpr size_t kChildCost = sizeof(RecordTree) * 3 / 2;
+  static constexpr size_t kValueCost = sizeof(ValuePair) * 3 / 2;
+  static constexpr size_t kAttrCost = 96;
+
+ public:
+  bool OverBudget() const { return m_overBudget; }
+
+ private:
   static constexpr int kMaxXmlDepthRead = 99;
+  size_t m_budget = kMaxXmlTreeBytes;
+  bool m_overBudget = false;
   std::string_view m_text;
   size_t m_pos = 0;
   std::set<std::string_view> m_seenAttrs;
@@ -353,7 +378,12 @@ HRESULT FromXml(std::string_view text, RecordTree& tree) {
   // The text ends at its first zero byte, as a C string would.
   text = text.substr(0, text.find('\0'));
   RecordTree parsed;
-  const bool bRet = XmlReader(text).ReadDocument(parsed);
+  XmlReader reader(text);
+  const bool bRet = reader.ReadDocument(parsed);
+  if (reader.OverBudget()) {
+    LOGF(5, "Answer refused: its tree would take more than %zu bytes", kMaxXmlTreeBytes);
+    return E_FAIL;
+  }
   if (!ERROR_CHECK_BOOLEX(bRet)) return E_FAIL;
   if (tree.Attrs.empty() && tree.Values.empty() && tree.Children.empty()) {
     tree = std::move(parsed);  // the usual case: no second copy of a large answer

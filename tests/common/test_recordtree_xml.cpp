@@ -192,3 +192,24 @@ TEST_F(RecordTreeTest, FromXmlReadsTheAnswerFormsDirectly) {
     EXPECT_EQ(FromXml(doc, t), levels == 98 ? S_OK : E_FAIL) << levels;
   }
 }
+
+TEST_F(RecordTreeTest, AnAnswerWhoseTreeWouldOutgrowItsBudgetIsRefused) {
+  orvel::logtest::SetThreshold(5);
+  // Small elements cost far more as a tree than as text: about 1.1 million of them exceed the budget.
+  // Each element is counted at one and a half trees plus its name; the root's attribute at 96 plus its text.
+  const size_t count = (kMaxXmlTreeBytes - 96 - 8) / (sizeof(RecordTree) * 3 / 2 + 1) + 1;
+  std::string doc = "<Orvel result=\"ok\">";
+  doc.reserve(count * 4 + 32);
+  for (size_t i = 0; i < count; ++i) doc += "<a/>";
+  doc += "</Orvel>";
+  RecordTree tree("keep");
+  EXPECT_EQ(FromXml(doc, tree), E_FAIL);
+  EXPECT_EQ(tree.Key, "keep");
+  EXPECT_TRUE(Logged("Answer refused: its tree would take more than " + std::to_string(kMaxXmlTreeBytes) + " bytes"));
+  // One element fewer than the budget allows is read.
+  doc.resize(doc.size() - std::string("<a/></Orvel>").size());
+  doc += "</Orvel>";
+  RecordTree fits;
+  EXPECT_EQ(FromXml(doc, fits), S_OK);
+  EXPECT_EQ(fits.Children.size(), count - 1);
+}
