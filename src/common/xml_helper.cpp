@@ -244,8 +244,7 @@ class XmlReader {
 
   // Reads one element at m_pos ('<' of its start tag) into `tree` when `keep`.
   bool ReadElement(RecordTree& tree, int depth, bool keep) {
-    // Documents nested 99 levels or more were always refused; deeper ones must not recurse on.
-    if (depth >= kMaxXmlDepthRead) return false;
+    if (depth >= kMaxXmlDepth) return false;
     ++m_pos;  // '<'
     std::string_view name;
     if (!ReadName(name)) return false;
@@ -293,7 +292,7 @@ class XmlReader {
 
   // A child element: a value when its first content is text, else a child tree.
   bool ReadChild(RecordTree& parent, int depth, bool keep) {
-    if (depth >= kMaxXmlDepthRead) return false;
+    if (depth >= kMaxXmlDepth) return false;
     const size_t start = m_pos;
     ++m_pos;
     std::string_view name;
@@ -358,7 +357,6 @@ class XmlReader {
   bool OverBudget() const { return m_overBudget; }
 
  private:
-  static constexpr int kMaxXmlDepthRead = 99;
   size_t m_budget = kMaxXmlTreeBytes;
   bool m_overBudget = false;
   std::string_view m_text;
