@@ -1,15 +1,20 @@
 // RecordTree <-> XML text.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "common/hresult.h"
 #include "common/recordtree.h"
 
-// Deepest element nesting FromXml accepts; deeper documents fail instead of recursing without bound.
-// (tinyxml2 9 already refuses documents nested 99 levels or more, so today that limit binds first.)
-inline constexpr int kMaxXmlDepth = 256;
+// Documents nested this deep or deeper fail instead of recursing on (the limit answers were
+// always read with: 98 levels are fine).
+inline constexpr int kMaxXmlDepth = 99;
+
+// Most memory the tree read from one answer may take; beyond it the answer is
+// refused like one that is not well-formed (with one log line).
+inline constexpr size_t kMaxXmlTreeBytes = size_t{160} << 20;
 
 // "<?xml version=\"1.0\" encoding=\"utf-8\" ?>" then the element text, no white space added.
 std::string ToXml(const RecordTree& tree);

@@ -19,7 +19,7 @@
 
 // Largest text answer (XML, JSON, key=value) taken, before and after inflation:
 // far above any real answer, small enough that a hostile one cannot exhaust memory.
-inline constexpr size_t kMaxAnswerBytes = size_t{64} << 20;
+inline constexpr size_t kMaxAnswerBytes = size_t{32} << 20;
 
 // Writes "ERROR_CHECK_BOOL:curlRet == CURLE_OK" (level 5).
 void LogCurlOptionFailure();
@@ -102,6 +102,9 @@ public:
     // reads as empty, which every caller already treats as a bad answer.
     const std::string& GetResponseText();
     bool IsGzipResponse() const;
+    // The same text handed over: the helper keeps neither it nor the body, so a
+    // large answer lives in one copy only. GetResponseText is empty afterwards.
+    std::string TakeResponseText();
     // True when the last answer was dropped for its size.
     bool AnswerTooLarge() const { return m_answerTooLarge; }
 

@@ -84,7 +84,7 @@ std::string HttpRequestPost(CurlWrapper& wrapper, std::string_view url, std::str
     wrapper.AddHeader(header);
     wrapper.AddPostField(postData);
     wrapper.RequestPost(url);
-    return wrapper.GetResponseString();
+    return wrapper.TakeResponseText();  // the caller's copy is the only one of a large answer
 }
 
 void HttpDownloadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local,

@@ -2,6 +2,7 @@
 // inflation of the body.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "httpclient/curl_helper.h"
@@ -78,4 +79,19 @@ const std::string& CCurlHelper::GetResponseText() {
         m_answerTooLarge = true;
     }
     return m_response;
+}
+
+std::string CCurlHelper::TakeResponseText() {
+    std::string text;
+    if (m_response.empty() && !m_body.empty() && !m_answerTooLarge && !IsGzipResponse()) {
+        // A plain answer is its body cut at the first zero byte: no copy needed.
+        m_body.resize(std::min(m_body.find('\0'), m_body.size()));
+        text = std::move(m_body);
+    } else {
+        GetResponseText();
+        text = std::move(m_response);
+    }
+    std::string().swap(m_body);
+    std::string().swap(m_response);
+    return text;
 }

@@ -115,7 +115,8 @@ HRESULT CRemoteStorage::_HttpRequest(ProgressCallback cb, void* ctx, const std::
         if (FAILED(hr)) {
             LogTransferFailure(hr);
         } else {
-            const std::string bstrResultXml = answerText.value_or(std::string());
+            static const std::string kNoAnswer;
+            const std::string& bstrResultXml = answerText ? *answerText : kNoAnswer;  // no copy of a large answer
             if (!ERROR_CHECK_BOOLEX(!IsStrEmpty(bstrResultXml))) {
                 hr = E_FAIL;
             } else if ((hr = FromXml(bstrResultXml, answer)) != S_OK) {

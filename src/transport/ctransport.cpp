@@ -87,7 +87,7 @@ HRESULT CTransport::Prepare(const std::string& header) {
 void CTransport::ReadAnswer(HRESULT hr, std::optional<std::string>* response) {
     if (!response) return;
     if (SUCCEEDED(hr))
-        *response = m_helper.GetResponseText();
+        *response = m_helper.TakeResponseText();  // one copy of a large answer, not two
     else
         response->reset();
 }

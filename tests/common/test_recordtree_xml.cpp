@@ -162,3 +162,54 @@ TEST_F(RecordTreeTest, ToKvJoinsValuesInOrderUnencoded) {
   EXPECT_EQ(ToKv(noKey), "=v");
   EXPECT_TRUE(Logged("*ASSERT*: !IsStrEmpty(RecordTree[i].Key)"));
 }
+
+TEST_F(RecordTreeTest, FromXmlReadsTheAnswerFormsDirectly) {
+  RecordTree tree;
+  ASSERT_EQ(FromXml("\xEF\xBB\xBF<!DOCTYPE a>junk<a x = 'q&quot;&#65;' y=\"&lt;\">"
+                    "<c><![CDATA[ <raw> &amp; ]]></c><n>&#x4E2D;&#65;&#0;&bogus; &amp</n>"
+                    "<u><!x><!--c--><v>1</v></u><w/></a><!-- after -->",
+                    tree),
+            S_OK);
+  EXPECT_EQ(tree.GetAttr("x"), "q\"A");
+  EXPECT_EQ(tree.GetAttr("y"), "<");
+  EXPECT_EQ(tree.GetValue("c"), " <raw> &amp; ");  // CDATA as written
+  EXPECT_EQ(tree.GetValue("n"), "\xE4\xB8\xAD" "A&bogus; &amp");
+  ASSERT_EQ(tree.Children.size(), 2u);
+  EXPECT_EQ(tree.Children[0].GetValue("v"), "1");
+  EXPECT_EQ(tree.Children[1].Key, "w");
+
+  for (const char* bad : {"<a x='1' x='2'/>", "<a x=1/>", "<a/>trailing", "<a></ a>", "<1a/>", "<a><b x='1'></b>",
+                          "<a/><?pi?>", "<a><b>text<c></b></a>", "<a><![CDATA[ open</a>"}) {
+    RecordTree t;
+    EXPECT_EQ(FromXml(bad, t), E_FAIL) << bad;
+  }
+  // Nesting: 98 levels are read, 99 are refused.
+  for (int levels : {98, 99}) {
+    std::string doc;
+    for (int i = 0; i < levels; ++i) doc += "<a>";
+    for (int i = 0; i < levels; ++i) doc += "</a>";
+    RecordTree t;
+    EXPECT_EQ(FromXml(doc, t), levels == 98 ? S_OK : E_FAIL) << levels;
+  }
+}
+
+TEST_F(RecordTreeTest, AnAnswerWhoseTreeWouldOutgrowItsBudgetIsRefused) {
+  orvel::logtest::SetThreshold(5);
+  // Small elements cost far more as a tree than as text: about 1.1 million of them exceed the budget.
+  // Each element is counted at one and a half trees plus its name; the root's attribute at 96 plus its text.
+  const size_t count = (kMaxXmlTreeBytes - 96 - 8) / (sizeof(RecordTree) * 3 / 2 + 1) + 1;
+  std::string doc = "<Orvel result=\"ok\">";
+  doc.reserve(count * 4 + 32);
+  for (size_t i = 0; i < count; ++i) doc += "<a/>";
+  doc += "</Orvel>";
+  RecordTree tree("keep");
+  EXPECT_EQ(FromXml(doc, tree), E_FAIL);
+  EXPECT_EQ(tree.Key, "keep");
+  EXPECT_TRUE(Logged("Answer refused: its tree would take more than " + std::to_string(kMaxXmlTreeBytes) + " bytes"));
+  // One element fewer than the budget allows is read.
+  doc.resize(doc.size() - std::string("<a/></Orvel>").size());
+  doc += "</Orvel>";
+  RecordTree fits;
+  EXPECT_EQ(FromXml(doc, fits), S_OK);
+  EXPECT_EQ(fits.Children.size(), count - 1);
+}

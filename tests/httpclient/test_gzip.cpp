@@ -105,6 +105,17 @@ TEST_F(GzipAnswerTest, TextEndsAtTheFirstZeroByte) {
     EXPECT_EQ("in", Fetch(Deflate(std::string("in\0side", 7), 15 + 16), "Content-Encoding: gzip\r\n"));
 }
 
+TEST_F(GzipAnswerTest, TakenTextLeavesNothingBehind) {
+    Fetch(std::string("abc\0def", 7), "");
+    EXPECT_EQ("abc", m_helper.TakeResponseText());
+    EXPECT_TRUE(m_helper.Body().empty());
+    EXPECT_TRUE(m_helper.GetResponseText().empty());
+    Fetch(Deflate("zipped", 15 + 16), "Content-Encoding: gzip\r\n");
+    EXPECT_EQ("zipped", m_helper.TakeResponseText());
+    EXPECT_TRUE(m_helper.Body().empty());
+    EXPECT_TRUE(m_helper.TakeResponseText().empty());
+}
+
 TEST_F(GzipAnswerTest, TheTextIsKeptUntilTheNextReset) {
     EXPECT_EQ("first", Fetch("first", ""));
     const std::string& text = m_helper.GetResponseText();
@@ -144,7 +155,7 @@ TEST_F(GzipAnswerTest, AnswersBeyondTheCapAreDroppedWithOneLine) {
     EXPECT_TRUE(m_helper.Body().empty());
     EXPECT_TRUE(m_helper.GetResponseText().empty());
     EXPECT_LT(sent, size_t{256} << 20);  // the transfer stopped at the cap
-    EXPECT_EQ(1u, LogCount("Answer refused: more than 67108864 bytes"));
+    EXPECT_EQ(1u, LogCount("Answer refused: more than " + std::to_string(kMaxAnswerBytes) + " bytes"));
     EXPECT_EQ(0u, LogCount("CCurlHelper Visit Network Failded. CURLcode = 23"));
 
     m_helper.Reset(true);
@@ -153,7 +164,7 @@ TEST_F(GzipAnswerTest, AnswersBeyondTheCapAreDroppedWithOneLine) {
     EXPECT_TRUE(m_helper.GetResponseText().empty());
     EXPECT_TRUE(m_helper.GetResponseText().empty());  // asked twice, inflated and logged once
     EXPECT_TRUE(m_helper.AnswerTooLarge());
-    EXPECT_EQ(1u, LogCount("Answer refused: more than 67108864 bytes once inflated"));
+    EXPECT_EQ(1u, LogCount("Answer refused: more than " + std::to_string(kMaxAnswerBytes) + " bytes once inflated"));
 
     // Exactly at the cap is still taken.
     m_helper.Reset(true);

@@ -217,6 +217,28 @@ TEST_F(CraftedAnswers, FailureRecordsOfAnAnswerWithoutResultMaskItsCredentials) 
   EXPECT_EQ(log.find("LEAK"), std::string::npos) << log;
 }
 
+TEST_F(CraftedAnswers, OversizedAnswersFailAsBadAnswersWithoutAHandle) {
+  // No receive cap, so that 32 MiB arrive at loopback speed.
+  const std::string hp = "127.0.0.1:" + std::to_string(m_port);
+  std::ofstream(m_folder.File("settings.ini")) << "[Tavik]\nServerRoot=" << hp << "\nDownloadSpeed=0\n";
+  // Beyond the text cap (32 MiB): dropped while it arrives, read as an empty answer.
+  Answer("/osvr/dir/", "<Orvel result=\"ok\"><item><fileId>1</fileId></item>" + std::string(33u << 20, ' ') + "</Orvel>");
+  LogWatch log;
+  ORVEL_FILELIST h = nullptr;
+  EXPECT_EQ(ORVEL_EnumFiles(u"t", u"1", &h), E_FAIL);
+  EXPECT_EQ(h, nullptr);
+  // Within the cap, but a tree of a million tiny elements: refused as not readable.
+  std::string dense = "<Orvel result=\"ok\">";
+  for (int i = 0; i < 1200000; ++i) dense += "<a/>";
+  Answer("/osvr/dir/", dense + "</Orvel>");
+  EXPECT_EQ(ORVEL_EnumFiles(u"t", u"1", &h), E_FAIL);
+  EXPECT_EQ(h, nullptr);
+  if (LogWatch::Threshold() >= 5) {
+    EXPECT_TRUE(log.Contains("Answer refused: more than 33554432 bytes"));
+    EXPECT_TRUE(log.Contains("Answer refused: its tree would take more than 167772160 bytes"));
+  }
+}
+
 TEST_F(CraftedAnswers, ListAccessorsCheckTraceAndBound) {
   Answer("/osvr/dir/", "<Orvel result=\"ok\"><item><fileId>11</fileId><name>a</name></item></Orvel>");
   ORVEL_FILELIST h = nullptr;

@@ -566,6 +566,13 @@ TEST(BlockListCheck, AcceptsOnlyCompleteConsistentLists)
     EXPECT_EQ("size 0 of block 2 of 2", CheckBlockList({{1, whole}, {2, empty}}, -1));
     EXPECT_EQ("size 4194305 of block 1 of 1", CheckBlockList({{1, "400001" + sha}}, -1));
     EXPECT_EQ("block sizes add up to 10, the file has 11", CheckBlockList({{1, last}}, 11));
+    // Above 4 GiB: 1280 whole blocks and one byte.
+    std::vector<ListedBlock> big;
+    for (int32_t i = 1; i <= 1280; ++i)
+        big.push_back({i, whole});
+    big.push_back({1281, "000001" + sha});
+    EXPECT_EQ("", CheckBlockList(big, int64_t{1280} * 4194304 + 1));
+    EXPECT_EQ("1281 blocks for a file of 5368709120 bytes", CheckBlockList(big, int64_t{1280} * 4194304));
 }
 
 }  // namespace

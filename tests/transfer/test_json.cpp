@@ -5,6 +5,7 @@
 #include "blocks/transfer/ufa_common.h"
 #include "blocks/transfer/ufa_download.h"
 #include "blocks/transfer/ufa_upload.h"
+#include "common/xml_helper.h"
 #include "test_support.h"
 
 namespace {
@@ -115,6 +116,23 @@ TEST(JsonReader, HostileInputNeverCrashes)
         RecordTree tree;
         ReadJson(text, tree);
     }
+}
+
+TEST(JsonReader, ATreeBeyondItsMemoryBudgetIsRefused)
+{
+    // A few MiB of empty objects would cost over a GiB as a tree: refused with one line.
+    const size_t count = kMaxXmlTreeBytes / (sizeof(RecordTree) * 3 / 2) + 1;
+    std::string text = "{\"a\":[";
+    text.reserve(count * 3 + 8);
+    for (size_t i = 0; i < count; ++i)
+        text += i == 0 ? "{}" : ",{}";
+    text += "]}";
+    xfertest::LogCapture log;
+    EXPECT_FALSE(Accepts(text));
+    EXPECT_TRUE(log.HasLine("Answer refused: its tree would take more than " + std::to_string(kMaxXmlTreeBytes) +
+                            " bytes"));
+    // A tenth of that is an ordinary (if large) answer.
+    EXPECT_TRUE(Accepts("{\"a\":[{}" + std::string(text.data() + 8, count / 10 * 3) + "]}"));
 }
 
 TEST(JsonWriter, EscapesQuotesAndBackslashes)

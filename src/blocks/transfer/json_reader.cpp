@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "common/xml_helper.h"
+#include "log/log.h"
+
 namespace {
 
 // Deep nesting is never sent by a block server; the limit keeps hostile input
@@ -108,7 +111,7 @@ private:
             SkipSpaces();
             if (!Peek('{'))
                 return false;
-            if (!ParseObject(node.AddChild(""), depth + 1))
+            if (!Spend(kChildCost) || !ParseObject(node.AddChild(""), depth + 1))
                 return false;
             SkipSpaces();
             if (Peek(',')) {
@@ -126,18 +129,38 @@ private:
             std::string value;
             if (!ParseString(value))
                 return false;
+            if (!Spend(kAttrCost + key.size() + value.size()))
+                return false;
             node.SetAttr(key, value);
             return true;
         }
         if (Peek('{'))
-            return ParseObject(node.AddChild(key), depth + 1);
+            return Spend(kChildCost + key.size()) && ParseObject(node.AddChild(key), depth + 1);
         if (Peek('['))
-            return ParseArray(node.AddChild(key), depth + 1);
+            return Spend(kChildCost + key.size()) && ParseArray(node.AddChild(key), depth + 1);
         return false;  // numbers, true, false, null and anything else
     }
 
+    // The tree's memory, counted as in the XML reader: a hostile answer of many
+    // tiny objects stops at the same budget.
+    bool Spend(size_t bytes)
+    {
+        if (bytes > m_budget) {
+            m_overBudget = true;
+            return false;
+        }
+        m_budget -= bytes;
+        return true;
+    }
+    static constexpr size_t kChildCost = sizeof(RecordTree) * 3 / 2;
+    static constexpr size_t kAttrCost = 96;
+
     std::string_view m_text;
     size_t m_pos = 0;
+    size_t m_budget = kMaxXmlTreeBytes;
+
+public:
+    bool m_overBudget = false;
 };
 
 }  // namespace
@@ -145,7 +168,11 @@ private:
 HRESULT ReadJson(std::string_view text, RecordTree& tree)
 {
     JsonParser parser(text);
-    return parser.ParseDocument(tree) ? S_OK : E_FAIL;
+    if (parser.ParseDocument(tree))
+        return S_OK;
+    if (parser.m_overBudget)
+        LOGF(5, "Answer refused: its tree would take more than %zu bytes", kMaxXmlTreeBytes);
+    return E_FAIL;
 }
 
 std::string JsonEscape(std::string_view value)

@@ -48,9 +48,11 @@ void DownloadRequester::Perform()
     sha1 = ufa::AnswerField(answer, "sha1");
     modTime = ufa::AnswerField(answer, "modTime");
     opVer = std::atoi(ufa::AnswerField(answer, "opVer").c_str());
-    int32_t size = 0;
-    if (ufa::ParseIndex(ufa::AnswerField(answer, "size"), size))
-        fileSize = size;
+    // The file's size, when the answer gives it as plain decimal digits (files above 4 GiB too).
+    const std::string sizeText = ufa::AnswerField(answer, "size");
+    if (!sizeText.empty() && sizeText.size() <= 18 &&
+        sizeText.find_first_not_of("0123456789") == std::string::npos)
+        fileSize = std::stoll(sizeText);
     if (!ufa::IsHttpUrl(url))
         throw EXCEPT::ServerError("DownloadRequester::_Perform", "Bad block server URL: " + url);
     hr = S_OK;
