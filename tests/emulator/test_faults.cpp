@@ -95,3 +95,22 @@ TEST_F(EmulatorFaults, MalformedRulesAreRefused) {
   EXPECT_EQ(post(R"({"rules":{}})"), 400);
   EXPECT_EQ(Dir().result, "ok");
 }
+
+TEST_F(EmulatorFaults, ActiveRulesAreListed) {
+  auto client = emu.Client();
+  auto empty = client->Get("/_emulator/faults");
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(empty->body, R"({"result":"ok","rules":[]})");
+  emu.AddFault(R"({"rules":[{"path":"/osvr/dir/","status":"503","times":2},
+                            {"path":"blk","drop":true,"times":0},{"path":"x","result":"serverBusy"}]})");
+  Dir();  // uses up one of the first rule's two times
+  auto listed = client->Get("/_emulator/faults");
+  ASSERT_TRUE(listed);
+  EXPECT_EQ(listed->status, 200);
+  EXPECT_EQ(nlohmann::json::parse(listed->body),
+            nlohmann::json::parse(R"({"result":"ok","rules":[{"path":"/osvr/dir/","times":1,"status":503},
+                                     {"path":"blk","times":0,"drop":true},
+                                     {"path":"x","times":1,"result":"serverBusy"}]})"));
+  ASSERT_TRUE(client->Delete("/_emulator/faults"));
+  EXPECT_EQ(client->Get("/_emulator/faults")->body, R"({"result":"ok","rules":[]})");
+}

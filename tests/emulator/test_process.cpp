@@ -1,5 +1,10 @@
 // The shared child-process launcher that every emulator-backed test uses.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
 
 #include "support/emulator_process.h"
 #include "support/temp_env.h"
@@ -46,4 +51,53 @@ TEST(EmulatorProcess, ReportsAChildThatDoesNotComeUp) {
   EmulatorProcess missing(dir.File("no-such-binary"));
   EXPECT_FALSE(missing.Start({}, error));
   EXPECT_FALSE(missing.Running());
+}
+
+namespace {
+
+// Runs the emulator with `args` to its end; its exit status and both outputs.
+int RunEmulator(const std::string& args, std::string& output) {
+  const std::string command = std::string(ORVEL_EMULATOR_PATH) + " " + args + " 2>&1";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  if (!pipe) return -1;
+  output.clear();
+  char buffer[4096];
+  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe.get())) output.append(buffer, n);
+  const int status = ::pclose(pipe.release());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(EmulatorCommandLine, HelpListsEveryOptionWithItsDefault) {
+  std::string out;
+  ASSERT_EQ(RunEmulator("--help", out), 0) << out;
+  for (const char* option : {"--listen HOST:PORT=127.0.0.1:18750", "--data DIR", "--user NAME:PASSWORD=demo:demo",
+                             "--quota MiB=10240", "--token-ttl SECONDS=3600", "--block-servers N=1",
+                             "--max-versions N=10", "--hold SECONDS=86400", "--threads N=16", "--tls-cert FILE",
+                             "--tls-key FILE", "--latency MS=0", "--verbose", "/_emulator/faults"})
+    EXPECT_NE(out.find(option), std::string::npos) << option << "\n" << out;
+}
+
+TEST(EmulatorCommandLine, BadLinesAreNamedAndExitTwo) {
+  std::string out;
+  EXPECT_EQ(RunEmulator("--bogus", out), 2);
+  EXPECT_NE(out.find("orvel-emulator: unknown option --bogus\n"), std::string::npos) << out;
+  EXPECT_EQ(RunEmulator("--listen 127.0.0.1", out), 2);
+  EXPECT_NE(out.find("wants HOST:PORT"), std::string::npos) << out;
+  EXPECT_EQ(RunEmulator("--threads 1", out), 2);
+  EXPECT_EQ(RunEmulator("--tls-cert a.pem", out), 2);
+  EXPECT_NE(out.find("--tls-cert and --tls-key go together"), std::string::npos) << out;
+  // Both spellings of a value.
+  EXPECT_EQ(RunEmulator("--quota=abc", out), 2);
+}
+
+TEST(EmulatorCommandLine, ATakenPortSaysWhy) {
+  EmulatorProcess first(ORVEL_EMULATOR_PATH);
+  std::string error, out;
+  ASSERT_TRUE(first.Start({}, error)) << error;
+  EXPECT_EQ(RunEmulator("--listen " + first.HostPort(), out), 1);
+  EXPECT_NE(out.find("orvel-emulator: cannot listen on " + first.HostPort() + ": Address already in use"),
+            std::string::npos)
+      << out;
 }

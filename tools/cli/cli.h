@@ -62,6 +62,13 @@ struct Context {
 };
 
 // ---- output ----------------------------------------------------------------
+// Why the last failed library call on this thread failed, in the library's
+// words ("connection refused (127.0.0.1:1)"); empty when it does not say.
+// Printed by Fail after the result's name.
+std::string LastFailureCause();
+// Called on a transfer's worker thread right after a failed transfer, so that
+// the main thread's Fail can print that thread's cause.
+void KeepTransferFailureCause();
 // Prints a failure (text on stderr; with --json also an object on stdout)
 // and returns kExitFailure.
 int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail = {});

@@ -163,7 +163,11 @@ HRESULT RunTransfer(ProgressView& view, const std::function<HRESULT(ORVEL_PROGRE
   ProgressOwner progress;
   HRESULT hr = ORVEL_CreateProgress(&progress.h);
   if (hr < 0) return hr;
-  auto result = std::async(std::launch::async, [&] { return work(progress.h); });
+  auto result = std::async(std::launch::async, [&] {
+    const HRESULT workHr = work(progress.h);
+    if (workHr < 0) KeepTransferFailureCause();
+    return workHr;
+  });
   cancelled = false;
   double total = 0, done = 0, speed = 0;
   auto show = [&](bool force) {

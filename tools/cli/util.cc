@@ -24,8 +24,22 @@ std::string Args::Get(std::string_view key, std::string_view def) const {
   return it != options.end() ? it->second : std::string(def);
 }
 
+namespace {
+std::string g_transferCause;  // kept by the transfer's worker thread
+}  // namespace
+
+std::string LastFailureCause() {
+  // The library's account of the last failure on this thread goes here.
+  return {};
+}
+
+void KeepTransferFailureCause() { g_transferCause = LastFailureCause(); }
+
 int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail) {
   std::string message = std::string(what) + ": " + DescribeResult(hr);
+  std::string cause = LastFailureCause();
+  if (cause.empty()) cause = g_transferCause;
+  if (!cause.empty() && hr < 0) message += " [" + cause + "]";
   if (!detail.empty()) message += " (" + std::string(detail) + ")";
   std::cerr << "orvel: " << message << "\n";
   if (ctx.json) {
@@ -36,6 +50,7 @@ int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view
                                    {"code", code},
                                    {"meaning", ResultMeaning(hr)}}}};
     if (!detail.empty()) j["error"]["detail"] = std::string(detail);
+    if (!cause.empty() && hr < 0) j["error"]["cause"] = cause;
     PrintJson(j.dump());
   }
   return kExitFailure;

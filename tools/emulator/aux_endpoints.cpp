@@ -88,6 +88,12 @@ void FaultsEndpoint(Service& s, const httplib::Request& req, httplib::Response& 
     s.faults.Clear();
     return SendJsonResult(res, "ok");
   }
+  if (req.method == "GET") {
+    Json a;
+    a["result"] = "ok";
+    a["rules"] = s.faults.List();
+    return SendJson(res, a);
+  }
   nlohmann::json body;
   std::string error;
   if (!ParseJsonObject(req.body, body) || !s.faults.Add(body, error)) {
@@ -145,6 +151,7 @@ void RegisterAux(Router& r) {
 
   auto& svr = r.server();
   svr.Post("/_emulator/faults", [&s](const httplib::Request& q, httplib::Response& a) { FaultsEndpoint(s, q, a); });
+  svr.Get("/_emulator/faults", [&s](const httplib::Request& q, httplib::Response& a) { FaultsEndpoint(s, q, a); });
   svr.Delete("/_emulator/faults", [&s](const httplib::Request& q, httplib::Response& a) { FaultsEndpoint(s, q, a); });
   svr.Post("/_emulator/clock", [&s](const httplib::Request& q, httplib::Response& a) { Clock(s, q, a); });
   svr.Post("/_emulator/gc", [&s](const httplib::Request&, httplib::Response& a) {

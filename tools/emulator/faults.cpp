@@ -109,6 +109,24 @@ size_t Faults::Count() const {
   return rules_.size();
 }
 
+nlohmann::json Faults::List() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  nlohmann::json rules = nlohmann::json::array();
+  for (const Rule& r : rules_) {
+    nlohmann::json j = {{"path", r.path}, {"times", r.remaining < 0 ? 0 : r.remaining}};
+    switch (r.effect.kind) {
+      case FaultEffect::Status: j["status"] = r.effect.status; break;
+      case FaultEffect::Result: j["result"] = r.effect.result; break;
+      case FaultEffect::Delay: j["delayMs"] = r.effect.delayMs; break;
+      case FaultEffect::Drop: j["drop"] = true; break;
+      case FaultEffect::Corrupt: j["corrupt"] = true; break;
+      case FaultEffect::None: break;
+    }
+    rules.push_back(std::move(j));
+  }
+  return rules;
+}
+
 FaultEffect Faults::Take(std::string_view path) {
   if (path.substr(0, 11) == "/_emulator/") return {};
   std::lock_guard<std::mutex> lock(mutex_);

@@ -29,6 +29,8 @@ class Faults {
   // The effect for this request, using up one of the rule's times.
   FaultEffect Take(std::string_view path);
   size_t Count() const;
+  // The active rules as they were given, with the times left (0 = every time).
+  nlohmann::json List() const;
 
  private:
   struct Rule {

@@ -4,12 +4,16 @@
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <netdb.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -67,6 +71,34 @@ void ConfigureServer(httplib::Server& server, const emu::Options& opt) {
   });
 }
 
+// cpp-httplib only says that binding failed: a bind of our own, set up the
+// same way, tells why ("Address already in use").
+std::string ListenFailureReason(const std::string& host, int port) {
+  addrinfo hints {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  if (const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0) return gai_strerror(rc);
+  std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, freeaddrinfo);
+  int error = 0;
+  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    const int sock = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (sock < 0) {
+      error = errno;
+      continue;
+    }
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    const bool bound = bind(sock, a->ai_addr, a->ai_addrlen) == 0 && listen(sock, 1) == 0;
+    if (!bound) error = errno;
+    close(sock);
+    if (bound) return "the address was taken meanwhile";
+  }
+  return error != 0 ? std::strerror(error) : "no usable address";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,7 +106,7 @@ int main(int argc, char** argv) {
   std::string error;
   bool help = false;
   if (!emu::ParseOptions(argc, argv, opt, error, help)) {
-    std::cerr << "orvel-emulator: " << error << "\n" << emu::UsageText();
+    std::cerr << "orvel-emulator: " << error << "\nRun 'orvel-emulator --help' for the options.\n";
     return 2;
   }
   if (help) {
@@ -128,7 +160,8 @@ int main(int argc, char** argv) {
       if (port == 0) port = server.bind_to_any_port(opt.host);
       else if (!server.bind_to_port(opt.host, port)) port = -1;
       if (port <= 0) {
-        std::cerr << "orvel-emulator: cannot listen on " << opt.host << ":" << opt.port << "\n";
+        std::cerr << "orvel-emulator: cannot listen on " << opt.host << ":" << opt.port << ": "
+                  << ListenFailureReason(opt.host, opt.port) << "\n";
         rc = 1;
       }
     }

@@ -1,6 +1,9 @@
 #include "options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <charconv>
+#include <memory>
 #include <string_view>
 
 namespace emu {
@@ -14,95 +17,120 @@ bool ToInt(std::string_view text, int64_t lo, int64_t hi, int64_t& out) {
   return true;
 }
 
+// A range check whose bounds the help text already states in words.
+template <class T>
+CLI::Validator Within(T lo, T hi) {
+  return CLI::Range(lo, hi).description("");
+}
+
+// The whole command line; `out` receives the values as they are parsed, and
+// its initial values are the defaults shown by --help.
+std::unique_ptr<CLI::App> MakeApp(Options& out, std::vector<std::string>& listen, std::vector<std::string>& users) {
+  auto app = std::make_unique<CLI::App>(
+      "orvel-emulator: a local stand-in for the Tavik storage service, for tests and demos.\n"
+      "One port serves the API, web, push, command and rate-query paths and the block servers.",
+      "orvel-emulator");
+  app->option_defaults()->always_capture_default();
+  app->get_formatter()->column_width(30);
+  app->footer(
+      "Test hooks: POST/GET/DELETE /_emulator/faults, POST /_emulator/clock, POST /_emulator/gc,\n"
+      "GET /_emulator/health (see tools/emulator/README.md).\n"
+      "Example:\n  orvel-emulator --listen 127.0.0.1:0 --user alice:secret --token-ttl 60");
+  const std::string defaultListen = out.host + ":" + std::to_string(out.port);
+  app->add_option("--listen", listen, "address and port to serve on; port 0 picks a free one")
+      ->type_name("HOST:PORT")
+      ->default_str(defaultListen)
+      ->expected(1)
+      ->check([](const std::string& v) -> std::string {
+        const size_t colon = v.rfind(':');
+        int64_t n = 0;
+        if (colon == std::string::npos || colon == 0 || !ToInt(std::string_view(v).substr(colon + 1), 0, 65535, n))
+          return "wants HOST:PORT";
+        return {};
+      });
+  app->add_option("--data", out.dataDir, "folder for the database and blocks (kept)")
+      ->type_name("DIR")
+      ->default_str("a temporary folder, removed on exit")
+      ->check([](const std::string& v) { return v.empty() ? std::string("wants a folder") : std::string(); });
+  app->add_option("--user", users, "an account (repeatable)")
+      ->type_name("NAME:PASSWORD")
+      ->default_str("demo:demo")
+      ->check([](const std::string& v) {
+        const size_t colon = v.find(':');
+        return colon == std::string::npos || colon == 0 ? std::string("wants NAME:PASSWORD") : std::string();
+      });
+  app->add_option("--quota", out.quotaMiB, "storage quota of each account, MiB")
+      ->type_name("MiB")
+      ->check(Within(int64_t(0), int64_t(1) << 40));
+  app->add_option("--token-ttl", out.tokenTtl, "lifetime of a session token, seconds")
+      ->type_name("SECONDS")
+      ->check(Within(int64_t(1), int64_t(1) << 40));
+  app->add_option("--block-servers", out.blockServers, "number of block-server URLs handed out (1..8)")
+      ->type_name("N")
+      ->check(Within(1, 8));
+  app->add_option("--max-versions", out.maxVersions, "versions kept per file (1..1000)")
+      ->type_name("N")
+      ->check(Within(1, 1000));
+  app->add_option("--hold", out.holdSeconds, "how long uncommitted blocks are kept, seconds")
+      ->type_name("SECONDS")
+      ->check(Within(int64_t(0), int64_t(1) << 40));
+  app->add_option("--threads", out.threads, "request threads (2..256)")->type_name("N")->check(Within(2, 256));
+  app->add_option("--tls-cert", out.tlsCert, "serve HTTPS with this PEM certificate (with --tls-key)")
+      ->type_name("FILE")
+      ->default_str("plain HTTP");
+  app->add_option("--tls-key", out.tlsKey, "the PEM private key of --tls-cert")->type_name("FILE");
+  app->add_option("--latency", out.latencyMs, "delay added to every answer, milliseconds")
+      ->type_name("MS")
+      ->check(Within(0, 600000));
+  app->add_flag("--verbose", out.verbose, "one stderr line per request");
+  return app;
+}
+
 }  // namespace
 
-const char* UsageText() {
-  return "usage: orvel-emulator [--listen HOST:PORT] [--data DIR] [--user NAME:PASSWORD]...\n"
-         "                      [--quota MiB] [--token-ttl SECONDS] [--block-servers N]\n"
-         "                      [--max-versions N] [--hold SECONDS] [--threads N] [--verbose]\n";
+std::string UsageText() {
+  Options defaults;
+  std::vector<std::string> listen, users;
+  return MakeApp(defaults, listen, users)->help();
 }
 
 bool ParseOptions(int argc, char** argv, Options& out, std::string& error, bool& help) {
   help = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      help = true;
-      return true;
-    }
-    if (arg == "--verbose") {
-      out.verbose = true;
-      continue;
-    }
-    if (i + 1 >= argc) {
-      error = "missing value after " + std::string(arg);
+  std::vector<std::string> listen, users;
+  auto app = MakeApp(out, listen, users);
+  try {
+    app->parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    help = true;
+    return true;
+  } catch (const CLI::ExtrasError&) {
+    // Named as what it is: an option nobody knows, or a stray argument.
+    for (const std::string& extra : app->remaining()) {
+      error = (extra.size() > 1 && extra[0] == '-' ? "unknown option " : "unexpected argument ") + extra;
       return false;
     }
-    std::string_view val = argv[++i];
+    error = "unexpected arguments";
+    return false;
+  } catch (const CLI::ParseError& e) {
+    error = e.what();
+    return false;
+  }
+  if (!listen.empty()) {
+    const std::string& v = listen.back();
+    const size_t colon = v.rfind(':');
     int64_t n = 0;
-    if (arg == "--listen") {
-      size_t colon = val.rfind(':');
-      if (colon == std::string_view::npos || colon == 0 ||
-          !ToInt(val.substr(colon + 1), 0, 65535, n)) {
-        error = "--listen wants HOST:PORT";
-        return false;
-      }
-      out.host = std::string(val.substr(0, colon));
-      out.port = static_cast<int>(n);
-    } else if (arg == "--data") {
-      if (val.empty()) {
-        error = "--data wants a folder";
-        return false;
-      }
-      out.dataDir = std::string(val);
-    } else if (arg == "--user") {
-      size_t colon = val.find(':');
-      if (colon == std::string_view::npos || colon == 0) {
-        error = "--user wants NAME:PASSWORD";
-        return false;
-      }
-      out.users.emplace_back(std::string(val.substr(0, colon)), std::string(val.substr(colon + 1)));
-    } else if (arg == "--quota") {
-      if (!ToInt(val, 0, int64_t(1) << 40, n)) {
-        error = "--quota wants MiB";
-        return false;
-      }
-      out.quotaMiB = n;
-      out.quotaGiven = true;
-    } else if (arg == "--token-ttl") {
-      if (!ToInt(val, 1, int64_t(1) << 40, n)) {
-        error = "--token-ttl wants seconds";
-        return false;
-      }
-      out.tokenTtl = n;
-    } else if (arg == "--block-servers") {
-      if (!ToInt(val, 1, 8, n)) {
-        error = "--block-servers wants 1..8";
-        return false;
-      }
-      out.blockServers = static_cast<int>(n);
-    } else if (arg == "--max-versions") {
-      if (!ToInt(val, 1, 1000, n)) {
-        error = "--max-versions wants 1..1000";
-        return false;
-      }
-      out.maxVersions = static_cast<int>(n);
-    } else if (arg == "--hold") {
-      if (!ToInt(val, 0, int64_t(1) << 40, n)) {
-        error = "--hold wants seconds";
-        return false;
-      }
-      out.holdSeconds = n;
-    } else if (arg == "--threads") {
-      if (!ToInt(val, 2, 256, n)) {
-        error = "--threads wants 2..256";
-        return false;
-      }
-      out.threads = static_cast<int>(n);
-    } else {
-      error = "unknown option " + std::string(arg);
-      return false;
-    }
+    ToInt(std::string_view(v).substr(colon + 1), 0, 65535, n);
+    out.host = v.substr(0, colon);
+    out.port = static_cast<int>(n);
+  }
+  for (const std::string& u : users) {
+    const size_t colon = u.find(':');
+    out.users.emplace_back(u.substr(0, colon), u.substr(colon + 1));
+  }
+  if (!app->get_option("--quota")->empty()) out.quotaGiven = true;
+  if (out.tlsCert.empty() != out.tlsKey.empty()) {
+    error = "--tls-cert and --tls-key go together";
+    return false;
   }
   if (out.users.empty()) out.users.emplace_back("demo", "demo");
   return true;

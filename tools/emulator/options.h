@@ -21,12 +21,15 @@ struct Options {
   int64_t holdSeconds = 86400;      // uncommitted blocks stay this long
   int threads = 16;
   bool verbose = false;             // one stderr line per request
+  std::string tlsCert, tlsKey;      // PEM files: serve HTTPS instead of HTTP
+  int latencyMs = 0;                // added to every answer
 };
 
 // Fills `out` from argv. False with a message in `error` for anything unknown
 // or malformed; `help` is set for --help.
 bool ParseOptions(int argc, char** argv, Options& out, std::string& error, bool& help);
 
-const char* UsageText();
+// The --help text: every option with its meaning and default.
+std::string UsageText();
 
 }  // namespace emu
