@@ -15,7 +15,9 @@
 #include <curl/curl.h>
 
 #include "common/hresult.h"
+#include "httpclient/connection_pool.h"
 #include "httpclient/curl_handles.h"
+#include "httpclient/retry_policy.h"
 
 // Writes "ERROR_CHECK_BOOL:curlRet == CURLE_OK" (level 5).
 void LogCurlOptionFailure();
@@ -63,7 +65,8 @@ public:
     CCurlHelper(const CCurlHelper&) = delete;
     CCurlHelper& operator=(const CCurlHelper&) = delete;
 
-    // Creates the easy handle when there is none and sets NOSIGNAL. 1 on success.
+    // Creates the easy handle when there is none and sets NOSIGNAL; the handle
+    // joins the connection pool of the thread's open ConnectionScope. 1 on success.
     int InitHandle();
     // Light reset: cancel flag, body and response text. Full reset additionally
     // resets every libcurl option and clears header text, header lines, post
@@ -110,6 +113,11 @@ public:
     const std::vector<FormField>& FormFields() const { return m_forms; }
     // The status the last text GET or download read (200 when none was read).
     long Status() const { return m_status; }
+    // How the last request operation ended on the wire (any operation).
+    const AttemptFailure& LastAttempt() const { return m_lastAttempt; }
+    // A short cause of the last failed operation ("connection refused (host:port)"),
+    // empty after a success.
+    const std::string& LastCause() const { return m_lastCause; }
 
 private:
     CURLcode SetOpt(CURLoption option, long value);
@@ -151,6 +159,8 @@ private:
     static int ProgressFunction(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                                 curl_off_t ulNow);
 
+    // Declared before the handle: the handle must leave the pool before it closes.
+    std::shared_ptr<ConnectionPool> m_pool;
     std::string m_body;
     std::string m_headerText;
     CurlEasyPtr m_hCURL;
@@ -172,7 +182,17 @@ private:
     std::chrono::steady_clock::time_point m_recvStart;
     std::FILE* m_pDownload = nullptr;
     std::string m_urlCopy;  // NUL-terminated copy of the URL in flight
+    int32_t m_timeoutSec = 0;  // overall limit of the request in flight
+    AttemptFailure m_lastAttempt;
+    std::string m_lastCause;
+    char m_errorBuffer[CURL_ERROR_SIZE] = {};
+
+    void RecordAttempt(CURLcode curlRet);
+    void DescribeFailure(CurlOutcome outcome);
 };
+
+// "host:port" of a URL (default port by scheme); never user, password or query.
+std::string UrlHostPort(std::string_view url);
 
 template <typename T>
 HRESULT CCurlHelper::SetOption(CURLoption option, T value) {

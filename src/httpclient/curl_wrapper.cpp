@@ -48,6 +48,10 @@ CurlWrapper::CurlWrapper(ProgressCallback callback, void* callbackData)
 
 void CurlWrapper::TransferProgress(void* p, double dlTotal, double dlNow, double ulTotal, double ulNow) {
     auto* self = static_cast<CurlWrapper*>(p);
+    self->m_lastProgress[0] = dlTotal;
+    self->m_lastProgress[1] = dlNow;
+    self->m_lastProgress[2] = ulTotal;
+    self->m_lastProgress[3] = ulNow;
     curl_off_t speed = 0;
     // Download speed once bytes have arrived, upload speed before (and for uploads).
     self->GetInfo(dlNow > 0.1 ? CURLINFO_SPEED_DOWNLOAD_T : CURLINFO_SPEED_UPLOAD_T, &speed);
@@ -55,6 +59,25 @@ void CurlWrapper::TransferProgress(void* p, double dlTotal, double dlNow, double
     HRESULT hr = self->m_pfnCallback(self->m_pCallbackData, dlTotal, dlNow, ulTotal, ulNow,
                                      static_cast<double>(speed));
     if (hr == E_FAIL) self->Cancel();
+}
+
+bool CurlWrapper::RetryAfter(RetryPolicy& policy, int32_t outcome, std::string_view origin) {
+    const AttemptFailure& attempt = LastAttempt();
+    const bool badStatus = attempt.status == 429 || attempt.status >= 500;
+    if ((outcome == Ok && !badStatus) || outcome == Cancelled) return false;
+    auto wait = policy.NextWait(attempt);
+    if (!wait) return false;
+    LOGF(5, "Retrying network request (%d of %d) in %lld ms after: %s", policy.RetriesDone(), policy.ExtraAttempts(),
+         static_cast<long long>(wait->count()), LastCause().c_str());
+    // The progress callback keeps being called, so a cancel ends the wait at once.
+    bool wanted = CancellableWait(*wait, [this] {
+        if (m_pfnCallback && m_pfnCallback(m_pCallbackData, m_lastProgress[0], m_lastProgress[1], m_lastProgress[2],
+                                           m_lastProgress[3], 0.0) == E_FAIL)
+            Cancel();
+        return !IsCancelled();
+    });
+    if (!wanted) throw EXCEPT::TaskCancel(origin);
+    return true;
 }
 
 void CurlWrapper::RequestPost(std::string_view url) {
@@ -70,14 +93,19 @@ void CurlWrapper::SimpleDownloadFile(std::string_view url, std::string_view loca
 }
 
 std::string HttpRequestPost(CurlWrapper& wrapper, std::string_view url, std::string_view header,
-                            std::string_view postData) {
+                            std::string_view postData, RequestKind kind) {
     if (url.empty()) LogWrite(0, "*ASSERT*: !strURL.IsEmpty()", __FILE__, __LINE__);
     if (postData.empty()) LogWrite(0, "*ASSERT*: !strPostData.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    ApplyConnectionSettings(wrapper);
-    wrapper.AddHeader(header);
-    wrapper.AddPostField(postData);
-    wrapper.RequestPost(url);
+    RetryPolicy policy(kind);
+    int32_t outcome = Ok;
+    do {
+        ApplyConnectionSettings(wrapper);
+        wrapper.AddHeader(header);
+        wrapper.AddPostField(postData);
+        outcome = wrapper.Request_URL_POST(url, kPostTimeout);
+    } while (wrapper.RetryAfter(policy, outcome, "CurlWrapper::RequestPost"));
+    RaiseForOutcome(outcome, "CurlWrapper::RequestPost");
     return wrapper.GetResponseString();
 }
 
@@ -88,10 +116,16 @@ void HttpDownloadFile(CurlWrapper& wrapper, std::string_view url, std::string_vi
     CountRequest();
     size_t slash = local.rfind('/');
     if (slash != std::string_view::npos && slash > 0) CreateFolderTree(local.substr(0, slash));
-    ApplyConnectionSettings(wrapper);
-    wrapper.AddHeader(header);
-    wrapper.AddPostField(postData);
-    wrapper.SimpleDownloadFile(url, local);
+    RetryPolicy policy(RequestKind::Repeatable);
+    int32_t outcome = Ok;
+    do {
+        ApplyConnectionSettings(wrapper);
+        wrapper.AddHeader(header);
+        wrapper.AddPostField(postData);
+        // Each attempt truncates the file, so a retry never appends to a partial body.
+        outcome = wrapper.SimpleDownLoadFile(url, local, kFileTimeout);
+    } while (wrapper.RetryAfter(policy, outcome, "CurlWrapper::SimpleDownloadFile"));
+    RaiseForOutcome(outcome, "CurlWrapper::SimpleDownloadFile");
 }
 
 std::string HttpUploadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local,
@@ -99,9 +133,14 @@ std::string HttpUploadFile(CurlWrapper& wrapper, std::string_view url, std::stri
     if (url.empty()) LogWrite(0, "*ASSERT*: !strURL.IsEmpty()", __FILE__, __LINE__);
     if (local.empty()) LogWrite(0, "*ASSERT*: !strLocal.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    ApplyConnectionSettings(wrapper);
-    wrapper.AddHeader(header);
-    wrapper.PostFile(url, local);
+    RetryPolicy policy(RequestKind::Repeatable);
+    int32_t outcome = Ok;
+    do {
+        ApplyConnectionSettings(wrapper);
+        wrapper.AddHeader(header);
+        outcome = wrapper.PostFileBody(url, local, kFileTimeout);
+    } while (wrapper.RetryAfter(policy, outcome, "CurlWrapper::PostFile"));
+    RaiseForOutcome(outcome, "CurlWrapper::PostFile");
     curl_off_t speed = 0;
     wrapper.GetInfo(CURLINFO_SPEED_UPLOAD_T, &speed);  // read as the protocol does; not used further
     return wrapper.GetResponseString();

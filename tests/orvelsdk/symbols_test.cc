@@ -33,7 +33,7 @@ TEST(ExportTable, ExactlyTheCApiAndTheBstrFunctions) {
       "ORVEL_GetParentId",  "ORVEL_GetFileName",    "ORVEL_GetFileSize",    "ORVEL_GetModifyTime",
       "ORVEL_GetFileSha1",  "ORVEL_GetFileVersion", "ORVEL_CreateProgress", "ORVEL_Upload",
       "ORVEL_Update",       "ORVEL_Download",       "ORVEL_QueryProgress",  "ORVEL_CancelTransport",
-      "ORVEL_DestroyProgress", "ORVEL_GetFileSize64", "SysAllocString",   "SysAllocStringLen",
+      "ORVEL_DestroyProgress", "ORVEL_GetFileSize64", "ORVEL_GetLastErrorText", "SysAllocString",   "SysAllocStringLen",
       "SysFreeString",      "SysStringLen"};
   EXPECT_EQ(defined, expected) << text;
 }

@@ -9,6 +9,7 @@
 #include "common/kv_helper.h"
 #include "common/xml_helper.h"
 #include "remotestorage/http_call.h"
+#include "httpclient/connection_pool.h"
 #include "httpclient/curl_wrapper.h"
 #include "infocollection/info_collection.h"
 #include "log/log.h"
@@ -121,8 +122,9 @@ void Committer::Perform()
     request.AddValue("stub", stub);
     request.AddValue("modTime", modTime);
     CurlWrapper wrapper;
+    // A commit changes state: it is sent again only when it never reached the service.
     std::string text = HttpRequestPost(wrapper, ServiceUrl("/osvr/commit/"), ufa::ApiHeaders(),
-                                       ToXml(request));
+                                       ToXml(request), RequestKind::ChangesState);
     RecordTree answer = ufa::ParseXmlAnswer(text, "Committer::Perform");
     fileVer = ufa::AnswerField(answer, "fileVer");
     fileId = ufa::AnswerField(answer, "fileId");
@@ -257,6 +259,7 @@ HRESULT UploadFileGuarded(std::string_view fileId, std::string_view fileVer, std
                           name,      modTime,           localPath, sendEmptyParentId,
                           fileSize,  blocks,            tempFolder, callback, context};
     try {
+        ConnectionScope connections;  // every request of the upload shares its connections
         UploadFile(args, outFileId, outFileVer);
         return S_OK;
     } catch (...) {
