@@ -183,11 +183,13 @@ private:
     std::FILE* m_pDownload = nullptr;
     std::string m_urlCopy;  // NUL-terminated copy of the URL in flight
     int32_t m_timeoutSec = 0;  // overall limit of the request in flight
+    std::string m_caFile;  // "[Tavik] CaFile": a CA bundle trusted besides the system store
     AttemptFailure m_lastAttempt;
     std::string m_lastCause;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
 
     void RecordAttempt(CURLcode curlRet);
+    static CURLcode AddExtraCa(CURL* curl, void* sslCtx, void* self);
     void DescribeFailure(CurlOutcome outcome);
 };
 

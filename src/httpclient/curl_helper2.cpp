@@ -9,6 +9,11 @@
 #include <string>
 #include <thread>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include "common/settings.h"
 #include "httpclient/curl_helper.h"
 #include "httpclient/network_error.h"
 #include "log/log.h"
@@ -192,6 +197,13 @@ CURLcode CCurlHelper::SetCommonTail(int32_t timeout) {
 CURLcode CCurlHelper::SetSecurity() {
     RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_VERIFYPEER, 1L));
     RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_VERIFYHOST, 2L));
+    // A private CA (a company proxy, a test service) is trusted on top of the
+    // system store; CURLOPT_CAINFO would replace the store instead.
+    m_caFile = ReadSettingString("Tavik", "CaFile", "");
+    if (!m_caFile.empty()) {
+        RETURN_IF_FAILED(SetFn(CURLOPT_SSL_CTX_FUNCTION, &AddExtraCa));
+        RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_CTX_DATA, this));
+    }
     RETURN_IF_FAILED(SetOpt(CURLOPT_PROTOCOLS_STR, "http,https"));
     return SetOpt(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
 }
@@ -307,6 +319,17 @@ CURLcode CCurlHelper::Perform() {
     if (curlRet != CURLE_OK && !m_callbackFailed)
         LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
     return curlRet;
+}
+
+CURLcode CCurlHelper::AddExtraCa(CURL*, void* sslCtx, void* p) {
+    auto* self = static_cast<CCurlHelper*>(p);
+    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslCtx));
+    if (!store || X509_STORE_load_file(store, self->m_caFile.c_str()) != 1) {
+        ERR_clear_error();
+        LOGF(5, "The CA file named by CaFile cannot be read: %s", self->m_caFile.c_str());
+        return CURLE_SSL_CACERT_BADFILE;
+    }
+    return CURLE_OK;
 }
 
 void CCurlHelper::RecordAttempt(CURLcode curlRet) {

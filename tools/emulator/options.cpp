@@ -19,7 +19,8 @@ bool ToInt(std::string_view text, int64_t lo, int64_t hi, int64_t& out) {
 const char* UsageText() {
   return "usage: orvel-emulator [--listen HOST:PORT] [--data DIR] [--user NAME:PASSWORD]...\n"
          "                      [--quota MiB] [--token-ttl SECONDS] [--block-servers N]\n"
-         "                      [--max-versions N] [--hold SECONDS] [--threads N] [--verbose]\n";
+         "                      [--max-versions N] [--hold SECONDS] [--threads N] [--verbose]\n"
+         "                      [--tls-cert FILE --tls-key FILE] [--latency MS]\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options& out, std::string& error, bool& help) {
@@ -99,10 +100,26 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error, bool&
         return false;
       }
       out.threads = static_cast<int>(n);
+    } else if (arg == "--tls-cert" || arg == "--tls-key") {
+      if (val.empty()) {
+        error = std::string(arg) + " wants a PEM file";
+        return false;
+      }
+      (arg == "--tls-cert" ? out.tlsCert : out.tlsKey) = std::string(val);
+    } else if (arg == "--latency") {
+      if (!ToInt(val, 0, 60000, n)) {
+        error = "--latency wants 0..60000 ms";
+        return false;
+      }
+      out.latencyMs = static_cast<int>(n);
     } else {
       error = "unknown option " + std::string(arg);
       return false;
     }
+  }
+  if (out.tlsCert.empty() != out.tlsKey.empty()) {
+    error = "--tls-cert and --tls-key go together";
+    return false;
   }
   if (out.users.empty()) out.users.emplace_back("demo", "demo");
   return true;

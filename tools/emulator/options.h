@@ -21,6 +21,9 @@ struct Options {
   int64_t holdSeconds = 86400;      // uncommitted blocks stay this long
   int threads = 16;
   bool verbose = false;             // one stderr line per request
+  std::string tlsCert;              // PEM files: both given = serve HTTPS only
+  std::string tlsKey;
+  int latencyMs = 0;                // added before every answer (not /_emulator/)
 };
 
 // Fills `out` from argv. False with a message in `error` for anything unknown
