@@ -1,12 +1,17 @@
 #include "httpclient/connection_pool.h"
 
+#include <atomic>
 #include <new>
 
 namespace {
 thread_local std::shared_ptr<ConnectionPool> t_current;
+std::atomic<bool> g_enabled{true};
 }  // namespace
 
+void ConnectionPool::SetEnabledForTesting(bool enabled) { g_enabled.store(enabled); }
+
 std::shared_ptr<ConnectionPool> ConnectionPool::Create() {
+    if (!g_enabled.load()) return nullptr;
     std::shared_ptr<ConnectionPool> pool(new (std::nothrow) ConnectionPool());
     if (!pool) return nullptr;
     pool->m_share = curl_share_init();

@@ -20,6 +20,10 @@ public:
 
     CURLSH* Share() const { return m_share; }
 
+    // Benchmarks compare with one connection per request: Create() then
+    // answers null.
+    static void SetEnabledForTesting(bool enabled);
+
 private:
     ConnectionPool() = default;
     static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* self);
