@@ -25,7 +25,20 @@ std::string Args::Get(std::string_view key, std::string_view def) const {
 }
 
 int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail) {
+  // The library's own words for a network failure ("connection refused
+  // (127.0.0.1:1)") come right after the result's name.
+  std::string cause;
+  BSTR text = nullptr;
+  if (ORVEL_GetLastErrorText(&text) == S_OK && text != nullptr) cause = Narrow(text);
+  SysFreeString(text);
   std::string message = std::string(what) + ": " + DescribeResult(hr);
+  if (!cause.empty()) {
+    const std::string name = ResultName(hr);
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
+    message = std::string(what) + ": " + (name.empty() ? "unknown result" : name) + " (" + code + "): " + cause +
+              (name.empty() ? "" : " - " + ResultMeaning(hr));
+  }
   if (!detail.empty()) message += " (" + std::string(detail) + ")";
   std::cerr << "orvel: " << message << "\n";
   if (ctx.json) {
@@ -36,6 +49,7 @@ int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view
                                    {"code", code},
                                    {"meaning", ResultMeaning(hr)}}}};
     if (!detail.empty()) j["error"]["detail"] = std::string(detail);
+    if (!cause.empty()) j["error"]["cause"] = cause;
     PrintJson(j.dump());
   }
   return kExitFailure;
