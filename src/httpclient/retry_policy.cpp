@@ -56,8 +56,8 @@ int ReadNetworkRetries() {
     return std::clamp<int32_t>(n, 0, 10);
 }
 
-RetryPolicy::RetryPolicy(RequestKind kind, int extraAttempts)
-    : m_kind(kind), m_extra(std::max(0, extraAttempts)), m_start(std::chrono::steady_clock::now()) {}
+RetryPolicy::RetryPolicy(RequestKind kind, int extraAttempts, std::chrono::steady_clock::time_point start)
+    : m_kind(kind), m_extra(std::max(0, extraAttempts)), m_start(start) {}
 
 std::optional<std::chrono::milliseconds> RetryPolicy::NextWait(const AttemptFailure& failure) {
     if (m_retries >= m_extra || !IsTransientFailure(failure, m_kind)) return std::nullopt;

@@ -43,7 +43,8 @@ public:
     // a service that stays down still fails well within half a minute.
     static constexpr std::chrono::milliseconds kBudget{20000};
 
-    RetryPolicy(RequestKind kind, int extraAttempts);
+    RetryPolicy(RequestKind kind, int extraAttempts,
+                std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now());
     explicit RetryPolicy(RequestKind kind) : RetryPolicy(kind, ReadNetworkRetries()) {}
 
     // After a failed attempt: the wait before the next one, or nothing when the

@@ -134,5 +134,39 @@ TEST_F(RetryTest, ACancelEndsTheBackoffWaitAtOnce) {
     EXPECT_TRUE(LogHas('W', "Retrying network request (1 of 3) in 8000 ms after: HTTP 503 from " + Host()));
 }
 
+TEST(RetryPolicyTest, WhatIsRetriedAndForHowLong) {
+    using namespace std::chrono;
+    AttemptFailure dropped{CURLE_RECV_ERROR};
+    AttemptFailure refused{CURLE_COULDNT_CONNECT};
+    AttemptFailure busy{CURLE_OK, 503};
+    AttemptFailure missing{CURLE_OK, 404};
+    AttemptFailure untrusted{CURLE_PEER_FAILED_VERIFICATION};
+    AttemptFailure cancelled{CURLE_ABORTED_BY_CALLBACK};
+    EXPECT_TRUE(IsTransientFailure(dropped, RequestKind::Repeatable));
+    EXPECT_FALSE(IsTransientFailure(dropped, RequestKind::ChangesState));
+    EXPECT_TRUE(IsTransientFailure(refused, RequestKind::ChangesState));
+    EXPECT_TRUE(IsTransientFailure(busy, RequestKind::Repeatable));
+    EXPECT_FALSE(IsTransientFailure(busy, RequestKind::ChangesState));
+    EXPECT_FALSE(IsTransientFailure(missing, RequestKind::Repeatable));
+    EXPECT_FALSE(IsTransientFailure(untrusted, RequestKind::Repeatable));
+    EXPECT_FALSE(IsTransientFailure(cancelled, RequestKind::Repeatable));
+
+    // About 0.25 s doubling, jittered, three retries at most.
+    RetryPolicy policy(RequestKind::Repeatable, 3);
+    int64_t base = 250;
+    for (int n = 0; n < 3; ++n, base *= 2) {
+        auto wait = policy.NextWait(dropped);
+        ASSERT_TRUE(wait);
+        EXPECT_GE(wait->count(), base * 3 / 4);
+        EXPECT_LE(wait->count(), base * 5 / 4);
+    }
+    EXPECT_FALSE(policy.NextWait(dropped));
+
+    // A service that stays down: no retry starts once 20 s have gone.
+    RetryPolicy late(RequestKind::Repeatable, 3, steady_clock::now() - milliseconds(19900));
+    EXPECT_FALSE(late.NextWait(refused));
+    EXPECT_FALSE(RetryPolicy(RequestKind::Repeatable, 0).NextWait(refused));
+}
+
 }  // namespace
 }  // namespace orvel::httptest

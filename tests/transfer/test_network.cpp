@@ -117,8 +117,11 @@ TEST_F(NetworkTransfer, HttpsEndToEndWithAPrivateCaAndOneConnectionPerTransfer)
                                                   " failed: SSL certificate problem: unable to get local issuer"));
 
     extraSettings = "CaFile=" + tls.caCert + "\n";
+    const int beforeLogin = emulator->Connections();
     ASSERT_EQ(S_OK, Login(root, token));
     ASSERT_FALSE(token.empty());
+    // Sign-in and listing on one remote-storage object share a connection.
+    EXPECT_EQ(beforeLogin + 2, emulator->Connections());
     EXPECT_TRUE(ThreadNetworkError().empty());
 
     const std::string bytes = RandomBytes(3 * 4194304 + 5, 71);
