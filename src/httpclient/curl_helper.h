@@ -15,7 +15,9 @@
 #include <curl/curl.h>
 
 #include "common/hresult.h"
+#include "httpclient/connection_pool.h"
 #include "httpclient/curl_handles.h"
+#include "httpclient/retry_policy.h"
 
 // Largest text answer (XML, JSON, key=value) taken, before and after inflation:
 // far above any real answer, small enough that a hostile one cannot exhaust memory.
@@ -67,7 +69,8 @@ public:
     CCurlHelper(const CCurlHelper&) = delete;
     CCurlHelper& operator=(const CCurlHelper&) = delete;
 
-    // Creates the easy handle when there is none and sets NOSIGNAL. 1 on success.
+    // Creates the easy handle when there is none and sets NOSIGNAL; the handle
+    // joins the connection pool of the thread's open ConnectionScope. 1 on success.
     int InitHandle();
     // Light reset: cancel flag, body and response text. Full reset additionally
     // resets every libcurl option and clears header text, header lines, post
@@ -121,6 +124,18 @@ public:
     const std::vector<FormField>& FormFields() const { return m_forms; }
     // The status the last text GET or download read (200 when none was read).
     long Status() const { return m_status; }
+    // How the last request operation ended on the wire (any operation).
+    const AttemptFailure& LastAttempt() const { return m_lastAttempt; }
+    // A short cause of the last failed operation ("connection refused (host:port)"),
+    // empty after a success.
+    const std::string& LastCause() const { return m_lastCause; }
+
+    // For requests driven outside the operations above (the block engine's own
+    // loop): the security options, and the record of how an attempt ended, so
+    // that retries, failure lines and causes work the same for them.
+    CURLcode ApplySecurity() { return SetSecurity(); }
+    void BeginOwnAttempt(std::string_view url, int32_t timeoutSec);
+    void EndOwnAttempt(CURLcode curlRet, CurlOutcome outcome);
 
 private:
     CURLcode SetOpt(CURLoption option, long value);
@@ -162,6 +177,8 @@ private:
     static int ProgressFunction(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                                 curl_off_t ulNow);
 
+    // Declared before the handle: the handle must leave the pool before it closes.
+    std::shared_ptr<ConnectionPool> m_pool;
     std::string m_body;
     std::string m_headerText;
     CurlEasyPtr m_hCURL;
@@ -184,7 +201,19 @@ private:
     std::chrono::steady_clock::time_point m_recvStart;
     std::FILE* m_pDownload = nullptr;
     std::string m_urlCopy;  // NUL-terminated copy of the URL in flight
+    int32_t m_timeoutSec = 0;  // overall limit of the request in flight
+    std::string m_caFile;  // "[Tavik] CaFile": a CA bundle trusted besides the system store
+    AttemptFailure m_lastAttempt;
+    std::string m_lastCause;
+    char m_errorBuffer[CURL_ERROR_SIZE] = {};
+
+    void RecordAttempt(CURLcode curlRet);
+    static CURLcode AddExtraCa(CURL* curl, void* sslCtx, void* self);
+    void DescribeFailure(CurlOutcome outcome);
 };
+
+// "host:port" of a URL (default port by scheme); never user, password or query.
+std::string UrlHostPort(std::string_view url);
 
 template <typename T>
 HRESULT CCurlHelper::SetOption(CURLoption option, T value) {

@@ -2,12 +2,20 @@
 // file's name, which support staff look for in the field logs.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
+#include <memory>
 #include <exception>
 #include <string>
 #include <thread>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include "common/settings.h"
 #include "httpclient/curl_helper.h"
+#include "httpclient/network_error.h"
 #include "log/log.h"
 
 #define HELPER_LOG(level, text) LogWrite((level), (text), __FILE__, __LINE__)
@@ -58,6 +66,12 @@ int CCurlHelper::InitHandle() {
         }
     }
     curl_easy_setopt(m_hCURL.get(), CURLOPT_NOSIGNAL, 1L);
+    if (!m_pool) {
+        // Requests of one transfer share connections; without a scope each
+        // handle keeps its own (still reused by the requests on this helper).
+        std::shared_ptr<ConnectionPool> pool = ConnectionScope::Current();
+        if (pool && curl_easy_setopt(m_hCURL.get(), CURLOPT_SHARE, pool->Share()) == CURLE_OK) m_pool = std::move(pool);
+    }
     return 1;
 }
 
@@ -169,6 +183,7 @@ bool CCurlHelper::_SetHttpPostField() {
 }
 
 CURLcode CCurlHelper::SetCommonTail(int32_t timeout) {
+    m_timeoutSec = timeout;
     RETURN_IF_FAILED(SetOpt(CURLOPT_NOPROGRESS, 0L));
     RETURN_IF_FAILED(SetOpt(CURLOPT_XFERINFODATA, this));
     RETURN_IF_FAILED(SetFn(CURLOPT_XFERINFOFUNCTION, &ProgressFunction));
@@ -183,6 +198,13 @@ CURLcode CCurlHelper::SetCommonTail(int32_t timeout) {
 CURLcode CCurlHelper::SetSecurity() {
     RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_VERIFYPEER, 1L));
     RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_VERIFYHOST, 2L));
+    // A private CA (a company proxy, a test service) is trusted on top of the
+    // system store; CURLOPT_CAINFO would replace the store instead.
+    m_caFile = ReadSettingString("Tavik", "CaFile", "");
+    if (!m_caFile.empty()) {
+        RETURN_IF_FAILED(SetFn(CURLOPT_SSL_CTX_FUNCTION, &AddExtraCa));
+        RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_CTX_DATA, this));
+    }
     RETURN_IF_FAILED(SetOpt(CURLOPT_PROTOCOLS_STR, "http,https"));
     return SetOpt(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
 }
@@ -241,6 +263,9 @@ bool CCurlHelper::TakeCallbackFailure() {
 template <typename Run, typename LogRaise>
 CurlOutcome CCurlHelper::RunOperation(Run run, bool statusChecked, LogRaise logRaise) {
     CURLcode curlRet = CURLE_OK;
+    m_lastAttempt = AttemptFailure{};
+    m_lastCause.clear();
+    m_timeoutSec = 0;
     try {
         curlRet = run();
     } catch (...) {
@@ -254,7 +279,9 @@ CurlOutcome CCurlHelper::RunOperation(Run run, bool statusChecked, LogRaise logR
     EndRequest();
     if (curlRet == kPrepFailed) return NetworkFailure;
     if (curlRet == kFileFailed) return static_cast<CurlOutcome>(E_FAIL);
-    return Outcome(curlRet, curlRet == CURLE_OK ? m_status : 200, statusChecked);
+    CurlOutcome outcome = Outcome(curlRet, curlRet == CURLE_OK ? m_status : 200, statusChecked);
+    DescribeFailure(outcome);
+    return outcome;
 }
 
 void CCurlHelper::StartRequest() {
@@ -285,14 +312,110 @@ CURLcode CCurlHelper::SetHeaderCapture() {
 }
 
 CURLcode CCurlHelper::Perform() {
+    m_errorBuffer[0] = '\0';
+    curl_easy_setopt(m_hCURL.get(), CURLOPT_ERRORBUFFER, m_errorBuffer);
     CURLcode curlRet = curl_easy_perform(m_hCURL.get());
     // An answer stopped for its size is already logged; the exchange itself went
     // through and the empty answer is judged by the caller.
-    if (curlRet == CURLE_WRITE_ERROR && m_answerTooLarge) return CURLE_OK;
+    if (curlRet == CURLE_WRITE_ERROR && m_answerTooLarge) curlRet = CURLE_OK;
+    RecordAttempt(curlRet);
+    if (curlRet == CURLE_OK && m_answerTooLarge) return CURLE_OK;
     // A callback that raised is reported by the operation's own exception line.
     if (curlRet != CURLE_OK && !m_callbackFailed)
         LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
     return curlRet;
+}
+
+CURLcode CCurlHelper::AddExtraCa(CURL*, void* sslCtx, void* p) {
+    auto* self = static_cast<CCurlHelper*>(p);
+    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslCtx));
+    if (!store || X509_STORE_load_file(store, self->m_caFile.c_str()) != 1) {
+        ERR_clear_error();
+        LOGF(5, "The CA file named by CaFile cannot be read: %s", self->m_caFile.c_str());
+        return CURLE_SSL_CACERT_BADFILE;
+    }
+    return CURLE_OK;
+}
+
+void CCurlHelper::BeginOwnAttempt(std::string_view url, int32_t timeoutSec) {
+    m_urlCopy = std::string(url);
+    m_timeoutSec = timeoutSec;
+    m_lastAttempt = AttemptFailure{};
+    m_lastCause.clear();
+    m_errorBuffer[0] = '\0';
+    curl_easy_setopt(m_hCURL.get(), CURLOPT_ERRORBUFFER, m_errorBuffer);
+}
+
+void CCurlHelper::EndOwnAttempt(CURLcode curlRet, CurlOutcome outcome) {
+    RecordAttempt(curlRet);
+    DescribeFailure(outcome);
+}
+
+void CCurlHelper::RecordAttempt(CURLcode curlRet) {
+    m_lastAttempt.code = curlRet;
+    m_lastAttempt.cancelled = m_cancel.load() != 0;
+    long status = 0;
+    if (curl_easy_getinfo(m_hCURL.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) m_lastAttempt.status = status;
+    long osErrno = 0;
+    if (curl_easy_getinfo(m_hCURL.get(), CURLINFO_OS_ERRNO, &osErrno) == CURLE_OK) m_lastAttempt.osErrno = osErrno;
+    curl_off_t retryAfter = 0;
+    if (curl_easy_getinfo(m_hCURL.get(), CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0)
+        m_lastAttempt.retryAfterSec = retryAfter;
+    // The buffer belongs to this helper only while the request runs.
+    curl_easy_setopt(m_hCURL.get(), CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
+}
+
+// One log line that says where and why a request failed (host and port only:
+// paths and queries may carry tokens), and the short cause for the caller.
+void CCurlHelper::DescribeFailure(CurlOutcome outcome) {
+    const AttemptFailure& a = m_lastAttempt;
+    const bool badStatus = a.status >= 400;
+    if ((outcome == Ok && !badStatus) || outcome == Cancelled || a.cancelled) {
+        ClearThreadNetworkError();
+        return;
+    }
+    const std::string where = UrlHostPort(m_urlCopy);
+    std::string curlText = m_errorBuffer[0] ? std::string(m_errorBuffer) : std::string(curl_easy_strerror(a.code));
+    if (a.code == CURLE_OK && badStatus) {
+        m_lastCause = "HTTP " + std::to_string(a.status) + " from " + where;
+    } else if (a.code == CURLE_COULDNT_CONNECT && a.osErrno == ECONNREFUSED) {
+        m_lastCause = "connection refused (" + where + ")";
+    } else if (a.code == CURLE_COULDNT_CONNECT) {
+        m_lastCause = "could not connect (" + where + ")";
+    } else if (a.code == CURLE_COULDNT_RESOLVE_HOST || a.code == CURLE_COULDNT_RESOLVE_PROXY) {
+        m_lastCause = "host not found (" + where + ")";
+    } else if (a.code == CURLE_OPERATION_TIMEDOUT) {
+        curl_off_t connectTime = 0;
+        curl_easy_getinfo(m_hCURL.get(), CURLINFO_CONNECT_TIME_T, &connectTime);
+        long limit = connectTime == 0 ? kConnectTimeout : static_cast<long>(m_timeoutSec);
+        m_lastCause = "timed out after " + std::to_string(limit) + " s";
+    } else if (a.code == CURLE_PEER_FAILED_VERIFICATION || a.code == CURLE_SSL_CACERT_BADFILE) {
+        m_lastCause = "certificate not trusted (" + where + "): " + curlText;
+    } else if (a.code != CURLE_OK) {
+        m_lastCause = curlText + " (" + where + ")";
+    } else {
+        m_lastCause = "HTTP " + std::to_string(a.status) + " from " + where;
+    }
+    SetThreadNetworkError(m_lastCause);
+    if (outcome == Ok) return;  // an error page handed to the caller as text: not a failure here
+    LOGF(5, "Network request to %s failed: %s, HTTP status %ld", where.c_str(), curlText.c_str(), a.status);
+}
+
+std::string UrlHostPort(std::string_view url) {
+    struct UrlFree {
+        void operator()(CURLU* u) const { curl_url_cleanup(u); }
+    };
+    std::unique_ptr<CURLU, UrlFree> parsed(curl_url());
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, std::string(url).c_str(), CURLU_DEFAULT_SCHEME) != CURLUE_OK)
+        return "(unknown host)";
+    auto part = [&](CURLUPart which, unsigned flags) {
+        char* text = nullptr;
+        std::string out;
+        if (curl_url_get(parsed.get(), which, &text, flags) == CURLUE_OK && text) out = text;
+        curl_free(text);
+        return out;
+    };
+    return part(CURLUPART_HOST, 0) + ":" + part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
 }
 
 // Status check of the two uploads.
@@ -445,6 +568,7 @@ CurlOutcome CCurlHelper::PostMutiForm(std::string_view szURL, int32_t timeout) {
 
 CURLcode CCurlHelper::DoDownload(std::string_view url, std::string_view local, FilePtr& file, int32_t timeout) {
     m_status = 200;
+    m_timeoutSec = timeout;
     m_recvBytes = 0;
     RETURN_IF_FAILED(SetUrl(url));
     RETURN_IF_FAILED(SetHeaderList());

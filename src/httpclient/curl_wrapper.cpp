@@ -54,6 +54,10 @@ CurlWrapper::CurlWrapper(ProgressCallback callback, void* callbackData)
 
 void CurlWrapper::TransferProgress(void* p, double dlTotal, double dlNow, double ulTotal, double ulNow) {
     auto* self = static_cast<CurlWrapper*>(p);
+    self->m_lastProgress[0] = dlTotal;
+    self->m_lastProgress[1] = dlNow;
+    self->m_lastProgress[2] = ulTotal;
+    self->m_lastProgress[3] = ulNow;
     curl_off_t speed = 0;
     // Download speed once bytes have arrived, upload speed before (and for uploads).
     self->GetInfo(dlNow > 0.1 ? CURLINFO_SPEED_DOWNLOAD_T : CURLINFO_SPEED_UPLOAD_T, &speed);
@@ -61,6 +65,25 @@ void CurlWrapper::TransferProgress(void* p, double dlTotal, double dlNow, double
     HRESULT hr = self->m_pfnCallback(self->m_pCallbackData, dlTotal, dlNow, ulTotal, ulNow,
                                      static_cast<double>(speed));
     if (hr == E_FAIL) self->Cancel();
+}
+
+bool CurlWrapper::RetryAfter(RetryPolicy& policy, int32_t outcome, std::string_view origin) {
+    const AttemptFailure& attempt = LastAttempt();
+    const bool badStatus = attempt.status == 429 || attempt.status >= 500;
+    if ((outcome == Ok && !badStatus) || outcome == Cancelled) return false;
+    auto wait = policy.NextWait(attempt);
+    if (!wait) return false;
+    LOGF(5, "Retrying network request (%d of %d) in %lld ms after: %s", policy.RetriesDone(), policy.ExtraAttempts(),
+         static_cast<long long>(wait->count()), LastCause().c_str());
+    // The progress callback keeps being called, so a cancel ends the wait at once.
+    bool wanted = CancellableWait(*wait, [this] {
+        if (m_pfnCallback && m_pfnCallback(m_pCallbackData, m_lastProgress[0], m_lastProgress[1], m_lastProgress[2],
+                                           m_lastProgress[3], 0.0) == E_FAIL)
+            Cancel();
+        return !IsCancelled();
+    });
+    if (!wanted) throw EXCEPT::TaskCancel(origin);
+    return true;
 }
 
 void CurlWrapper::RequestPost(std::string_view url) {
@@ -76,14 +99,19 @@ void CurlWrapper::SimpleDownloadFile(std::string_view url, std::string_view loca
 }
 
 std::string HttpRequestPost(CurlWrapper& wrapper, std::string_view url, std::string_view header,
-                            std::string_view postData) {
+                            std::string_view postData, RequestKind kind) {
     if (url.empty()) LogWrite(0, "*ASSERT*: !strURL.IsEmpty()", __FILE__, __LINE__);
     if (postData.empty()) LogWrite(0, "*ASSERT*: !strPostData.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    ApplyConnectionSettings(wrapper);
-    wrapper.AddHeader(header);
-    wrapper.AddPostField(postData);
-    wrapper.RequestPost(url);
+    RetryPolicy policy(kind);
+    int32_t outcome = Ok;
+    do {
+        ApplyConnectionSettings(wrapper);
+        wrapper.AddHeader(header);
+        wrapper.AddPostField(postData);
+        outcome = wrapper.Request_URL_POST(url, kPostTimeout);
+    } while (wrapper.RetryAfter(policy, outcome, "CurlWrapper::RequestPost"));
+    RaiseForOutcome(outcome, "CurlWrapper::RequestPost");
     return wrapper.TakeResponseText();  // the caller's copy is the only one of a large answer
 }
 
@@ -94,10 +122,16 @@ void HttpDownloadFile(CurlWrapper& wrapper, std::string_view url, std::string_vi
     CountRequest();
     size_t slash = local.rfind('/');
     if (slash != std::string_view::npos && slash > 0) CreateFolderTree(local.substr(0, slash));
-    ApplyConnectionSettings(wrapper);
-    wrapper.AddHeader(header);
-    wrapper.AddPostField(postData);
-    wrapper.SimpleDownloadFile(url, local);
+    RetryPolicy policy(RequestKind::Repeatable);
+    int32_t outcome = Ok;
+    do {
+        ApplyConnectionSettings(wrapper);
+        wrapper.AddHeader(header);
+        wrapper.AddPostField(postData);
+        // Each attempt truncates the file, so a retry never appends to a partial body.
+        outcome = wrapper.SimpleDownLoadFile(url, local, kFileTimeout);
+    } while (wrapper.RetryAfter(policy, outcome, "CurlWrapper::SimpleDownloadFile"));
+    RaiseForOutcome(outcome, "CurlWrapper::SimpleDownloadFile");
 }
 
 std::string HttpUploadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local,
@@ -105,9 +139,14 @@ std::string HttpUploadFile(CurlWrapper& wrapper, std::string_view url, std::stri
     if (url.empty()) LogWrite(0, "*ASSERT*: !strURL.IsEmpty()", __FILE__, __LINE__);
     if (local.empty()) LogWrite(0, "*ASSERT*: !strLocal.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    ApplyConnectionSettings(wrapper);
-    wrapper.AddHeader(header);
-    wrapper.PostFile(url, local);
+    RetryPolicy policy(RequestKind::Repeatable);
+    int32_t outcome = Ok;
+    do {
+        ApplyConnectionSettings(wrapper);
+        wrapper.AddHeader(header);
+        outcome = wrapper.PostFileBody(url, local, kFileTimeout);
+    } while (wrapper.RetryAfter(policy, outcome, "CurlWrapper::PostFile"));
+    RaiseForOutcome(outcome, "CurlWrapper::PostFile");
     curl_off_t speed = 0;
     wrapper.GetInfo(CURLINFO_SPEED_UPLOAD_T, &speed);  // read as the protocol does; not used further
     return wrapper.GetResponseString();
@@ -180,10 +219,8 @@ public:
         Set(CURLOPT_CONNECTTIMEOUT, kBlockConnectTimeout);
         Set(CURLOPT_BUFFERSIZE, kReceiveBuffer);
         Set(CURLOPT_TCP_NODELAY, 1L);
-        Set(CURLOPT_SSL_VERIFYPEER, 1L);
-        Set(CURLOPT_SSL_VERIFYHOST, 2L);
-        Set(CURLOPT_PROTOCOLS_STR, "http,https");
-        Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        // Verified peers, the extra CA file, http and https only: as every request.
+        if (m_wrapper.ApplySecurity() != CURLE_OK) m_prepFailed = true;
     }
 
     template <typename T>
@@ -287,6 +324,11 @@ private:
         curl_off_t dlTotal = 0;
         curl_easy_getinfo(Easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &dlTotal);
         const double ulTotal = static_cast<double>(m_sendSize);
+        // Repeated to the callback while a retry waits.
+        m_wrapper.m_lastProgress[0] = dlTotal > 0 ? double(dlTotal) : 0.0;
+        m_wrapper.m_lastProgress[1] = static_cast<double>(m_received);
+        m_wrapper.m_lastProgress[2] = ulTotal;
+        m_wrapper.m_lastProgress[3] = static_cast<double>(m_sent);
         HRESULT hr = m_wrapper.m_pfnCallback(m_wrapper.m_pCallbackData, dlTotal > 0 ? double(dlTotal) : 0.0,
                                              static_cast<double>(m_received), ulTotal,
                                              static_cast<double>(m_sent), 0.0);
@@ -388,35 +430,45 @@ std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const u
                              size_t size, const BlockPace& pace) {
     if (url.empty()) LogWrite(0, "*ASSERT*: !strURL.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    ApplyConnectionSettings(wrapper, pace.proxy, 0, 0);
-    BlockRequest request(wrapper, pace);
-    request.SetCommon(url);
-    // The raw body goes with a header list of its own that switches off the
-    // Accept, Expect (100-continue) and Content-Type headers.
-    SlistPtr headers;
-    for (const char* line : {"Accept:", "Expect:", "Content-Type:"}) Append(headers, line);
-    request.Set(CURLOPT_HTTPHEADER, headers.get());
-    request.Set(CURLOPT_POSTFIELDS, static_cast<const void*>(nullptr));
-    request.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
-    request.Set(CURLOPT_POST, 1L);
-    request.SendBody(body, size);
-    CURLcode curlRet = request.Run();
-    curl_easy_setopt(wrapper.Handle(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
-    if (curlRet == CURLE_OK) {
+    RetryPolicy policy(RequestKind::Repeatable);
+    for (;;) {
+        ApplyConnectionSettings(wrapper, pace.proxy, 0, 0);
+        BlockRequest request(wrapper, pace);
+        request.SetCommon(url);
+        // The raw body goes with a header list of its own that switches off the
+        // Accept, Expect (100-continue) and Content-Type headers.
+        SlistPtr headers;
+        for (const char* line : {"Accept:", "Expect:", "Content-Type:"}) Append(headers, line);
+        request.Set(CURLOPT_HTTPHEADER, headers.get());
+        request.Set(CURLOPT_POSTFIELDS, static_cast<const void*>(nullptr));
+        request.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+        request.Set(CURLOPT_POST, 1L);
+        request.SendBody(body, size);
+        wrapper.BeginOwnAttempt(url, kFileTimeout);
+        CURLcode curlRet = request.Run();
+        curl_easy_setopt(wrapper.Handle(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
         long code = 0;
-        if (curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code) != CURLE_OK || code < 200 ||
-            code > 299) {
+        bool statusOk = true;
+        if (curlRet == CURLE_OK)
+            statusOk = curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code) == CURLE_OK &&
+                       code >= 200 && code <= 299;
+        const CurlOutcome outcome = curlRet != CURLE_OK ? static_cast<CurlOutcome>(BlockOutcome(curlRet, request.Cancelled()))
+                                    : statusOk           ? Ok
+                                                         : ServerErrorStatus;
+        wrapper.EndOwnAttempt(curlRet, outcome);
+        if (wrapper.RetryAfter(policy, outcome, "CurlWrapper::PostFile")) continue;
+        if (curlRet == CURLE_OK && !statusOk) {
             LOGF(5, "GetInfo Error Or Response Code Not In Range 200~300, Response Code:%d", static_cast<int>(code));
             RaiseCurlFailure("CurlWrapper::PostFile");
         }
-    } else if (curlRet != CURLE_ABORTED_BY_CALLBACK) {
-        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", request.Url().c_str());
+        if (curlRet != CURLE_OK && curlRet != CURLE_ABORTED_BY_CALLBACK)
+            LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", request.Url().c_str());
+        RaiseForOutcome(outcome, "CurlWrapper::PostFile");
+        std::string text = std::move(request.m_text);
+        // Cut at the first zero byte, as every answer text is.
+        if (size_t zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
+        return text;
     }
-    RaiseForOutcome(BlockOutcome(curlRet, request.Cancelled()), "CurlWrapper::PostFile");
-    std::string text = std::move(request.m_text);
-    // Cut at the first zero byte, as every answer text is.
-    if (size_t zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
-    return text;
 }
 
 bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_view header,
@@ -424,33 +476,40 @@ bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_
                         const BlockPace& pace) {
     if (postData.empty()) LogWrite(0, "*ASSERT*: !strPostData.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    ApplyConnectionSettings(wrapper, pace.proxy, 0, 0);
-    out.clear();
-    out.reserve(std::min<size_t>(limit, 8u << 20));  // one allocation for a whole block
-    BlockRequest request(wrapper, pace);
-    request.SetCommon(url);
-    SlistPtr headers = HeaderList(header);
+    RetryPolicy policy(RequestKind::Repeatable);
     const std::string fields(postData);
-    if (headers) request.Set(CURLOPT_HTTPHEADER, headers.get());
-    request.Set(CURLOPT_POSTFIELDS, fields.c_str());
-    request.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(fields.size()));
-    request.Set(CURLOPT_FOLLOWLOCATION, 1L);
-    request.Set(CURLOPT_MAXREDIRS, 30L);
-    request.ReceiveInto(&out, limit);
-    CURLcode curlRet = request.Run();
-    curl_easy_setopt(wrapper.Handle(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
-    curl_easy_setopt(wrapper.Handle(), CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
-    if (request.Overflowed()) {
+    for (;;) {
+        ApplyConnectionSettings(wrapper, pace.proxy, 0, 0);
         out.clear();
-        return false;
-    }
-    if (curlRet == CURLE_OK) {
+        out.reserve(std::min<size_t>(limit, 8u << 20));  // one allocation for a whole block
+        BlockRequest request(wrapper, pace);
+        request.SetCommon(url);
+        SlistPtr headers = HeaderList(header);
+        if (headers) request.Set(CURLOPT_HTTPHEADER, headers.get());
+        request.Set(CURLOPT_POSTFIELDS, fields.c_str());
+        request.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(fields.size()));
+        request.Set(CURLOPT_FOLLOWLOCATION, 1L);
+        request.Set(CURLOPT_MAXREDIRS, 30L);
+        request.ReceiveInto(&out, limit);
+        wrapper.BeginOwnAttempt(url, kFileTimeout);
+        CURLcode curlRet = request.Run();
+        curl_easy_setopt(wrapper.Handle(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+        curl_easy_setopt(wrapper.Handle(), CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
+        if (request.Overflowed()) {
+            out.clear();
+            return false;
+        }
         long code = 0;
-        curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code);
-        if (code != 200) RaiseForOutcome(code == 504 ? Timeout : ServerErrorStatus, "CurlWrapper::SimpleDownloadFile");
-    } else if (curlRet != CURLE_ABORTED_BY_CALLBACK) {
-        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", request.Url().c_str());
+        if (curlRet == CURLE_OK) curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code);
+        const CurlOutcome outcome = curlRet != CURLE_OK ? static_cast<CurlOutcome>(BlockOutcome(curlRet, request.Cancelled()))
+                                    : code == 200       ? Ok
+                                    : code == 504       ? Timeout
+                                                        : ServerErrorStatus;
+        wrapper.EndOwnAttempt(curlRet, outcome);
+        if (wrapper.RetryAfter(policy, outcome, "CurlWrapper::SimpleDownloadFile")) continue;
+        if (curlRet != CURLE_OK && curlRet != CURLE_ABORTED_BY_CALLBACK)
+            LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", request.Url().c_str());
+        RaiseForOutcome(outcome, "CurlWrapper::SimpleDownloadFile");
+        return true;
     }
-    RaiseForOutcome(BlockOutcome(curlRet, request.Cancelled()), "CurlWrapper::SimpleDownloadFile");
-    return true;
 }

@@ -38,6 +38,11 @@ public:
     void SimpleDownloadFile(std::string_view url, std::string_view local);  // time limit 1200 s
     std::string GetResponseString() { return GetResponseText(); }
 
+    // After an attempt that ended with `outcome`: true when the policy grants
+    // another attempt; the backoff has then been waited (one log line with the
+    // cause). A cancel during the wait raises EXCEPT::TaskCancel at once.
+    bool RetryAfter(RetryPolicy& policy, int32_t outcome, std::string_view origin);
+
 private:
     static void TransferProgress(void* self, double dlTotal, double dlNow, double ulTotal, double ulNow);
 
@@ -51,6 +56,8 @@ private:
     std::unique_ptr<CURLM, MultiCleanup> m_multi;
 
     friend class BlockRequest;
+    // The last progress figures, repeated to the callback while a retry waits.
+    double m_lastProgress[4] = {};
 };
 
 // Raises the exception for a helper outcome or result value (nothing for Ok).
@@ -76,10 +83,15 @@ void CurlWrapper::SetOpt(CURLoption option, T value) {
     }
 }
 
+// The three request functions send the request again after a transient fault
+// (see RetryPolicy; `kind` says whether a repeat is harmless), up to
+// "[Tavik] NetworkRetries" times.
+
 // Text POST of `postData` with the header lines of `header` ("&"-joined, UTF-8).
-// Returns the answer text; any status counts as an answer.
+// Returns the answer text; any status counts as an answer (a 5xx or 429 answer
+// of a repeatable request is first retried).
 std::string HttpRequestPost(CurlWrapper& wrapper, std::string_view url, std::string_view header,
-                            std::string_view postData);
+                            std::string_view postData, RequestKind kind = RequestKind::Repeatable);
 // Form POST of `postData` whose answer body streams into `local` (folders are
 // created); redirects are followed and the final status must be 200.
 void HttpDownloadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local,

@@ -2,6 +2,7 @@
 // through the call pattern, answers read into out-parameters.
 #include <orvelsdk/orvelsdk.h>
 
+#include "httpclient/network_error.h"
 #include "common/recordtree.h"
 #include "common/taskdata.h"
 #include "log/log.h"
@@ -96,6 +97,20 @@ ORVEL_API HRESULT ORVEL_GetSpace(const char16_t* token, const char16_t* email, c
     *totalSpace = SpaceMiB(answer, "total");
     return hr;
   });
+}
+
+ORVEL_API HRESULT ORVEL_GetLastErrorText(BSTR* text) {
+  // Not guarded by GuardExport's bookkeeping on purpose: reading the cause
+  // must not change it.
+  try {
+    if (!ORVEL_ASSERT(text)) return E_POINTER;
+    *text = MakeBstr(ThreadNetworkError()).release();
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
 }
 
 }  // extern "C"

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "httpclient/network_error.h"
 #include "log/log.h"
 #include "platform/bstr.h"
 #include "platform/strings.h"
@@ -35,6 +36,8 @@ StorageRef::~StorageRef() {
 }
 
 HRESULT OpenStorage(StorageRef& storage) {
+  // A new service call: the cause of an earlier failure no longer applies.
+  ClearThreadNetworkError();
   HRESULT hr = CreateRemoteStorage(storage.Receive());
   if (!ERROR_CHECK_COM(hr)) return hr;
   hr = storage->Initialize();

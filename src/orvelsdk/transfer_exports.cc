@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "httpclient/network_error.h"
 #include "blocks/codec/block_codec.h"
 #include "blocks/transfer/ufa_file.h"
 #include "common/recordtree.h"
@@ -66,6 +67,7 @@ ORVEL_API HRESULT ORVEL_Upload(const char16_t* strToken, const char16_t* strPare
                                const char16_t* strFilePath, const char16_t* strTempFolderPath, BSTR* strFileId,
                                ORVEL_PROGRESS hProgress) {
   return GuardExport("ORVEL_Upload", [&]() -> HRESULT {
+    ClearThreadNetworkError();
     ORVEL_ASSERT(!IsStrEmpty(strToken));
     ORVEL_ASSERT(!IsStrEmpty(strName));
     ORVEL_ASSERT(::PathFileExistsW(strFilePath));
@@ -133,6 +135,7 @@ ORVEL_API HRESULT ORVEL_Download(const char16_t* strToken, const char16_t* strFi
                                  const char16_t* strFilePath, const char16_t* strSha1, const char16_t* strFileVer,
                                  const char16_t* strTempFolderPath, int previousVersion, ORVEL_PROGRESS hProgress) {
   return GuardExport("ORVEL_Download", [&]() -> HRESULT {
+    ClearThreadNetworkError();
     ORVEL_ASSERT(!IsStrEmpty(strToken));
     ORVEL_ASSERT(!IsStrEmpty(strFileId));
     ORVEL_ASSERT(!IsStrEmpty(strModTime));

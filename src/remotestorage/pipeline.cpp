@@ -10,6 +10,8 @@
 #include "remotestorage/http_call.h"
 #include "remotestorage/operation.h"
 #include "remotestorage/remote_storage.h"
+#include "httpclient/connection_pool.h"
+#include "transport/ctransport.h"
 
 namespace {
 
@@ -29,6 +31,21 @@ std::string FirstChars(std::string_view text, size_t count) {
         }
     }
     return std::string(text);
+}
+
+// Service calls that only read: sending one twice is harmless.
+constexpr std::string_view kReadOnlyPaths[] = {
+    "/osvr/dir/",           "/osvr/getItemInfo/",    "/osvr/getSpace/",          "/kmg/usertask/getuserspace/",
+    "/osvr/getMaxVers/",    "/osvr/getProp/",        "/osvr/syncFile/",          "/osvr/syncDelFile/",
+    "/osvr/syncShares/",    "/osvr/syncShareFile/",  "/osvr/syncShareDelFile/",  "/osvr/asmGetAllSharedFiles/",
+    "/osvr/asmGetSharedFileInfo/", "/kmg/space/getchannel/", "/kmg/msg/getmsg/",
+};
+
+bool IsReadOnlyCall(std::string_view url, const std::string* body) {
+    if (body == nullptr) return true;  // a GET
+    for (std::string_view path : kReadOnlyPaths)
+        if (url.find(path) != std::string_view::npos) return true;
+    return false;
 }
 
 }  // namespace
@@ -71,11 +88,16 @@ uint32_t CRemoteStorage::Release() {
 HRESULT CRemoteStorage::Initialize() { return S_OK; }
 HRESULT CRemoteStorage::Uninitialize() { return S_OK; }
 
-HRESULT CRemoteStorage::MakeTransport(ProgressCallback cb, void* ctx, TransportPtr& transport) {
+HRESULT CRemoteStorage::MakeTransport(ProgressCallback cb, void* ctx, TransportPtr& transport, bool repeatable) {
     transport.reset();
     if (!ORVEL_ASSERT(m_pfnTransport)) return E_FAIL;
     ITransport* raw = nullptr;
-    HRESULT hr = m_pfnTransport(&raw);
+    if (!m_connections) m_connections = ConnectionPool::Create();
+    HRESULT hr = S_OK;
+    {
+        ConnectionScope scope(m_connections);  // the new transport's handle joins the object's pool
+        hr = m_pfnTransport(&raw);
+    }
     TransportPtr made(raw);
     if (SUCCEEDED(hr) && !made) hr = E_FAIL;
     if (FAILED(hr)) {
@@ -83,6 +105,9 @@ HRESULT CRemoteStorage::MakeTransport(ProgressCallback cb, void* ctx, TransportP
         return hr;
     }
     if (cb != nullptr) made->SetCallback(cb, ctx);
+    // Only reads may be sent again after a fault that may have reached the service.
+    if (auto* concrete = dynamic_cast<CTransport*>(made.get()); concrete && repeatable)
+        concrete->SetRequestKind(RequestKind::Repeatable);
     transport = std::move(made);
     return hr;
 }
@@ -108,7 +133,7 @@ HRESULT CRemoteStorage::_HttpRequest(ProgressCallback cb, void* ctx, const std::
     bool codeRead = false;
 
     TransportPtr transport;
-    hr = MakeTransport(cb, ctx, transport);
+    hr = MakeTransport(cb, ctx, transport, IsReadOnlyCall(url, body));
     if (SUCCEEDED(hr)) {
         CInfoCollection::Instance().IncrementRequestCounter();
         hr = transport->Request(url, header, body, &answerText, timeoutSec, 1);
@@ -171,7 +196,7 @@ HRESULT CRemoteStorage::HttpRequest(std::string_view szUri, const std::string* b
     TRACE_SCOPE("CRemoteStorage::HttpRequest()", &hr, "szUri = %s", url.c_str());
 
     TransportPtr transport;
-    hr = MakeTransport(cb, ctx, transport);
+    hr = MakeTransport(cb, ctx, transport, IsReadOnlyCall(url, body));
     if (FAILED(hr)) return hr;
 
     const std::string header = PlainHeaders();

@@ -15,6 +15,8 @@
 #include "remotestorage/records.h"
 #include "transport/transport.h"
 
+class ConnectionPool;
+
 // Interface identifiers understood by QueryInterface.
 inline constexpr std::string_view IID_IUnknown = "IUnknown";
 inline constexpr std::string_view IID_IRemoteStorage = "IRemoteStorage";
@@ -181,10 +183,13 @@ private:
 
     // A fresh transport object for one request, with the callback installed
     // when one is given; logs and returns the factory's failure.
-    HRESULT MakeTransport(ProgressCallback cb, void* ctx, TransportPtr& transport);
+    // `repeatable`: the request only reads, so any transient fault may be retried.
+    HRESULT MakeTransport(ProgressCallback cb, void* ctx, TransportPtr& transport, bool repeatable = false);
 
     std::atomic<uint32_t> m_refCount{1};
     TransportFactory m_pfnTransport;
+    // The object's requests share connections; made with the first transport.
+    std::shared_ptr<ConnectionPool> m_connections;
     std::string m_str;  // unused narrow string kept with the object
 };
 

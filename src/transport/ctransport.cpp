@@ -96,11 +96,16 @@ HRESULT CTransport::Request(const std::string& url, const std::string& header, c
                             std::optional<std::string>* response, int32_t timeLimit, int32_t) {
     try {
         std::lock_guard<std::mutex> guard(m_lock);
-        HRESULT hr = Prepare(header);
-        if (SUCCEEDED(hr)) {
+        RetryPolicy policy(m_kind);
+        HRESULT hr = S_OK;
+        CurlOutcome outcome = Ok;
+        do {
+            hr = Prepare(header);
+            if (FAILED(hr)) break;
             if (post) m_helper.AddPostField(*post);
-            hr = MapOutcome(post ? m_helper.Request_URL_POST(url, timeLimit) : m_helper.Request_URL_GET(url, timeLimit));
-        }
+            outcome = post ? m_helper.Request_URL_POST(url, timeLimit) : m_helper.Request_URL_GET(url, timeLimit);
+            hr = MapOutcome(outcome);
+        } while (RetryAfter(policy, outcome, hr));
         if (FAILED(hr)) LOGF(9, "CHECK_BOOL:hr == S_OKMSG: %s", url.c_str());
         ReadAnswer(hr, response);
         return hr;
@@ -108,6 +113,33 @@ HRESULT CTransport::Request(const std::string& url, const std::string& header, c
         if (response) response->reset();
         return E_OUTOFMEMORY;
     }
+}
+
+bool CTransport::RetryAfter(RetryPolicy& policy, CurlOutcome outcome, HRESULT& hr) {
+    const AttemptFailure& attempt = m_helper.LastAttempt();
+    const bool badStatus = attempt.status == 429 || attempt.status >= 500;
+    if ((outcome == Ok && !badStatus) || outcome == Cancelled) return false;
+    auto wait = policy.NextWait(attempt);
+    if (!wait) return false;
+    LOGF(5, "Retrying network request (%d of %d) in %lld ms after: %s", policy.RetriesDone(), policy.ExtraAttempts(),
+         static_cast<long long>(wait->count()), m_helper.LastCause().c_str());
+    // The callback keeps being called and Cancel() keeps working during the wait.
+    bool wanted = CancellableWait(*wait, [this] {
+        ProgressCallback callback;
+        void* context;
+        {
+            std::lock_guard<std::mutex> guard(m_callbackLock);
+            callback = m_pfnCallback;
+            context = m_pContext;
+        }
+        if (callback && callback(context, 0, 0, 0, 0, 0) == E_FAIL) m_helper.Cancel();
+        return !m_helper.IsCancelled();
+    });
+    if (!wanted) {
+        hr = E_OV_CANCELLED;
+        return false;
+    }
+    return true;
 }
 
 HRESULT CTransport::DownloadFile(const std::string& url, const std::string& local, const std::string& header,

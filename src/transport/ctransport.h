@@ -30,6 +30,9 @@ public:
     // Outcome of the request helper to the transport's result.
     static HRESULT MapOutcome(CurlOutcome outcome);
     bool Initialise() { return m_helper.InitHandle() != 0; }
+    // Whether a text request may be sent again after any transient fault
+    // (Repeatable) or only when it never reached the service (the default).
+    void SetRequestKind(RequestKind kind) { m_kind = kind; }
 
 private:
     // Full reset, proxy (an empty one when the system proxy is off) and this
@@ -40,6 +43,9 @@ private:
     // sends), the upload speed read and the answer kept. E_OUTOFMEMORY when memory runs out.
     HRESULT Upload(const std::string& header, std::optional<std::string>* response,
                    const std::function<CurlOutcome()>& send);
+    // The backoff before another attempt of a text request, or false when the
+    // failure is final or the wait was cancelled (then `hr` becomes E_OV_CANCELLED).
+    bool RetryAfter(RetryPolicy& policy, CurlOutcome outcome, HRESULT& hr);
     static void ProgressHookFn(void* self, double dlTotal, double dlNow, double ulTotal, double ulNow);
 
     std::atomic<uint32_t> m_refs{1};
@@ -50,4 +56,5 @@ private:
     void* m_pContext = nullptr;
     std::atomic<int32_t> m_uploadCap;
     std::atomic<int32_t> m_downloadCap;
+    RequestKind m_kind = RequestKind::ChangesState;
 };

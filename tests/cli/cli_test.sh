@@ -35,6 +35,10 @@ done
 server=127.0.0.1:$port
 
 echo "== sign-in"
+# Nothing listens on port 1: the cause follows the result's name.
+expect 1 bash -c "echo x | '$orvel' --server 127.0.0.1:1 login alice --password-stdin"
+[[ $err == *"E_OV_NETWORK_ERROR (0x80044005): connection refused (127.0.0.1:1) - "* ]] ||
+  fail "refused: no cause in '$err'"
 expect 1 bash -c "echo wrong | '$orvel' --server $server login alice --password-stdin"
 [[ $err == *E_OV_* && $err == *0x8004* ]] || fail "wrong password: no result name in '$err'"
 expect 1 "$orvel" space

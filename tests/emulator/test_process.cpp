@@ -44,6 +44,8 @@ TEST(EmulatorProcess, ReportsAChildThatDoesNotComeUp) {
   std::string error;
   EmulatorProcess badOption(ORVEL_EMULATOR_PATH);
   EXPECT_FALSE(badOption.Start({"--no-such-option"}, error));
+  EXPECT_FALSE(badOption.Start({"--tls-cert", "cert.pem"}, error));  // a key is needed too
+  EXPECT_FALSE(badOption.Start({"--latency", "-5"}, error));
   EXPECT_NE(error.find("did not start"), std::string::npos) << error;
   EXPECT_FALSE(badOption.Running());
 

@@ -35,8 +35,9 @@ TEST(ExportTable, ExactlyTheCApiAndTheBstrFunctions) {
       "ORVEL_GetFileSha1",  "ORVEL_GetFileVersion", "ORVEL_CreateProgress", "ORVEL_Upload",
       "ORVEL_Update",       "ORVEL_Download",       "ORVEL_QueryProgress",  "ORVEL_CancelTransport",
       "ORVEL_DestroyProgress", "ORVEL_GetFileSize64", "SysAllocString",   "SysAllocStringLen",
-      "SysFreeString",      "SysStringLen",         "ORVEL_GetResultText",  "ORVEL_GetVersion"};
+      "SysFreeString",      "SysStringLen",         "ORVEL_GetResultText",  "ORVEL_GetVersion",
+      "ORVEL_GetLastErrorText"};
   EXPECT_EQ(defined, expected) << text;
   // Exports added after the first release carry a version node of their own.
-  EXPECT_EQ(laterNode, (std::set<std::string>{"ORVEL_GetResultText", "ORVEL_GetVersion"})) << text;
+  EXPECT_EQ(laterNode, (std::set<std::string>{"ORVEL_GetResultText", "ORVEL_GetVersion", "ORVEL_GetLastErrorText"})) << text;
 }

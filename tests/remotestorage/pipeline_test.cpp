@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "common/results.h"
+#include "httpclient/network_error.h"
+#include "httpclient/retry_policy.h"
 #include "infocollection/info_collection.h"
 #include "remotestorage/http_call.h"
 #include "rs_fixture.h"
@@ -154,6 +156,9 @@ TEST_F(PipelineTest, EmptyAnswerIsAFailureWithoutItem) {
 }
 
 TEST_F(PipelineTest, GetAnsweredWithAnErrorStatusFilesNull) {
+    // The written behaviour: no network retries.
+    std::ofstream(tempDir + "/settings.ini", std::ios::trunc)
+        << "[Tavik]\nNetworkRetries=0\nServerRoot=" << server->Root() << "\n";
     server->SetResponder([](const Captured&) { return Reply{500, "<html/>"}; });
     RecordTree answer;
     EXPECT_EQ(Call({true, false, true}, answer, 10, true), E_OV_SERVER_ERROR);
@@ -163,6 +168,46 @@ TEST_F(PipelineTest, GetAnsweredWithAnErrorStatusFilesNull) {
     EXPECT_EQ(items[0].GetValue("errorcode"), "null");
     ASSERT_EQ(server->Requests().size(), 1u);
     EXPECT_EQ(server->Requests()[0].method, "GET");
+}
+
+TEST_F(PipelineTest, ReadingGetIsRetriedAfter503HonouringRetryAfter) {
+    SetRetryWaitScaleForTesting(0.01);
+    int calls = 0;
+    server->SetResponder([&calls](const Captured&) {
+        return ++calls == 1 ? Reply{503, "busy", "Retry-After: 2\r\n"} : Reply{200, Answer("ok")};
+    });
+    RecordTree answer;
+    EXPECT_EQ(Call({true, false, true}, answer, 10, true), S_OK);
+    EXPECT_EQ(server->Requests().size(), 2u);
+    EXPECT_TRUE(Logged('W', "Retrying network request (1 of 3) in 2000 ms after: HTTP 503 from " + server->Root()));
+    SetRetryWaitScaleForTesting(1.0);
+}
+
+TEST_F(PipelineTest, StateChangingPostIsNotRetriedAfter503ButIsWhenRefused) {
+    SetRetryWaitScaleForTesting(0.01);
+    server->SetResponder([](const Captured&) { return Reply{503, "<html/>"}; });
+    RecordTree answer;
+    Call({true, false, true}, answer);
+    EXPECT_EQ(server->Requests().size(), 1u);
+
+    const std::string closed = ClosedRoot();
+    std::ofstream(tempDir + "/settings.ini", std::ios::trunc) << "[Tavik]\nServerRoot=" << closed << "\n";
+    EXPECT_EQ(Call({true, false, true}, answer), E_OV_NETWORK_UNREACHABLE);
+    const std::string& hostPort = closed;
+    for (int n = 1; n <= 3; ++n) {
+        bool seen = false;
+        for (const auto& line : Log())
+            seen = seen || line.message.rfind("Retrying network request (" + std::to_string(n) + " of 3) in ", 0) == 0;
+        EXPECT_TRUE(seen) << n;
+    }
+    EXPECT_EQ(ThreadNetworkError(), "connection refused (" + hostPort + ")");
+    bool failureLine = false;
+    for (const auto& line : Log())
+        failureLine = failureLine || (line.level == 'W' && line.message.rfind("Network request to " + hostPort +
+                                                                             " failed: ", 0) == 0 &&
+                                      line.message.find(", HTTP status 0") != std::string::npos);
+    EXPECT_TRUE(failureLine);
+    SetRetryWaitScaleForTesting(1.0);
 }
 
 TEST_F(PipelineTest, UnreachableHostIsATraceLineAndFoldsToNetworkError) {

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <httplib.h>
+
+#include <algorithm>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -23,8 +25,10 @@ namespace {
 constexpr auto kStartWait = std::chrono::seconds(60);
 constexpr auto kStopWait = std::chrono::seconds(30);
 
-httplib::Client ClientFor(int port) {
-    httplib::Client client("127.0.0.1", port);
+// The test hooks talk to the emulator whatever certificate it serves.
+httplib::Client ClientFor(int port, bool tls) {
+    httplib::Client client(std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port));
+    client.enable_server_certificate_verification(false);
     client.set_connection_timeout(5, 0);
     client.set_read_timeout(30, 0);
     return client;
@@ -55,6 +59,7 @@ bool EmulatorProcess::Start(const std::vector<std::string>& args, std::string& e
         error = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
+    m_tls = std::find(args.begin(), args.end(), "--tls-cert") != args.end();
     std::vector<std::string> all = {m_binary, "--listen", "127.0.0.1:0"};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -118,18 +123,26 @@ int EmulatorProcess::Stop() {
 }
 
 std::string EmulatorProcess::Url(std::string_view path) const {
-    return "http://" + HostPort() + std::string(path);
+    return (m_tls ? "https://" : "http://") + HostPort() + std::string(path);
+}
+
+int EmulatorProcess::Connections() const {
+    auto res = ClientFor(m_port, m_tls).Get("/_emulator/connections");
+    if (!res || res->status != 200) return -1;
+    const std::string key = "\"connections\":";
+    size_t at = res->body.find(key);
+    return at == std::string::npos ? -1 : std::atoi(res->body.c_str() + at + key.size());
 }
 
 bool EmulatorProcess::AddFault(std::string_view ruleJson) const {
-    auto res = ClientFor(m_port).Post("/_emulator/faults", std::string(ruleJson), "application/json");
+    auto res = ClientFor(m_port, m_tls).Post("/_emulator/faults", std::string(ruleJson), "application/json");
     return res && res->status == 200;
 }
 
-void EmulatorProcess::ClearFaults() const { ClientFor(m_port).Delete("/_emulator/faults"); }
+void EmulatorProcess::ClearFaults() const { ClientFor(m_port, m_tls).Delete("/_emulator/faults"); }
 
 bool EmulatorProcess::AdvanceClock(int64_t seconds) const {
-    auto res = ClientFor(m_port).Post("/_emulator/clock", "{\"advance\":\"" + std::to_string(seconds) + "\"}",
+    auto res = ClientFor(m_port, m_tls).Post("/_emulator/clock", "{\"advance\":\"" + std::to_string(seconds) + "\"}",
                                       "application/json");
     return res && res->status == 200;
 }
@@ -140,7 +153,7 @@ std::string EmulatorProcess::Login(std::string_view user, std::string_view passw
                              "</user><password>" + std::string(password) +
                              "</password><deviceId>test</deviceId><clientName>test</clientName>"
                              "<clientVersion>1.0.0.0</clientVersion></Orvel>";
-    auto res = ClientFor(m_port).Post("/osvr/login/", body, "text/xml");
+    auto res = ClientFor(m_port, m_tls).Post("/osvr/login/", body, "text/xml");
     if (!res || res->status != 200 || res->body.find("result=\"ok\"") == std::string::npos) return {};
     const size_t open = res->body.find("<token>");
     const size_t close = res->body.find("</token>");

@@ -34,7 +34,7 @@ public:
     bool Running() const { return m_pid > 0 && m_port > 0; }
     int Port() const { return m_port; }
     std::string HostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
-    // "http://127.0.0.1:PORT" followed by `path`.
+    // "http://127.0.0.1:PORT" (https when started with --tls-cert) followed by `path`.
     std::string Url(std::string_view path) const;
 
     // The emulator's own test hooks. AddFault takes one rule or {"rules":[...]}
@@ -43,6 +43,8 @@ public:
     void ClearFaults() const;
     // Moves the service clock forward (token and stub expiry) without sleeping.
     bool AdvanceClock(int64_t seconds) const;
+    // TCP connections the emulator has accepted so far (-1 when it cannot say).
+    int Connections() const;
     // Signs in through /osvr/login/; the token, or "" when refused.
     std::string Login(std::string_view user = "demo", std::string_view password = "demo") const;
 
@@ -50,6 +52,7 @@ private:
     std::string m_binary;
     pid_t m_pid = -1;
     int m_port = 0;
+    bool m_tls = false;
 };
 
 }  // namespace orvel::testsupport

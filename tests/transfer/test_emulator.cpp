@@ -209,6 +209,7 @@ TEST_F(EmulatorTransfer, SecondUploadOfTheSameBytesSendsNoBlocks)
 
 TEST_F(EmulatorTransfer, ServerErrorsTwiceThenSuccessThreeTimesFail)
 {
+    UseServiceRoot(emulator->HostPort(), "NetworkRetries=0\n");  // the written behaviour: no network retries
     ASSERT_TRUE(emulator->AddFault(R"({"path":"uploadBlock","times":2,"result":"serverError"})"));
     std::string id, ver;
     ASSERT_EQ(S_OK, Upload(TextBytes(3000), UniqueName(".txt"), id, ver));
@@ -226,6 +227,7 @@ TEST_F(EmulatorTransfer, ServerErrorsTwiceThenSuccessThreeTimesFail)
 
 TEST_F(EmulatorTransfer, DroppedConnectionsAndCorruptedBlocks)
 {
+    UseServiceRoot(emulator->HostPort(), "NetworkRetries=0\n");  // the written behaviour: no network retries
     const std::string bytes = RandomBytes(2 * 4194304 + 77, 36);
     std::string id, ver;
     ASSERT_TRUE(emulator->AddFault(R"({"path":"uploadBlock","drop":true})"));

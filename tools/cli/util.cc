@@ -29,8 +29,12 @@ std::string g_transferCause;  // kept by the transfer's worker thread
 }  // namespace
 
 std::string LastFailureCause() {
-  // The library's account of the last failure on this thread goes here.
-  return {};
+  // The library's own words for a network failure ("connection refused (127.0.0.1:1)").
+  std::string cause;
+  BSTR text = nullptr;
+  if (ORVEL_GetLastErrorText(&text) == S_OK && text != nullptr) cause = Narrow(text);
+  SysFreeString(text);
+  return cause;
 }
 
 void KeepTransferFailureCause() { g_transferCause = LastFailureCause(); }
@@ -39,7 +43,15 @@ int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view
   std::string message = std::string(what) + ": " + DescribeResult(hr);
   std::string cause = LastFailureCause();
   if (cause.empty()) cause = g_transferCause;
-  if (!cause.empty() && hr < 0) message += " [" + cause + "]";
+  if (hr >= 0) cause.clear();
+  // The cause comes right after the result's name.
+  if (!cause.empty()) {
+    const std::string name = ResultName(hr);
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
+    message = std::string(what) + ": " + (name.empty() ? "unknown result" : name) + " (" + code + "): " + cause +
+              (name.empty() ? "" : " - " + ResultMeaning(hr));
+  }
   if (!detail.empty()) message += " (" + std::string(detail) + ")";
   std::cerr << "orvel: " << message << "\n";
   if (ctx.json) {
@@ -50,7 +62,7 @@ int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view
                                    {"code", code},
                                    {"meaning", ResultMeaning(hr)}}}};
     if (!detail.empty()) j["error"]["detail"] = std::string(detail);
-    if (!cause.empty() && hr < 0) j["error"]["cause"] = cause;
+    if (!cause.empty()) j["error"]["cause"] = cause;
     PrintJson(j.dump());
   }
   return kExitFailure;

@@ -158,6 +158,10 @@ void RegisterAux(Router& r) {
     s.CollectGarbage();
     SendJsonResult(a, "ok");
   });
+  svr.Get("/_emulator/connections", [&s](const httplib::Request&, httplib::Response& a) {
+    a.set_content("{\"result\":\"ok\",\"connections\":" + std::to_string(s.ConnectionCount()) + "}",
+                  "application/json");
+  });
   svr.Get("/_emulator/health", [](const httplib::Request&, httplib::Response& a) { SendJsonResult(a, "ok"); });
 }
 

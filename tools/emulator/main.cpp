@@ -16,6 +16,7 @@
 #include <memory>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "server.h"
@@ -54,6 +55,8 @@ void ConfigureServer(httplib::Server& server, const emu::Options& opt) {
   // Answers go out at once: without it a reused connection waits on the
   // client's delayed acknowledgement for every answer.
   server.set_tcp_nodelay(true);
+  // Clients keep one connection for a whole transfer.
+  server.set_keep_alive_max_count(100000);
   server.set_read_timeout(30, 0);
   server.set_write_timeout(30, 0);
   if (opt.verbose)
@@ -135,7 +138,16 @@ int main(int argc, char** argv) {
   {
     emu::Service service;
     service.opt = opt;
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> served;
+    if (opt.tlsCert.empty())
+      served = std::make_unique<httplib::Server>();
+    else
+      served = std::make_unique<httplib::SSLServer>(opt.tlsCert.c_str(), opt.tlsKey.c_str());
+    httplib::Server& server = *served;
+    if (!server.is_valid()) {
+      std::cerr << "orvel-emulator: cannot load the TLS certificate or key\n";
+      rc = 1;
+    }
     try {
       fs::create_directories(opt.dataDir);
       service.db.Open((fs::path(opt.dataDir) / "emulator.db").string());
@@ -147,6 +159,13 @@ int main(int argc, char** argv) {
       rc = 1;
     }
     ConfigureServer(server, opt);
+    server.set_pre_routing_handler([&service](const httplib::Request& req, httplib::Response&) {
+      // Each new client port is a new TCP connection.
+      service.NoteConnection(req.remote_addr, req.remote_port);
+      if (service.opt.latencyMs > 0 && req.path.rfind("/_emulator/", 0) != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(service.opt.latencyMs));
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
     emu::Router router(server, service);
     emu::RegisterAccounts(router);
     emu::RegisterItems(router);

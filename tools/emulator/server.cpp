@@ -12,10 +12,20 @@ namespace emu {
 
 int64_t Service::Now() const { return static_cast<int64_t>(std::time(nullptr)) + clockOffset.load(); }
 
+void Service::NoteConnection(const std::string& addr, int port) {
+  std::lock_guard<std::mutex> guard(connMutex_);
+  peers_.emplace(addr, port);
+}
+
+size_t Service::ConnectionCount() const {
+  std::lock_guard<std::mutex> guard(connMutex_);
+  return peers_.size();
+}
+
 std::string Service::BlockUrl(const httplib::Request& req, int n) const {
   std::string host = req.get_header_value("Host");
   if (host.empty()) host = opt.host + ":" + std::to_string(opt.port);
-  return "http://" + host + "/blk" + std::to_string(n) + "/";
+  return std::string(opt.tlsCert.empty() ? "http://" : "https://") + host + "/blk" + std::to_string(n) + "/";
 }
 
 int64_t Service::Authenticate(std::string_view token, std::string& result) {

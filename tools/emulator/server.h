@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -28,6 +30,10 @@ struct Service {
   Faults faults;
   std::atomic<int64_t> clockOffset{0};  // moved by /_emulator/clock
   std::atomic<bool> stopping{false};
+  // Client connections seen so far (by peer address and port), for
+  // /_emulator/connections.
+  void NoteConnection(const std::string& addr, int port);
+  size_t ConnectionCount() const;
 
   // Seconds since the epoch as the service sees them.
   int64_t Now() const;
@@ -43,6 +49,10 @@ struct Service {
   int64_t Quota(int64_t userId);
   // Drops expired stubs and blocks nobody holds any more (store lock taken inside).
   void CollectGarbage();
+
+ private:
+  mutable std::mutex connMutex_;
+  std::set<std::pair<std::string, int>> peers_;
 };
 
 enum class Format { Xml, Json, Text };

@@ -22,6 +22,7 @@
 #include "blocks/transfer/ufa_progress.h"
 #include "common/xml_helper.h"
 #include "remotestorage/http_call.h"
+#include "httpclient/connection_pool.h"
 #include "httpclient/curl_wrapper.h"
 #include "infocollection/info_collection.h"
 #include "log/log.h"
@@ -425,6 +426,7 @@ HRESULT DownloadGuarded(ProgressCallback callback, void* context, std::string_vi
     if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr))
         return hr;
     try {
+        ConnectionScope connections;  // every request of the download shares its connections
         return Download(callback, context, token, fileId, modTime, targetPath, sha1, fileVer, opVer,
                         tempFolder, previousVersion);
     } catch (...) {

@@ -16,6 +16,7 @@
 #include "common/kv_helper.h"
 #include "common/xml_helper.h"
 #include "remotestorage/http_call.h"
+#include "httpclient/connection_pool.h"
 #include "httpclient/curl_wrapper.h"
 #include "infocollection/info_collection.h"
 #include "log/log.h"
@@ -127,8 +128,9 @@ void Committer::Perform()
     request.AddValue("stub", stub);
     request.AddValue("modTime", modTime);
     CurlWrapper local;
+    // A commit changes state: it is sent again only when it never reached the service.
     std::string text = HttpRequestPost(wrapper ? *wrapper : local, ServiceUrl("/osvr/commit/"), ufa::ApiHeaders(),
-                                       ToXml(request));
+                                       ToXml(request), RequestKind::ChangesState);
     RecordTree answer = ufa::ParseXmlAnswer(text, "Committer::Perform");
     fileVer = ufa::AnswerField(answer, "fileVer");
     fileId = ufa::AnswerField(answer, "fileId");
@@ -308,6 +310,7 @@ HRESULT UploadFileGuarded(std::string_view fileId, std::string_view fileVer, std
     if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr))
         return hr;
     try {
+        ConnectionScope connections;  // every request of the upload shares its connections
         UploadFile(args, outFileId, outFileVer);
         return S_OK;
     } catch (...) {
