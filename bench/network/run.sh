@@ -20,6 +20,7 @@ stop_emulator() {
 }
 trap 'stop_emulator; rm -rf "$work"' EXIT
 
+scheme=http
 start_emulator() {  # extra emulator options
   rm -f "$work/emu.fifo"
   mkfifo "$work/emu.fifo"
@@ -27,20 +28,28 @@ start_emulator() {  # extra emulator options
   emu_pid=$!
   read -r ready <"$work/emu.fifo"
   port=${ready##*:}
-  base=http://127.0.0.1:$port
-  printf '[Tavik]\nServerRoot=127.0.0.1:%s\nUploadSpeed=0\nDownloadSpeed=0\n[Debug]\nUploadSpeed=0\nDownloadSpeed=0\n' \
-    "$port" >"$work/settings.ini"
-  token=$(curl -s -H 'Expect:' --data-binary '<?xml version="1.0" encoding="utf-8" ?><Orvel><user>demo</user><password>demo</password><deviceId>bench</deviceId><clientName>bench</clientName><clientVersion>1.0.0.0</clientVersion></Orvel>' \
+  base=$scheme://127.0.0.1:$port
+  printf '[Tavik]\nServerRoot=%s\nUploadSpeed=0\nDownloadSpeed=0\nCaFile=%s\n[Debug]\nUploadSpeed=0\nDownloadSpeed=0\n' \
+    "$base" "$work/ca.pem" >"$work/settings.ini"
+  token=$(curl -s --cacert "$work/ca.pem" -H 'Expect:' --data-binary '<?xml version="1.0" encoding="utf-8" ?><Orvel><user>demo</user><password>demo</password><deviceId>bench</deviceId><clientName>bench</clientName><clientVersion>1.0.0.0</clientVersion></Orvel>' \
     "$base/osvr/login/" | sed -n 's:.*<token>\([^<]*\)</token>.*:\1:p')
   [[ -n "$token" ]] || { echo "login failed" >&2; exit 1; }
 }
-connections() { curl -s "$base/_emulator/connections" | sed -n 's/.*"connections":\([0-9]*\).*/\1/p'; }
+connections() { curl -s --cacert "$work/ca.pem" "$base/_emulator/connections" | sed -n 's/.*"connections":\([0-9]*\).*/\1/p'; }
 value() { sed -n "s/^$1=//p" "$2"; }
 
 export ORVEL_SETTINGS_FILE=$work/settings.ini
 echo "Windows Registry Editor Version 5.00" >"$work/registry.reg"
 export ORVEL_REGISTRY_FILE=$work/registry.reg
 mkdir -p "$work/temp"
+# A throw-away CA and a certificate for 127.0.0.1, for the https runs.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj '/CN=bench CA' \
+  -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null
+openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 \
+  -keyout "$work/server.key" -out "$work/server.csr" 2>/dev/null
+printf 'subjectAltName=IP:127.0.0.1\n' >"$work/server.ext"
+openssl x509 -req -days 1 -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial 7 \
+  -extfile "$work/server.ext" -out "$work/server.pem" 2>/dev/null
 
 
 start_emulator
@@ -63,4 +72,13 @@ for mode in single reuse; do
   head -c $((64 * 4194304)) /dev/urandom >"$work/$mode-64.mp4"
   "$bench" $mode upload "$token" "$work/$mode-64.mp4" "$work/temp" >"$work/up.txt"
   echo "$mode: 64-block upload with 20 ms latency: $(value seconds "$work/up.txt") s ($(value result "$work/up.txt"))"
+done
+stop_emulator
+
+scheme=https
+start_emulator --latency 20 --tls-cert "$work/server.pem" --tls-key "$work/server.key"
+for mode in single reuse; do
+  head -c $((64 * 4194304)) /dev/urandom >"$work/$mode-64s.mp4"
+  "$bench" $mode upload "$token" "$work/$mode-64s.mp4" "$work/temp" >"$work/up.txt"
+  echo "$mode: 64-block upload over https with 20 ms latency: $(value seconds "$work/up.txt") s ($(value result "$work/up.txt"))"
 done

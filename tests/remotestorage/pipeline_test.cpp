@@ -183,6 +183,23 @@ TEST_F(PipelineTest, ReadingGetIsRetriedAfter503HonouringRetryAfter) {
     SetRetryWaitScaleForTesting(1.0);
 }
 
+TEST_F(PipelineTest, ReadingGetThatTimesOutIsSentAgain) {
+    SetRetryWaitScaleForTesting(0.01);
+    int calls = 0;
+    server->SetResponder([&calls](const Captured&) {
+        return ++calls == 1 ? Reply{200, Answer("ok"), "", 1300} : Reply{200, Answer("ok")};
+    });
+    RecordTree answer;
+    EXPECT_EQ(Call({true, false, true}, answer, 1, true), S_OK);
+    EXPECT_EQ(server->Requests().size(), 2u);
+    bool seen = false;
+    for (const auto& line : Log())
+        seen = seen || (line.message.rfind("Retrying network request (1 of 3) in ", 0) == 0 &&
+                        line.message.find(" ms after: timed out after 1 s") != std::string::npos);
+    EXPECT_TRUE(seen);
+    SetRetryWaitScaleForTesting(1.0);
+}
+
 TEST_F(PipelineTest, StateChangingPostIsNotRetriedAfter503ButIsWhenRefused) {
     SetRetryWaitScaleForTesting(0.01);
     server->SetResponder([](const Captured&) { return Reply{503, "<html/>"}; });

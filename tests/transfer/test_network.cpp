@@ -116,6 +116,12 @@ TEST_F(NetworkTransfer, HttpsEndToEndWithAPrivateCaAndOneConnectionPerTransfer)
     EXPECT_NE(std::string::npos, TodaysLog().find("Network request to " + emulator->HostPort() +
                                                   " failed: SSL certificate problem: unable to get local issuer"));
 
+    // A CaFile that cannot be read is said so.
+    extraSettings = "CaFile=" + certs.File("missing.pem") + "\n";
+    EXPECT_EQ(kNetworkError, Login(root, token));
+    EXPECT_NE(std::string::npos, TodaysLog().find("The CA file named by CaFile cannot be read: " +
+                                                  certs.File("missing.pem")));
+
     extraSettings = "CaFile=" + tls.caCert + "\n";
     const int beforeLogin = emulator->Connections();
     ASSERT_EQ(S_OK, Login(root, token));

@@ -11,6 +11,8 @@
 #include "platform/registry.h"
 #include "transport/ctransport.h"
 #include "transport/transport_fixture.h"
+#include "httpclient/network_error.h"
+#include "httpclient/retry_policy.h"
 
 using namespace orvel::testsupport;
 
@@ -177,6 +179,35 @@ TEST_F(TransportTest, AnHttpProxyFromTheRegistryCarriesTheRequest) {
     EXPECT_EQ(S_OK, m_transport->Request(url, "", nullptr, &answer, 30, 1));
     EXPECT_EQ("via proxy", answer.value_or(""));
     EXPECT_EQ(0u, proxy.LastRequest().rfind("GET " + url + " HTTP/1.1\r\n", 0));
+}
+
+}  // namespace
+}  // namespace orvel::transporttest
+
+namespace orvel::transporttest {
+namespace {
+
+TEST_F(TransportTest, AReadingRequestIsRetriedAndACancelEndsTheBackoffWait) {
+    const std::string host = "127.0.0.1:" + std::to_string(m_server.Port());
+    static_cast<CTransport*>(m_raw)->SetRequestKind(RequestKind::Repeatable);
+    SetRetryWaitScaleForTesting(0.01);
+    EXPECT_EQ(E_OV_NETWORK_TIMEOUT, m_transport->Request(m_server.Url("/s504"), "", nullptr, nullptr, 30, 1));
+    const std::string log = LogText();
+    for (const char* n : {"(1 of 3)", "(2 of 3)", "(3 of 3)"})
+        EXPECT_NE(std::string::npos, log.find(std::string("Retrying network request ") + n)) << n;
+    EXPECT_EQ("HTTP 504 from " + host, ThreadNetworkError());
+    SetRetryWaitScaleForTesting(1.0);
+
+    // The callback keeps being called during the wait; its E_FAIL ends the wait.
+    ClearThreadNetworkError();
+    auto stopAfterAFailure = [](void*, double, double, double, double, double) -> HRESULT {
+        return ThreadNetworkError().empty() ? S_OK : E_FAIL;
+    };
+    m_transport->SetCallback(stopAfterAFailure, nullptr);
+    EXPECT_EQ(E_OV_CANCELLED, m_transport->Request(m_server.Url("/s500"), "", nullptr, nullptr, 30, 1));
+    const std::string after = LogText().substr(log.size());
+    EXPECT_NE(std::string::npos, after.find("Retrying network request (1 of 3) in "));
+    EXPECT_EQ(std::string::npos, after.find("Retrying network request (2 of 3) in "));
 }
 
 }  // namespace
