@@ -5,6 +5,7 @@
 //   plain MiB      a well-formed start, then MiB of filler, no gzip
 //   bomb MiB       a gzip answer (about 1 MiB) that inflates to MiB
 //   dense MiB      a document of MiB made of empty elements only
+//   json MiB       a download whose block server lists MiB of empty JSON objects
 // Prints "key=value" lines: seconds, result, items, and the peak resident set
 // above the baseline taken just before the call.
 #include <orvelsdk/orvelsdk.h>
@@ -83,6 +84,11 @@ void Serve(const std::string& mode, size_t n, int readyFd)
     } else if (mode == "bomb") {
         body = Gzip(kHead + Item(0) + std::string(n << 20, ' ') + "</Orvel>");
         encoding = "gzip";
+    } else if (mode == "json") {
+        body = "{\"result\":\"ok\",\"a\":[{}";
+        while (body.size() < (n << 20))
+            body += ",{}";
+        body += "]}";
     } else {  // dense
         body = kHead + Item(0);
         while (body.size() < (n << 20))
@@ -90,6 +96,15 @@ void Serve(const std::string& mode, size_t n, int readyFd)
         body += "</Orvel>";
     }
     std::fprintf(stderr, "answer_bytes=%zu\n", body.size());
+    // A download session pointing at this server's block service.
+    server.Post("/osvr/requestDownload/", [&](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(kHead + "<stub>S</stub><url>http://" + req.get_header_value("Host") +
+                            "/b/</url><fileVer>1</fileVer><sha1>x</sha1><modTime>m</modTime><opVer>1</opVer></Orvel>",
+                        "text/xml");
+    });
+    server.Post("/b/downloadMetadata2", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(body, "application/json");
+    });
     server.Post("/osvr/dir/", [&](const httplib::Request&, httplib::Response& res) {
         if (!encoding.empty())
             res.set_header("Content-Encoding", encoding);
@@ -133,7 +148,16 @@ int main(int argc, char** argv)
     const long baseline = StatusKiB("VmRSS");
     const auto start = std::chrono::steady_clock::now();
     ORVEL_FILELIST files = nullptr;
-    const HRESULT hr = ORVEL_EnumFiles(u"bench-token", u"1", &files);
+    HRESULT hr = S_OK;
+    if (mode == "json") {
+        ORVEL_PROGRESS progress = nullptr;
+        ORVEL_CreateProgress(&progress);
+        hr = ORVEL_Download(u"bench-token", u"1", u"m", u"/tmp/orvel-answer-bench-target", u"x", u"1", u"/tmp", 0,
+                            progress);
+        ORVEL_DestroyProgress(progress);
+    } else {
+        hr = ORVEL_EnumFiles(u"bench-token", u"1", &files);
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long peak = StatusKiB("VmHWM");
     int count = -1;

@@ -28,3 +28,42 @@ std::string RecordTree::GetValue(std::string_view k) const {
 RecordTree& RecordTree::AddChild(std::string_view name) { return Children.emplace_back(name); }
 
 bool RecordTree::IsEmpty() const { return Key.empty() && Attrs.empty() && Values.empty() && Children.empty(); }
+
+namespace {
+// Heap bytes of a string's text beyond the small-string buffer, with the allocator's overhead.
+size_t TextBytes(std::string_view text) { return text.size() < 16 ? 0 : text.size() + 1 + 16; }
+}  // namespace
+
+bool TreeBudget::Spend(size_t bytes) {
+  if (bytes > m_left) {
+    m_exceeded = true;
+    return false;
+  }
+  m_left -= bytes;
+  return true;
+}
+
+bool TreeBudget::Grow(size_t size, size_t capacity, size_t elementSize) {
+  if (size < capacity) return !m_exceeded;
+  // The vector doubles: its new buffer exists beside the old one while the elements move.
+  const size_t newCapacity = capacity == 0 ? 1 : capacity * 2;
+  if (newCapacity * elementSize > m_left) {
+    m_exceeded = true;
+    return false;
+  }
+  return Spend((newCapacity - capacity) * elementSize);
+}
+
+bool TreeBudget::Child(const RecordTree& parent, std::string_view name) {
+  return Grow(parent.Children.size(), parent.Children.capacity(), sizeof(RecordTree)) && Spend(TextBytes(name));
+}
+
+bool TreeBudget::Value(const RecordTree& parent, std::string_view key, std::string_view value) {
+  return Grow(parent.Values.size(), parent.Values.capacity(), sizeof(ValuePair)) &&
+         Spend(TextBytes(key) + TextBytes(value));
+}
+
+bool TreeBudget::Attr(std::string_view key, std::string_view value) {
+  // A map node: its header and both strings.
+  return Spend(32 + 2 * sizeof(std::string) + 16 + TextBytes(key) + TextBytes(value));
+}

@@ -36,3 +36,22 @@ class RecordTree {
   RecordTree& AddChild(std::string_view name);
   bool IsEmpty() const;
 };
+
+// The memory a tree read from an answer takes, counted before each addition as
+// it grows (a vector that must grow counts its old and new buffer at once), so
+// that a reader can stop a hostile answer before it exhausts memory.
+class TreeBudget {
+ public:
+  explicit TreeBudget(size_t limit) : m_left(limit) {}
+  // Each is called before the matching RecordTree call; false once over the limit.
+  bool Child(const RecordTree& parent, std::string_view name);
+  bool Value(const RecordTree& parent, std::string_view key, std::string_view value);
+  bool Attr(std::string_view key, std::string_view value);
+  bool Exceeded() const { return m_exceeded; }
+
+ private:
+  bool Grow(size_t size, size_t capacity, size_t elementSize);
+  bool Spend(size_t bytes);
+  size_t m_left;
+  bool m_exceeded = false;
+};

@@ -236,7 +236,7 @@ class XmlReader {
       if (keep) {
         std::string value;
         AppendDecoded(value, raw);
-        if (!Spend(kAttrCost + name.size() + value.size())) return false;
+        if (!m_budget.Attr(name, value)) return false;
         tree.SetAttr(name, value);
       }
     }
@@ -324,7 +324,7 @@ class XmlReader {
         RecordTree ignored;
         if (!ReadElement(ignored, depth, false)) return false;
         if (keep) {
-          if (!Spend(kValueCost + name.size() + text.size())) return false;
+          if (!m_budget.Value(parent, name, text)) return false;
           parent.AddValue(name, text);
         }
         return true;
@@ -335,30 +335,15 @@ class XmlReader {
       RecordTree ignored;
       return ReadElement(ignored, depth, false);
     }
-    if (!Spend(kChildCost + name.size())) return false;
+    if (!m_budget.Child(parent, name)) return false;
     return ReadElement(parent.AddChild(name), depth, true);
   }
 
-  // Memory the tree may take, counted as it grows (with room for the vectors'
-  // growth): a hostile answer of many tiny elements stops here, far beyond any real one.
-  bool Spend(size_t bytes) {
-    if (bytes > m_budget) {
-      m_overBudget = true;
-      return false;
-    }
-    m_budget -= bytes;
-    return true;
-  }
-  static constexpr size_t kChildCost = sizeof(RecordTree) * 3 / 2;
-  static constexpr size_t kValueCost = sizeof(ValuePair) * 3 / 2;
-  static constexpr size_t kAttrCost = 96;
-
  public:
-  bool OverBudget() const { return m_overBudget; }
+  bool OverBudget() const { return m_budget.Exceeded(); }
 
  private:
-  size_t m_budget = kMaxXmlTreeBytes;
-  bool m_overBudget = false;
+  TreeBudget m_budget{kMaxXmlTreeBytes};
   std::string_view m_text;
   size_t m_pos = 0;
   std::set<std::string_view> m_seenAttrs;

@@ -195,21 +195,33 @@ TEST_F(RecordTreeTest, FromXmlReadsTheAnswerFormsDirectly) {
 
 TEST_F(RecordTreeTest, AnAnswerWhoseTreeWouldOutgrowItsBudgetIsRefused) {
   orvel::logtest::SetThreshold(5);
-  // Small elements cost far more as a tree than as text: about 1.1 million of them exceed the budget.
-  // Each element is counted at one and a half trees plus its name; the root's attribute at 96 plus its text.
-  const size_t count = (kMaxXmlTreeBytes - 96 - 8) / (sizeof(RecordTree) * 3 / 2 + 1) + 1;
-  std::string doc = "<Orvel result=\"ok\">";
-  doc.reserve(count * 4 + 32);
-  for (size_t i = 0; i < count; ++i) doc += "<a/>";
-  doc += "</Orvel>";
+  // Small elements cost far more as a tree than as text: two million of them (8 MB of
+  // text) would take a quarter of a GiB and more while the children's vector grows.
+  auto dense = [](size_t count) {
+    std::string doc = "<Orvel result=\"ok\">";
+    doc.reserve(count * 4 + 32);
+    for (size_t i = 0; i < count; ++i) doc += "<a/>";
+    return doc + "</Orvel>";
+  };
   RecordTree tree("keep");
-  EXPECT_EQ(FromXml(doc, tree), E_FAIL);
+  EXPECT_EQ(FromXml(dense(2000000), tree), E_FAIL);
   EXPECT_EQ(tree.Key, "keep");
   EXPECT_TRUE(Logged("Answer refused: its tree would take more than " + std::to_string(kMaxXmlTreeBytes) + " bytes"));
-  // One element fewer than the budget allows is read.
-  doc.resize(doc.size() - std::string("<a/></Orvel>").size());
-  doc += "</Orvel>";
   RecordTree fits;
-  EXPECT_EQ(FromXml(doc, fits), S_OK);
-  EXPECT_EQ(fits.Children.size(), count - 1);
+  EXPECT_EQ(FromXml(dense(300000), fits), S_OK);
+  EXPECT_EQ(fits.Children.size(), 300000u);
+}
+
+TEST(TreeBudget, CountsTheVectorsGrowthAndTheTexts) {
+  RecordTree parent;
+  TreeBudget budget(3 * sizeof(RecordTree));
+  EXPECT_TRUE(budget.Child(parent, "a"));  // a buffer of one
+  parent.AddChild("a");
+  EXPECT_TRUE(budget.Child(parent, "b"));  // a buffer of two beside the old one
+  parent.AddChild("b");
+  EXPECT_FALSE(budget.Child(parent, "c"));  // four would not fit
+  EXPECT_TRUE(budget.Exceeded());
+  TreeBudget texts(200);
+  EXPECT_TRUE(texts.Attr("k", "short"));
+  EXPECT_FALSE(texts.Attr("k", std::string(64, 'x')));
 }

@@ -135,6 +135,20 @@ TEST(JsonReader, ATreeBeyondItsMemoryBudgetIsRefused)
     EXPECT_TRUE(Accepts("{\"a\":[{}" + std::string(text.data() + 8, count / 10 * 3) + "]}"));
 }
 
+TEST(JsonReader, ARefusedAnswerTravelsWholeOnlyWhenSmall)
+{
+    for (const size_t size : {size_t{100}, size_t{10000}}) {
+        const std::string text(size, 'x');
+        try {
+            ufa::ParseJsonAnswer(text, "Here");
+            ADD_FAILURE() << "no error raised";
+        } catch (const EXCEPT::ServerError& e) {
+            EXPECT_EQ(e.raisedIn, "Here");
+            EXPECT_EQ(e.detail, text.substr(0, 4096));
+        }
+    }
+}
+
 TEST(JsonWriter, EscapesQuotesAndBackslashes)
 {
     EXPECT_EQ(R"(a\"b\\c)", JsonEscape("a\"b\\c"));

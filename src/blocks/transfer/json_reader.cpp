@@ -111,7 +111,7 @@ private:
             SkipSpaces();
             if (!Peek('{'))
                 return false;
-            if (!Spend(kChildCost) || !ParseObject(node.AddChild(""), depth + 1))
+            if (!m_budget.Child(node, "") || !ParseObject(node.AddChild(""), depth + 1))
                 return false;
             SkipSpaces();
             if (Peek(',')) {
@@ -129,38 +129,25 @@ private:
             std::string value;
             if (!ParseString(value))
                 return false;
-            if (!Spend(kAttrCost + key.size() + value.size()))
+            if (!m_budget.Attr(key, value))
                 return false;
             node.SetAttr(key, value);
             return true;
         }
         if (Peek('{'))
-            return Spend(kChildCost + key.size()) && ParseObject(node.AddChild(key), depth + 1);
+            return m_budget.Child(node, key) && ParseObject(node.AddChild(key), depth + 1);
         if (Peek('['))
-            return Spend(kChildCost + key.size()) && ParseArray(node.AddChild(key), depth + 1);
+            return m_budget.Child(node, key) && ParseArray(node.AddChild(key), depth + 1);
         return false;  // numbers, true, false, null and anything else
     }
 
-    // The tree's memory, counted as in the XML reader: a hostile answer of many
-    // tiny objects stops at the same budget.
-    bool Spend(size_t bytes)
-    {
-        if (bytes > m_budget) {
-            m_overBudget = true;
-            return false;
-        }
-        m_budget -= bytes;
-        return true;
-    }
-    static constexpr size_t kChildCost = sizeof(RecordTree) * 3 / 2;
-    static constexpr size_t kAttrCost = 96;
-
     std::string_view m_text;
     size_t m_pos = 0;
-    size_t m_budget = kMaxXmlTreeBytes;
 
 public:
-    bool m_overBudget = false;
+    // The tree's memory, counted as in the XML reader: a hostile answer of many
+    // tiny objects stops at the same budget.
+    TreeBudget m_budget {kMaxXmlTreeBytes};
 };
 
 }  // namespace
@@ -170,7 +157,7 @@ HRESULT ReadJson(std::string_view text, RecordTree& tree)
     JsonParser parser(text);
     if (parser.ParseDocument(tree))
         return S_OK;
-    if (parser.m_overBudget)
+    if (parser.m_budget.Exceeded())
         LOGF(5, "Answer refused: its tree would take more than %zu bytes", kMaxXmlTreeBytes);
     return E_FAIL;
 }

@@ -40,22 +40,38 @@ HRESULT DownloadProgressAdapter(void* data, double dlTotal, double dlNow, double
                            speed);
 }
 
+namespace {
+// The answer carried by the error: whole as a rule, only its start when it is
+// large, so a hostile answer is not held twice more while the failure travels.
+std::string AnswerDetail(const std::string& text)
+{
+    constexpr size_t kMaxDetail = 4096;
+    return text.size() <= kMaxDetail ? text : text.substr(0, kMaxDetail);
+}
+}  // namespace
+
 RecordTree ParseXmlAnswer(const std::string& text, std::string_view raisedIn)
 {
-    RecordTree answer;
-    if (text.empty() || FAILED(FromXml(text, answer)))
-        throw EXCEPT::ServerError(raisedIn, text);
-    RaiseForResult(answer, raisedIn);
-    return answer;
+    {
+        RecordTree answer;
+        if (!text.empty() && SUCCEEDED(FromXml(text, answer))) {
+            RaiseForResult(answer, raisedIn);
+            return answer;
+        }
+    }  // a refused tree is freed before the error is raised
+    throw EXCEPT::ServerError(raisedIn, AnswerDetail(text));
 }
 
 RecordTree ParseJsonAnswer(const std::string& text, std::string_view raisedIn)
 {
-    RecordTree answer;
-    if (FAILED(ReadJson(text, answer)))
-        throw EXCEPT::ServerError(raisedIn, text);
-    RaiseForResult(answer, raisedIn);
-    return answer;
+    {
+        RecordTree answer;
+        if (SUCCEEDED(ReadJson(text, answer))) {
+            RaiseForResult(answer, raisedIn);
+            return answer;
+        }
+    }
+    throw EXCEPT::ServerError(raisedIn, AnswerDetail(text));
 }
 
 std::string AnswerField(const RecordTree& answer, std::string_view key)
