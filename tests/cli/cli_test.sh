@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # End-to-end test of the orvel client against a private emulator:
-#   cli_test.sh ORVEL EMULATOR EXAMPLE_HELLO SOURCE_DIR LIB_DIR
+#   cli_test.sh ORVEL EMULATOR EXAMPLE_HELLO SOURCE_DIR LIB_DIR CRAFTED_SERVICE
 set -uo pipefail
-orvel=$1 emulator=$2 hello=$3 src=$4 libdir=$5
+orvel=$1 emulator=$2 hello=$3 src=$4 libdir=$5 crafted=$6
 
 work=$(mktemp -d)
-emu_pid=
+emu_pid= crafted_pid=
 cleanup() {
   [[ -n $emu_pid ]] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
+  [[ -n $crafted_pid ]] && kill "$crafted_pid" 2>/dev/null && wait "$crafted_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -230,6 +231,35 @@ expect 0 "$orvel" --json block info "$work/block.bmf"
 expect 0 "$orvel" block decode "$work/block.bmf" --key "$key" --output "$work/block.plain"
 cmp -s "$work/v2.txt" "$work/block.plain" || fail "decoded block differs"
 expect 1 "$orvel" block decode "$work/block.bmf" --key "$(printf '0%.0s' {1..64})" --output "$work/bad.plain"
+
+echo "== names from the service that are no file names"
+"$crafted" >"$work/crafted.out" 2>&1 &
+crafted_pid=$!
+for _ in $(seq 200); do
+  crafted_port=$(grep -o 'listening on 127.0.0.1:[0-9]*' "$work/crafted.out" | cut -d: -f2)
+  [[ -n $crafted_port ]] && break
+  sleep 0.05
+done
+if [[ -n ${crafted_port:-} ]]; then
+  mkdir -p "$work/crafted-config/orvel" "$work/jail/inside"
+  printf 'user=x\nuserId=1\ntoken=t\ndeviceId=d\nserver=127.0.0.1:%s\n' "$crafted_port" \
+    >"$work/crafted-config/orvel/session"
+  before=$(find "$work" -path "$work/jail" -prune -o -print | sort)
+  expect 1 env XDG_CONFIG_HOME="$work/crafted-config" "$orvel" get -r 15 "$work/jail/inside/copy"
+  [[ $err == *"no file name ('../../escape'"* && $err == *"no file name ('..'"* ]] || fail "bad names: '$err'"
+  [[ -d $work/jail/inside/copy && -z $(ls -A "$work/jail/inside/copy") ]] || fail "bad names wrote: $(ls -A "$work/jail/inside/copy")"
+  [[ ! -e $work/jail/escape && ! -e $work/escape && ! -e $work/jail/up ]] || fail "a name reached outside the folder"
+  [[ $(find "$work" -path "$work/jail" -prune -o -print | sort) == "$before" ]] || fail "files appeared outside the folder"
+  expect 1 env XDG_CONFIG_HOME="$work/crafted-config" "$orvel" get 13 "$work/jail"
+  [[ $err == *"no file name"* ]] || fail "get of 'a/b' into a folder: '$err'"
+  [[ -z $(ls -A "$work/jail/inside/copy") && ! -e $work/jail/a ]] || fail "get of 'a/b' wrote something"
+  # A folder that holds itself ends with a failure, not an endless tree.
+  expect 1 env XDG_CONFIG_HOME="$work/crafted-config" "$orvel" get -r 18 "$work/jail/loop"
+  [[ $err == *"nested more than 256 deep"* ]] || fail "looping folder: '$err'"
+  [[ ! -e $work/jail/loop ]] || fail "a looping folder left a local folder"
+else
+  fail "the crafted service did not start"
+fi
 
 echo "== logout"
 expect 0 "$orvel" logout

@@ -623,6 +623,11 @@ int CmdGet(Context& ctx) {
 
   if (recursive) {
     if (item.type != 0) return Fail(ctx, "get", E_FAIL, p[0] + " is a file (get without -r)");
+    // The whole tree is listed first: for the totals, and so that a tree that
+    // cannot be read leaves nothing behind.
+    TreeTotals plan;
+    if ((hr = PlanDownload(*session, item.id, 0, plan)) < 0)
+      return Fail(ctx, "get", hr, hr == E_FAIL ? "folders nested more than 256 deep" : std::string_view());
     // cp -r: into an existing folder under the remote name, else as the new folder itself.
     if (intoFolder) {
       const std::string name = item.id == "0" ? "orvel-root" : item.name;
@@ -633,8 +638,6 @@ int CmdGet(Context& ctx) {
     } else if (::mkdir(local.c_str(), 0777) != 0) {
       return Fail(ctx, "get", E_FAIL, "cannot make " + local + ": " + std::strerror(errno));
     }
-    TreeTotals plan;
-    if ((hr = PlanDownload(*session, item.id, 0, plan)) < 0) return Fail(ctx, "get", hr);
     ProgressView view(ctx, "download");
     view.treeTotal = static_cast<double>(plan.bytes);
     TreeTotals done;
