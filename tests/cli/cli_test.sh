@@ -184,7 +184,11 @@ expect 0 "$orvel" put -r "$work/up" /tree
 [[ $out == *"Uploaded 3 file(s)"* ]] || fail "put -r summary: $out"
 expect 0 "$orvel" --json ls /tree/up/sub/deeper
 [[ $out == *'"name":"3.txt"'* ]] || fail "put -r into an existing folder keeps the name: $out"
-expect 0 "$orvel" put -r "$work/up" /copy
+expect 0 "$orvel" --json put -r "$work/up" /copy
+[[ $out == *'"files":3'* && $out == *'"folders":4'* && $out == *'"failed":0'* && $out == *'"to":"/copy"'* ]] \
+  || fail "put -r json: $out"
+expect 0 "$orvel" -v ls /copy/sub
+[[ $err == *"/copy/sub is id "* ]] || fail "-v: '$err'"
 expect 0 "$orvel" --json ls /copy/sub
 [[ $out == *'"name":"2.bin"'* ]] || fail "put -r to a new path: $out"
 expect 0 "$orvel" get -r /tree/up "$work/down"

@@ -565,7 +565,8 @@ int CmdPut(Context& ctx) {
     UploadTree(ctx, view, *session, local, folderId, done);
     view.Finish();
     done.bytes = static_cast<int64_t>(view.doneBefore);
-    return TreeSummary(ctx, "Uploaded", "put", done, local, JoinPath(dest.path, name));
+    const std::string to = dest.exists || dest.name.empty() ? JoinPath(dest.path, name) : dest.path;
+    return TreeSummary(ctx, "Uploaded", "put", done, local, to);
   }
 
   ScratchFolder spool;
