@@ -180,6 +180,7 @@ mkdir -p "$work/up/sub/deeper" "$work/up/empty"
 printf 'one' >"$work/up/1.txt"
 head -c 300000 /dev/urandom >"$work/up/sub/2.bin"
 printf 'three' >"$work/up/sub/deeper/3.txt"
+ln -s .. "$work/up/sub/deeper/back-up"  # a link that leads back up the tree
 expect 0 "$orvel" put -r "$work/up" /tree
 [[ $out == *"Uploaded 3 file(s)"* ]] || fail "put -r summary: $out"
 expect 0 "$orvel" --json ls /tree/up/sub/deeper
@@ -192,6 +193,7 @@ expect 0 "$orvel" -v ls /copy/sub
 expect 0 "$orvel" --json ls /copy/sub
 [[ $out == *'"name":"2.bin"'* ]] || fail "put -r to a new path: $out"
 expect 0 "$orvel" get -r /tree/up "$work/down"
+rm "$work/up/sub/deeper/back-up"
 diff -r "$work/up" "$work/down" >/dev/null || fail "get -r to a new folder differs"
 mkdir "$work/downs"
 expect 0 "$orvel" get -r /tree/up "$work/downs"

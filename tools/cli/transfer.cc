@@ -353,7 +353,11 @@ void UploadTree(const Context& ctx, ProgressView& view, Session& session, const 
     if (g_interrupted || t.cancelled) return;
     const std::string path = child.path().string(), name = child.path().filename().string();
     std::error_code e2;
-    if (child.is_symlink(e2) && !child.is_regular_file(e2)) continue;
+    // A link to a folder is not followed (it could lead back up the tree), as cp -r does.
+    if (child.is_symlink(e2) && !child.is_regular_file(e2)) {
+      if (ctx.verbose) std::cerr << (view.Tty() ? "\r\033[K" : "") << "orvel: " << path << ": link not followed\n";
+      continue;
+    }
     if (child.is_directory(e2)) {
       std::string id;
       const HRESULT hr = MakeFolder(session, remoteId, name, id);
