@@ -227,6 +227,22 @@ expect 0 "$orvel" get /tree/c/in.txt "$work/cached.txt"
 [[ $(ls "$XDG_CACHE_HOME/orvel") == dl-2-fresh ]] || fail "a finished download left its cache folder: $(ls "$XDG_CACHE_HOME/orvel")"
 expect 1 "$orvel" get 999999 "$work/never.txt"
 [[ $(ls "$XDG_CACHE_HOME/orvel" | wc -l) == 2 ]] || fail "a failed download kept no cache folder"
+rm -rf "$XDG_CACHE_HOME/orvel/dl-999999-"*
+# An interrupted download keeps its folder; the rerun that succeeds removes it.
+head -c 2000000 /dev/urandom >"$work/big.bin"
+expect 0 "$orvel" put "$work/big.bin" /tree/c
+printf '[Tavik]\nServerRoot=%s\nDownloadSpeed=200000\n[Debug]\nDownloadSpeed=200000\n' "$server" >"$work/slow-dl.ini"
+ORVEL_SETTINGS_FILE=$work/slow-dl.ini "$orvel" get /tree/c/big.bin "$work/big.back" >"$work/slow-dl.out" 2>&1 &
+get_pid=$!
+for _ in $(seq 100); do grep -q 'download:' "$work/slow-dl.out" && break; sleep 0.1; done
+kill -INT "$get_pid"
+wait "$get_pid"; status=$?
+[[ $status == 130 ]] || fail "interrupted get exit $status: $(cat "$work/slow-dl.out")"
+[[ $(ls "$XDG_CACHE_HOME/orvel" | grep -c '^dl-') == 2 ]] || fail "the interrupted download kept no folder"
+[[ ! -e $work/big.back ]] || fail "an interrupted download left a file"
+expect 0 "$orvel" get /tree/c/big.bin "$work/big.back"
+cmp -s "$work/big.bin" "$work/big.back" || fail "the rerun's bytes differ"
+[[ $(ls "$XDG_CACHE_HOME/orvel") == dl-2-fresh ]] || fail "the rerun left its folder: $(ls "$XDG_CACHE_HOME/orvel")"
 unset XDG_CACHE_HOME
 
 echo "== block files"
