@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # End-to-end test of the orvel client against a private emulator:
-#   cli_test.sh ORVEL EMULATOR EXAMPLE_HELLO SOURCE_DIR LIB_DIR
+#   cli_test.sh ORVEL EMULATOR EXAMPLE_HELLO SOURCE_DIR LIB_DIR CRAFTED_SERVICE
 set -uo pipefail
-orvel=$1 emulator=$2 hello=$3 src=$4 libdir=$5
+orvel=$1 emulator=$2 hello=$3 src=$4 libdir=$5 crafted=$6
 
 work=$(mktemp -d)
-emu_pid=
+emu_pid= crafted_pid=
 cleanup() {
   [[ -n $emu_pid ]] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
+  [[ -n $crafted_pid ]] && kill "$crafted_pid" 2>/dev/null && wait "$crafted_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -183,14 +184,20 @@ mkdir -p "$work/up/sub/deeper" "$work/up/empty"
 printf 'one' >"$work/up/1.txt"
 head -c 300000 /dev/urandom >"$work/up/sub/2.bin"
 printf 'three' >"$work/up/sub/deeper/3.txt"
+ln -s .. "$work/up/sub/deeper/back-up"  # a link that leads back up the tree
 expect 0 "$orvel" put -r "$work/up" /tree
 [[ $out == *"Uploaded 3 file(s)"* ]] || fail "put -r summary: $out"
 expect 0 "$orvel" --json ls /tree/up/sub/deeper
 [[ $out == *'"name":"3.txt"'* ]] || fail "put -r into an existing folder keeps the name: $out"
-expect 0 "$orvel" put -r "$work/up" /copy
+expect 0 "$orvel" --json put -r "$work/up" /copy
+[[ $out == *'"files":3'* && $out == *'"folders":4'* && $out == *'"failed":0'* && $out == *'"to":"/copy"'* ]] \
+  || fail "put -r json: $out"
+expect 0 "$orvel" -v ls /copy/sub
+[[ $err == *"/copy/sub is id "* ]] || fail "-v: '$err'"
 expect 0 "$orvel" --json ls /copy/sub
 [[ $out == *'"name":"2.bin"'* ]] || fail "put -r to a new path: $out"
 expect 0 "$orvel" get -r /tree/up "$work/down"
+rm "$work/up/sub/deeper/back-up"
 diff -r "$work/up" "$work/down" >/dev/null || fail "get -r to a new folder differs"
 mkdir "$work/downs"
 expect 0 "$orvel" get -r /tree/up "$work/downs"
@@ -224,6 +231,22 @@ expect 0 "$orvel" get /tree/c/in.txt "$work/cached.txt"
 [[ $(ls "$XDG_CACHE_HOME/orvel") == dl-2-fresh ]] || fail "a finished download left its cache folder: $(ls "$XDG_CACHE_HOME/orvel")"
 expect 1 "$orvel" get 999999 "$work/never.txt"
 [[ $(ls "$XDG_CACHE_HOME/orvel" | wc -l) == 2 ]] || fail "a failed download kept no cache folder"
+rm -rf "$XDG_CACHE_HOME/orvel/dl-999999-"*
+# An interrupted download keeps its folder; the rerun that succeeds removes it.
+head -c 2000000 /dev/urandom >"$work/big.bin"
+expect 0 "$orvel" put "$work/big.bin" /tree/c
+printf '[Tavik]\nServerRoot=%s\nDownloadSpeed=200000\n[Debug]\nDownloadSpeed=200000\n' "$server" >"$work/slow-dl.ini"
+ORVEL_SETTINGS_FILE=$work/slow-dl.ini "$orvel" get /tree/c/big.bin "$work/big.back" >"$work/slow-dl.out" 2>&1 &
+get_pid=$!
+for _ in $(seq 100); do grep -q 'download:' "$work/slow-dl.out" && break; sleep 0.1; done
+kill -INT "$get_pid"
+wait "$get_pid"; status=$?
+[[ $status == 130 ]] || fail "interrupted get exit $status: $(cat "$work/slow-dl.out")"
+[[ $(ls "$XDG_CACHE_HOME/orvel" | grep -c '^dl-') == 2 ]] || fail "the interrupted download kept no folder"
+[[ ! -e $work/big.back ]] || fail "an interrupted download left a file"
+expect 0 "$orvel" get /tree/c/big.bin "$work/big.back"
+cmp -s "$work/big.bin" "$work/big.back" || fail "the rerun's bytes differ"
+[[ $(ls "$XDG_CACHE_HOME/orvel") == dl-2-fresh ]] || fail "the rerun left its folder: $(ls "$XDG_CACHE_HOME/orvel")"
 unset XDG_CACHE_HOME
 
 echo "== block files"
@@ -234,6 +257,35 @@ expect 0 "$orvel" --json block info "$work/block.bmf"
 expect 0 "$orvel" block decode "$work/block.bmf" --key "$key" --output "$work/block.plain"
 cmp -s "$work/v2.txt" "$work/block.plain" || fail "decoded block differs"
 expect 1 "$orvel" block decode "$work/block.bmf" --key "$(printf '0%.0s' {1..64})" --output "$work/bad.plain"
+
+echo "== names from the service that are no file names"
+"$crafted" >"$work/crafted.out" 2>&1 &
+crafted_pid=$!
+for _ in $(seq 200); do
+  crafted_port=$(grep -o 'listening on 127.0.0.1:[0-9]*' "$work/crafted.out" | cut -d: -f2)
+  [[ -n $crafted_port ]] && break
+  sleep 0.05
+done
+if [[ -n ${crafted_port:-} ]]; then
+  mkdir -p "$work/crafted-config/orvel" "$work/jail/inside"
+  printf 'user=x\nuserId=1\ntoken=t\ndeviceId=d\nserver=127.0.0.1:%s\n' "$crafted_port" \
+    >"$work/crafted-config/orvel/session"
+  before=$(find "$work" -path "$work/jail" -prune -o -print | sort)
+  expect 1 env XDG_CONFIG_HOME="$work/crafted-config" "$orvel" get -r 15 "$work/jail/inside/copy"
+  [[ $err == *"no file name ('../../escape'"* && $err == *"no file name ('..'"* ]] || fail "bad names: '$err'"
+  [[ -d $work/jail/inside/copy && -z $(ls -A "$work/jail/inside/copy") ]] || fail "bad names wrote: $(ls -A "$work/jail/inside/copy")"
+  [[ ! -e $work/jail/escape && ! -e $work/escape && ! -e $work/jail/up ]] || fail "a name reached outside the folder"
+  [[ $(find "$work" -path "$work/jail" -prune -o -print | sort) == "$before" ]] || fail "files appeared outside the folder"
+  expect 1 env XDG_CONFIG_HOME="$work/crafted-config" "$orvel" get 13 "$work/jail"
+  [[ $err == *"no file name"* ]] || fail "get of 'a/b' into a folder: '$err'"
+  [[ -z $(ls -A "$work/jail/inside/copy") && ! -e $work/jail/a ]] || fail "get of 'a/b' wrote something"
+  # A folder that holds itself ends with a failure, not an endless tree.
+  expect 1 env XDG_CONFIG_HOME="$work/crafted-config" "$orvel" get -r 18 "$work/jail/loop"
+  [[ $err == *"nested more than 256 deep"* ]] || fail "looping folder: '$err'"
+  [[ ! -e $work/jail/loop ]] || fail "a looping folder left a local folder"
+else
+  fail "the crafted service did not start"
+fi
 
 echo "== logout"
 expect 0 "$orvel" logout

@@ -353,7 +353,11 @@ void UploadTree(const Context& ctx, ProgressView& view, Session& session, const 
     if (g_interrupted || t.cancelled) return;
     const std::string path = child.path().string(), name = child.path().filename().string();
     std::error_code e2;
-    if (child.is_symlink(e2) && !child.is_regular_file(e2)) continue;
+    // A link to a folder is not followed (it could lead back up the tree), as cp -r does.
+    if (child.is_symlink(e2) && !child.is_regular_file(e2)) {
+      if (ctx.verbose) std::cerr << (view.Tty() ? "\r\033[K" : "") << "orvel: " << path << ": link not followed\n";
+      continue;
+    }
     if (child.is_directory(e2)) {
       std::string id;
       const HRESULT hr = MakeFolder(session, remoteId, name, id);
@@ -565,7 +569,8 @@ int CmdPut(Context& ctx) {
     UploadTree(ctx, view, *session, local, folderId, done);
     view.Finish();
     done.bytes = static_cast<int64_t>(view.doneBefore);
-    return TreeSummary(ctx, "Uploaded", "put", done, local, JoinPath(dest.path, name));
+    const std::string to = dest.exists || dest.name.empty() ? JoinPath(dest.path, name) : dest.path;
+    return TreeSummary(ctx, "Uploaded", "put", done, local, to);
   }
 
   ScratchFolder spool;
@@ -623,6 +628,11 @@ int CmdGet(Context& ctx) {
 
   if (recursive) {
     if (item.type != 0) return Fail(ctx, "get", E_FAIL, p[0] + " is a file (get without -r)");
+    // The whole tree is listed first: for the totals, and so that a tree that
+    // cannot be read leaves nothing behind.
+    TreeTotals plan;
+    if ((hr = PlanDownload(*session, item.id, 0, plan)) < 0)
+      return Fail(ctx, "get", hr, hr == E_FAIL ? "folders nested more than 256 deep" : std::string_view());
     // cp -r: into an existing folder under the remote name, else as the new folder itself.
     if (intoFolder) {
       const std::string name = item.id == "0" ? "orvel-root" : item.name;
@@ -633,8 +643,6 @@ int CmdGet(Context& ctx) {
     } else if (::mkdir(local.c_str(), 0777) != 0) {
       return Fail(ctx, "get", E_FAIL, "cannot make " + local + ": " + std::strerror(errno));
     }
-    TreeTotals plan;
-    if ((hr = PlanDownload(*session, item.id, 0, plan)) < 0) return Fail(ctx, "get", hr);
     ProgressView view(ctx, "download");
     view.treeTotal = static_cast<double>(plan.bytes);
     TreeTotals done;
