@@ -1,5 +1,5 @@
 // Block files on disk: one encrypted file per block identifier under
-// <data>/blocks/, request bodies spooled under <data>/tmp/. Every path is
+// <data>/blocks/, blocks being stored staged under <data>/tmp/. Every path is
 // built from a validated identifier or a random name, never from client text.
 #pragma once
 

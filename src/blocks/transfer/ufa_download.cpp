@@ -9,6 +9,8 @@
 #include <deque>
 #include <future>
 #include <memory>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -226,6 +228,79 @@ BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& 
                                                                       : BlockOutcome::DecodeFailed;
 }
 
+// The whole-file SHA-1, fed on the workers in block order: the job with
+// sequence number n waits until the n jobs before it have had their turn.
+// Jobs are queued in that order and the pool takes them first come first
+// served, so the one whose turn it is has always started.
+class OrderedHash {
+public:
+    template <class Feed>
+    void Turn(size_t seq, Feed&& feed)
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_turn.wait(guard, [&] { return m_next == seq; });
+        try {
+            if (!m_broken)
+                feed(m_whole);
+        } catch (...) {
+            m_broken = true;
+            Advance();
+            throw;
+        }
+        Advance();
+    }
+    // A block that will not be part of the file: the hash is void from here.
+    void Skip(size_t seq)
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_turn.wait(guard, [&] { return m_next == seq; });
+        m_broken = true;
+        Advance();
+    }
+    // Call once every job had its turn.
+    std::string HexDigest() { return m_whole.HexDigest(); }
+
+private:
+    void Advance()
+    {
+        ++m_next;
+        m_turn.notify_all();
+    }
+    std::mutex m_lock;
+    std::condition_variable m_turn;
+    size_t m_next = 0;
+    bool m_broken = false;
+    ufa::Sha1 m_whole;
+};
+
+void HashFileInto(const std::string& path, ufa::Sha1& hash)
+{
+    ufa::FileReader reader(path);
+    std::vector<char> buffer(1 << 20);
+    for (size_t n; (n = reader.Read(buffer.data(), buffer.size())) > 0;)
+        hash.Update(buffer.data(), n);
+}
+
+// A fetched block on a worker: checked, decoded, its claim written, its
+// plain bytes hashed in turn. Whatever happens, its turn passes.
+BlockOutcome FetchedJob(BlockJob& job, size_t seq, OrderedHash& whole, const std::string& claim,
+                        const std::string& done, const std::string& tempFolder)
+{
+    BlockOutcome outcome = BlockOutcome::DecodeFailed;
+    try {
+        outcome = CheckAndDecode(job, claim, done, tempFolder);
+    } catch (...) {
+        whole.Skip(seq);
+        throw;
+    }
+    if (outcome == BlockOutcome::Done)
+        whole.Turn(seq, [&](ufa::Sha1& hash) { hash.Update(job.plain.data(), job.plain.size()); });
+    else
+        whole.Skip(seq);
+    job.plain = std::vector<uint8_t>();  // hashed and on disk: the memory goes back
+    return outcome;
+}
+
 HRESULT Download(ProgressCallback callback, void* context, std::string_view token,
                  std::string_view fileId, std::string& modTime, const std::string& targetPath,
                  std::string& sha1, std::string& fileVer, int32_t& opVer,
@@ -262,10 +337,11 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     const std::string tag = TempName();
     std::vector<std::unique_ptr<ufa::ScopedFile>> claims;
     std::vector<std::string> doneFiles;
-    ufa::Sha1 whole;  // fed in block order as the blocks complete
+    OrderedHash whole;  // fed in block order, on the workers
+    size_t sequence = 0;
     bool allGood = true;
 
-    ufa::WorkerPool pool(ufa::WorkerThreads());
+    ufa::WorkerPool pool(ufa::WorkerThreads());  // after `whole`: its jobs end first
     // One worker: each block finished before the next request, as written.
     const size_t window = pool.Workers() > 1 ? static_cast<size_t>(pool.Workers()) + 1 : 1;
     std::set<std::string> seen;  // block identifiers met so far
@@ -274,36 +350,31 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     std::deque<std::future<BlockOutcome>> futures;  // drained on any exit
     ufa::DrainOnExit drain(futures);
 
-    // Takes the oldest block off the pipeline: its outcome, its plain size
-    // counted, its bytes fed to the whole-file hash.
+    // Takes the oldest block off the pipeline with its outcome.
     auto complete = [&]() -> HRESULT {
-        std::unique_ptr<BlockJob> job = std::move(jobs.front());
-        jobs.pop_front();
-        const BlockOutcome outcome =
-            job->resumed ? BlockOutcome::Done : ufa::WaitTicking(futures.front(), meter, "UFA_FILE::Download");
-        if (!job->resumed)
-            futures.pop_front();
-        const BlockDownloadRecord& block = *job->block;
+        const BlockOutcome outcome = ufa::WaitTicking(futures.front(), meter, "UFA_FILE::Download");
+        futures.pop_front();
+        jobs.pop_front();  // only now: its worker is through with it
         switch (outcome) {
         case BlockOutcome::Done:
-            break;
+            return S_OK;
         case BlockOutcome::Dropped:
             allGood = false;
             return S_OK;
         case BlockOutcome::DecodeFailed:
-            return E_FAIL;
+            break;
         }
-        if (allGood) {
-            if (job->resumed) {
-                ufa::FileReader reader(tempFolder + "/" + block.blockId + "." + tag);
-                std::vector<char> buffer(1 << 20);
-                for (size_t n; (n = reader.Read(buffer.data(), buffer.size())) > 0;)
-                    whole.Update(buffer.data(), n);
-            } else {
-                whole.Update(job->plain.data(), job->plain.size());
-            }
-        }
-        return S_OK;
+        return E_FAIL;
+    };
+    // A block done before (by an earlier run, or earlier in this file): its
+    // claim is hashed in turn.
+    auto queueDone = [&](std::unique_ptr<BlockJob> job, const std::string& claim) {
+        jobs.push_back(std::move(job));
+        const size_t seq = sequence++;
+        futures.push_back(pool.Submit([seq, claim, &whole] {
+            whole.Turn(seq, [&](ufa::Sha1& hash) { HashFileInto(claim, hash); });
+            return BlockOutcome::Done;
+        }));
     };
 
     for (const auto& [index, block] : metadata.blocks) {
@@ -316,7 +387,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
             // The same block twice in one file: the first one's claim serves both.
             job->resumed = true;
             meter.AddPlain(block.size);
-            jobs.push_back(std::move(job));
+            queueDone(std::move(job), claim);
             continue;
         }
         bool haveClaim = ufa::FileExists(claim);
@@ -327,7 +398,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
                 claims.push_back(std::make_unique<ufa::ScopedFile>(claim));
                 job->resumed = true;
                 meter.AddPlain(block.size);  // decoded by an earlier run
-                jobs.push_back(std::move(job));
+                queueDone(std::move(job), claim);
                 continue;
             }
             // Not what a finished block looks like.
@@ -360,11 +431,12 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         }
         BlockJob* raw = job.get();
         jobs.push_back(std::move(job));
-        futures.push_back(pool.Submit([raw, claim, doneFile, &tempFolder] {
-            return CheckAndDecode(*raw, claim, doneFile, tempFolder);
+        const size_t seq = sequence++;
+        futures.push_back(pool.Submit([raw, seq, claim, doneFile, &tempFolder, &whole] {
+            return FetchedJob(*raw, seq, whole, claim, doneFile, tempFolder);
         }));
         // Completed blocks leave the pipeline; at most `window` wait behind the wire.
-        while (futures.size() >= window || (!jobs.empty() && jobs.front()->resumed)) {
+        while (futures.size() >= window) {
             if (FAILED(complete()))
                 return E_FAIL;
         }
