@@ -5,6 +5,7 @@
 # fuzz/seeds/<harness>/ where that exists).
 #   scripts/fuzz.sh [seconds per harness, default 60] [harness ...]
 #   FUZZ_RUNS=N stops a harness after N inputs when that comes before the time.
+#   FUZZ_ARGS="..." adds libFuzzer flags (e.g. -max_len=1024).
 # A crash, leak or timeout stops the script with the input kept in build-fuzz/artifacts/<harness>/.
 # At the end one line per harness gives the inputs run.
 set -euo pipefail
@@ -49,6 +50,8 @@ for h in "${HARNESSES[@]}"; do
   args=(-max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
         -artifact_prefix="$artifacts/")
   [ -n "${FUZZ_RUNS:-}" ] && args+=(-runs="$FUZZ_RUNS")
+  # shellcheck disable=SC2206
+  [ -n "${FUZZ_ARGS:-}" ] && args+=($FUZZ_ARGS)
   echo "== $h (${SECONDS_EACH}s${FUZZ_RUNS:+, at most $FUZZ_RUNS inputs})"
   if ! nice -n 19 "$bin" "${args[@]}" "${dirs[@]}" >"$log" 2>&1; then
     tail -n 40 "$log"

@@ -297,8 +297,9 @@ printf '[Tavik]\nServerRoot=%s\nSvrCommandRoot=%s\n[TavikShell]\nWebServerRoot=%
   >"$work/hello.ini"
 expect 0 env ORVEL_SETTINGS_FILE="$work/hello.ini" "$hello"
 [[ $out == *"root folder:"* ]] || fail "example output: $out"
-# And compiled by hand, as the README shows.
-if cc -std=c11 -I"$src/include" "$src/examples/hello.c" -L"$libdir" -lorvelsdk -Wl,-rpath,"$libdir" \
+# And compiled by hand, as the README shows (a sanitized library wants a sanitized program).
+# shellcheck disable=SC2086
+if cc -std=c11 ${ORVEL_EXAMPLE_CFLAGS:-} -I"$src/include" "$src/examples/hello.c" -L"$libdir" -lorvelsdk -Wl,-rpath,"$libdir" \
      -o "$work/hello" 2>"$work/cc.err"; then
   expect 0 env ORVEL_SETTINGS_FILE="$work/hello.ini" "$work/hello"
 else
