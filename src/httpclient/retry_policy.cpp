@@ -30,6 +30,7 @@ bool NeverReachedService(const AttemptFailure& f) {
 }
 
 bool IsTransientFailure(const AttemptFailure& f, RequestKind kind) {
+    if (kind == RequestKind::BestEffort) return false;
     if (f.cancelled || f.code == CURLE_ABORTED_BY_CALLBACK) return false;
     if (NeverReachedService(f)) return true;
     if (kind != RequestKind::Repeatable) return false;

@@ -16,6 +16,7 @@
 enum class RequestKind {
     Repeatable,    // reads, block transfers, metadata: any transient fault is retried
     ChangesState,  // commit, create, rename, move, delete, sign-in: only an unmade connection
+    BestEffort,    // a once-per-process query with a short limit: a failure is final at once
 };
 
 // What one failed attempt looked like, as the request helper saw it.
