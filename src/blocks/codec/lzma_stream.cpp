@@ -151,31 +151,39 @@ bool LzmaCompressFile(std::string_view source, std::string_view destination) {
   return ERROR_CHECK_BOOL(out.Close());
 }
 
-bool LzmaDecompressFile(std::string_view source, std::string_view destination) {
-  File in = File::OpenRead(source);
-  if (!ERROR_CHECK_BOOL(in.IsOpen())) return false;
-  uint8_t header[kHeaderSize];
-  if (!ERROR_CHECK_BOOL(in.ReadFull(header, sizeof header) == static_cast<ssize_t>(sizeof header)))
-    return false;
-
+// Reads the 13-byte stream header into decoder options, the declared plain
+// size and the most the stream may produce; false (logged) for a header no
+// valid block has.
+static bool ReadStreamHeader(const uint8_t* header, lzma_options_lzma& options, uint64_t& declared, uint64_t& limit) {
   unsigned props = header[0];
   if (!ERROR_CHECK_BOOL(props < 9 * 5 * 5)) return false;
-  lzma_options_lzma options{};
   options.lc = props % 9;
   options.lp = (props / 9) % 5;
   options.pb = props / 45;
   if (!ERROR_CHECK_BOOL(options.lc + options.lp <= LZMA_LCLP_MAX)) return false;
-  uint64_t declared = GetLe(header + 5, 8);
+  declared = GetLe(header + 5, 8);
   // One block is the most a payload may ever produce.
   if (!ERROR_CHECK_BOOL(declared == kUnknownSize || declared <= static_cast<uint64_t>(kBlockSize)))
     return false;
-  uint64_t limit = declared == kUnknownSize ? static_cast<uint64_t>(kBlockSize) : declared;
+  limit = declared == kUnknownSize ? static_cast<uint64_t>(kBlockSize) : declared;
   // No match reaches before the start of the output, so a window of the
   // output's size decodes any valid stream; a hostile 4 GiB claim costs nothing.
   uint64_t dictionary = std::min<uint64_t>(GetLe(header + 1, 4), limit);
   options.dict_size = static_cast<uint32_t>(std::max<uint64_t>(dictionary, kMinDictionary));
   options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
   lzma_set_ext_size(options, declared);
+  return true;
+}
+
+bool LzmaDecompressFile(std::string_view source, std::string_view destination) {
+  File in = File::OpenRead(source);
+  if (!ERROR_CHECK_BOOL(in.IsOpen())) return false;
+  uint8_t header[kHeaderSize];
+  if (!ERROR_CHECK_BOOL(in.ReadFull(header, sizeof header) == static_cast<ssize_t>(sizeof header)))
+    return false;
+  lzma_options_lzma options{};
+  uint64_t declared = 0, limit = 0;
+  if (!ReadStreamHeader(header, options, declared, limit)) return false;
   lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
 
   File out = File::Create(destination);
@@ -230,22 +238,9 @@ bool LzmaProbeShrinks(const uint8_t* in, size_t n, double ratio) {
 bool LzmaDecompressBuffer(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
   out.clear();
   if (!ERROR_CHECK_BOOL(n >= kHeaderSize)) return false;
-  const uint8_t* header = in;
-  unsigned props = header[0];
-  if (!ERROR_CHECK_BOOL(props < 9 * 5 * 5)) return false;
   lzma_options_lzma options{};
-  options.lc = props % 9;
-  options.lp = (props / 9) % 5;
-  options.pb = props / 45;
-  if (!ERROR_CHECK_BOOL(options.lc + options.lp <= LZMA_LCLP_MAX)) return false;
-  uint64_t declared = GetLe(header + 5, 8);
-  if (!ERROR_CHECK_BOOL(declared == kUnknownSize || declared <= static_cast<uint64_t>(kBlockSize)))
-    return false;
-  uint64_t limit = declared == kUnknownSize ? static_cast<uint64_t>(kBlockSize) : declared;
-  uint64_t dictionary = std::min<uint64_t>(GetLe(header + 1, 4), limit);
-  options.dict_size = static_cast<uint32_t>(std::max<uint64_t>(dictionary, kMinDictionary));
-  options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-  lzma_set_ext_size(options, declared);
+  uint64_t declared = 0, limit = 0;
+  if (!ReadStreamHeader(in, options, declared, limit)) return false;
   lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   lzma_stream strm = LZMA_STREAM_INIT;
   if (!ERROR_CHECK_BOOL(lzma_raw_decoder(&strm, filters) == LZMA_OK)) return false;
