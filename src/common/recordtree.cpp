@@ -54,6 +54,14 @@ bool TreeBudget::Grow(size_t size, size_t capacity, size_t elementSize) {
   return Spend((newCapacity - capacity) * elementSize);
 }
 
+bool TreeBudget::Reserve(size_t count, size_t elementSize) {
+  if (count > m_left / (elementSize == 0 ? 1 : elementSize)) {
+    m_exceeded = true;
+    return false;
+  }
+  return Spend(count * elementSize);
+}
+
 bool TreeBudget::Child(const RecordTree& parent, std::string_view name) {
   return Grow(parent.Children.size(), parent.Children.capacity(), sizeof(RecordTree)) && Spend(TextBytes(name));
 }
