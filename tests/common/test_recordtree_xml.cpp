@@ -213,6 +213,22 @@ TEST_F(RecordTreeTest, AnAnswerWhoseTreeWouldOutgrowItsBudgetIsRefused) {
   EXPECT_EQ(fits.Children.size(), 300000u);
 }
 
+TEST_F(RecordTreeTest, AnAnswerWhoseDocumentWouldOutgrowItsBoundIsRefusedBeforeParsing) {
+  orvel::logtest::SetThreshold(5);
+  // Three million empty elements: 12 MB of text, over 300 MB as parsed nodes.
+  std::string dense = "<Orvel result=\"ok\">";
+  dense.reserve(3000000 * 4 + 32);
+  for (int i = 0; i < 3000000; ++i) dense += "<a/>";
+  dense += "</Orvel>";
+  RecordTree tree("keep");
+  EXPECT_EQ(FromXml(dense, tree), E_FAIL);
+  EXPECT_EQ(tree.Key, "keep");
+  EXPECT_TRUE(
+      Logged("Answer refused: its document would take more than " + std::to_string(kMaxXmlDocumentBytes) + " bytes"));
+  EXPECT_FALSE(Logged("Answer refused: its tree"));  // refused before any node was built
+  EXPECT_FALSE(Logged("ERROR_CHECK_BOOLEX"));
+}
+
 TEST(TreeBudget, CountsTheVectorsGrowthAndTheTexts) {
   RecordTree parent;
   TreeBudget budget(3 * sizeof(RecordTree));
