@@ -241,4 +241,10 @@ TEST(TreeBudget, CountsTheVectorsGrowthAndTheTexts) {
   TreeBudget texts(200);
   EXPECT_TRUE(texts.Attr("k", "short"));
   EXPECT_FALSE(texts.Attr("k", std::string(64, 'x')));
+  TreeBudget sized(8 * sizeof(RecordTree));
+  EXPECT_TRUE(sized.Reserve(5, sizeof(RecordTree)));  // eight, as growing to five would take
+  EXPECT_FALSE(sized.Reserve(1, sizeof(RecordTree)));
+  TreeBudget tight(8 * sizeof(RecordTree) - 1);
+  EXPECT_FALSE(tight.Reserve(5, sizeof(RecordTree)));
+  EXPECT_TRUE(tight.Exceeded());
 }
