@@ -55,15 +55,16 @@ void AppendElement(std::string& out, const RecordTree& tree) {
 // tinyxml2 parses a copy of the text in place: names and texts point into that copy, so
 // its document costs the copy plus one pooled node per element, text, comment or
 // declaration and one per attribute (sizes below, plus a pointer per 4 KiB pool block).
-// Every such node starts at a '<', a text node ends at one, an attribute needs a '=':
-// counting them bounds the document before it is built, so that an answer of millions
-// of empty elements is refused after one pass over its text instead of after building
-// a gigabyte of nodes.
+// Every such node starts at a '<' (a closing tag's node is freed back to the pool at
+// once, so "</" costs one node in all), a text node ends at one, an attribute needs a
+// '=': counting them bounds the document before it is built, so that an answer of
+// millions of empty elements is refused after one pass over its text instead of after
+// building a gigabyte of nodes.
 size_t DocumentBytesAtMost(std::string_view text) {
-  size_t markup = 0, texts = 1, attrs = 0;
+  size_t markup = 1, texts = 1, attrs = 0;
   size_t at = text.find('<');
   while (at != std::string_view::npos) {
-    ++markup;
+    markup += at + 1 == text.size() || text[at + 1] != '/';
     const size_t next = text.find('<', at + 1);
     const std::string_view segment = text.substr(at, next == std::string_view::npos ? text.size() - at : next - at);
     for (char c : segment) attrs += c == '=';
