@@ -54,7 +54,8 @@ void AppendElement(std::string& out, const RecordTree& tree) {
 
 // tinyxml2 parses a copy of the text in place: names and texts point into that copy, so
 // its document costs the copy plus one pooled node per element, text, comment or
-// declaration and one per attribute (sizes below, plus a pointer per 4 KiB pool block).
+// declaration and one per attribute (sizes below, plus a heap header and a pointer per
+// 4 KiB pool block).
 // Every such node starts at a '<' (a closing tag's node is freed back to the pool at
 // once, so "</" costs one node in all), a text node ends at one, an attribute needs a
 // '=': counting them bounds the document before it is built, so that an answer of
@@ -78,7 +79,7 @@ size_t DocumentBytesAtMost(std::string_view text) {
   constexpr size_t kNode = std::max({sizeof(tinyxml2::XMLElement), sizeof(tinyxml2::XMLComment),
                                      sizeof(tinyxml2::XMLDeclaration), sizeof(tinyxml2::XMLUnknown)});
   const size_t nodes = markup * kNode + texts * sizeof(tinyxml2::XMLText) + attrs * sizeof(tinyxml2::XMLAttribute);
-  return text.size() + 1 + nodes + nodes / 4096 * sizeof(void*);
+  return text.size() + 1 + nodes + nodes / 4096 * (16 + sizeof(void*));
 }
 
 const char* Str(const char* s) { return s != nullptr ? s : ""; }
