@@ -5,6 +5,7 @@
 //   plain MiB      a well-formed start, then MiB of filler, no gzip
 //   bomb MiB       a gzip answer (about 1 MiB) that inflates to MiB
 //   dense MiB      a document of MiB made of empty elements only
+//   nested MiB     a document of MiB made of elements holding one empty element each
 //   json MiB       a download whose block server lists MiB of empty JSON objects
 // Prints "key=value" lines: seconds, result, items, and the peak resident set
 // above the baseline taken just before the call.
@@ -89,6 +90,11 @@ void Serve(const std::string& mode, size_t n, int readyFd)
         while (body.size() < (n << 20))
             body += ",{}";
         body += "]}";
+    } else if (mode == "nested") {
+        body = kHead + Item(0);
+        while (body.size() < (n << 20))
+            body += "<b><a/></b>";
+        body += "</Orvel>";
     } else {  // dense
         body = kHead + Item(0);
         while (body.size() < (n << 20))

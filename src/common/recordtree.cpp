@@ -54,6 +54,18 @@ bool TreeBudget::Grow(size_t size, size_t capacity, size_t elementSize) {
   return Spend((newCapacity - capacity) * elementSize);
 }
 
+bool TreeBudget::Reserve(size_t count, size_t elementSize) {
+  // Counted as the doubling vector would have been, so that a reader sizing its vectors
+  // up front is held to the same limit as one growing them (the last growth's buffer).
+  size_t capacity = count == 0 ? 0 : 1;
+  while (capacity < count && capacity <= m_left) capacity *= 2;
+  if (elementSize != 0 && capacity > m_left / elementSize) {
+    m_exceeded = true;
+    return false;
+  }
+  return Spend(capacity * elementSize);
+}
+
 bool TreeBudget::Child(const RecordTree& parent, std::string_view name) {
   return Grow(parent.Children.size(), parent.Children.capacity(), sizeof(RecordTree)) && Spend(TextBytes(name));
 }

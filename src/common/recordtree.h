@@ -47,6 +47,8 @@ class TreeBudget {
   bool Child(const RecordTree& parent, std::string_view name);
   bool Value(const RecordTree& parent, std::string_view key, std::string_view value);
   bool Attr(std::string_view key, std::string_view value);
+  // Called before reserving count elements in an empty vector; counted as growing it would be.
+  bool Reserve(size_t count, size_t elementSize);
   bool Exceeded() const { return m_exceeded; }
 
  private:

@@ -9,12 +9,18 @@
 #include "common/recordtree.h"
 
 // Documents nested this deep or deeper fail instead of recursing on (the limit answers were
-// always read with: 98 levels are fine).
+// always read with, tinyxml2's own: 98 levels are fine).
 inline constexpr int kMaxXmlDepth = 99;
 
 // Most memory the tree read from one answer may take; beyond it the answer is
 // refused like one that is not well-formed (with one log line).
 inline constexpr size_t kMaxXmlTreeBytes = size_t{160} << 20;
+
+// Most memory the parser's own document of one answer may take (its copy of the text and
+// its nodes, estimated from the text before parsing); beyond it the answer is refused
+// with one log line. A listing takes about 2 KiB of document per item, so this admits
+// listings of over 110,000 items while an answer of empty elements stays within it.
+inline constexpr size_t kMaxXmlDocumentBytes = size_t{240} << 20;
 
 // "<?xml version=\"1.0\" encoding=\"utf-8\" ?>" then the element text, no white space added.
 std::string ToXml(const RecordTree& tree);

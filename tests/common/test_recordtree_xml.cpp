@@ -166,14 +166,15 @@ TEST_F(RecordTreeTest, ToKvJoinsValuesInOrderUnencoded) {
 TEST_F(RecordTreeTest, FromXmlReadsTheAnswerFormsDirectly) {
   RecordTree tree;
   ASSERT_EQ(FromXml("\xEF\xBB\xBF<!DOCTYPE a>junk<a x = 'q&quot;&#65;' y=\"&lt;\">"
-                    "<c><![CDATA[ <raw> &amp; ]]></c><n>&#x4E2D;&#65;&#0;&bogus; &amp</n>"
+                    "<c><![CDATA[ <raw> &amp; ]]></c><n>&#x4E2D;&#65;</n><z>a&#0;b</z>"
                     "<u><!x><!--c--><v>1</v></u><w/></a><!-- after -->",
                     tree),
             S_OK);
   EXPECT_EQ(tree.GetAttr("x"), "q\"A");
   EXPECT_EQ(tree.GetAttr("y"), "<");
   EXPECT_EQ(tree.GetValue("c"), " <raw> &amp; ");  // CDATA as written
-  EXPECT_EQ(tree.GetValue("n"), "\xE4\xB8\xAD" "A&bogus; &amp");
+  EXPECT_EQ(tree.GetValue("n"), "\xE4\xB8\xAD" "A");
+  EXPECT_EQ(tree.GetValue("z"), "a");  // a reference to character zero ends the text
   ASSERT_EQ(tree.Children.size(), 2u);
   EXPECT_EQ(tree.Children[0].GetValue("v"), "1");
   EXPECT_EQ(tree.Children[1].Key, "w");
@@ -212,6 +213,22 @@ TEST_F(RecordTreeTest, AnAnswerWhoseTreeWouldOutgrowItsBudgetIsRefused) {
   EXPECT_EQ(fits.Children.size(), 300000u);
 }
 
+TEST_F(RecordTreeTest, AnAnswerWhoseDocumentWouldOutgrowItsBoundIsRefusedBeforeParsing) {
+  orvel::logtest::SetThreshold(5);
+  // Three million empty elements: 12 MB of text, over 300 MB as parsed nodes.
+  std::string dense = "<Orvel result=\"ok\">";
+  dense.reserve(3000000 * 4 + 32);
+  for (int i = 0; i < 3000000; ++i) dense += "<a/>";
+  dense += "</Orvel>";
+  RecordTree tree("keep");
+  EXPECT_EQ(FromXml(dense, tree), E_FAIL);
+  EXPECT_EQ(tree.Key, "keep");
+  EXPECT_TRUE(
+      Logged("Answer refused: its document would take more than " + std::to_string(kMaxXmlDocumentBytes) + " bytes"));
+  EXPECT_FALSE(Logged("Answer refused: its tree"));  // refused before any node was built
+  EXPECT_FALSE(Logged("ERROR_CHECK_BOOLEX"));
+}
+
 TEST(TreeBudget, CountsTheVectorsGrowthAndTheTexts) {
   RecordTree parent;
   TreeBudget budget(3 * sizeof(RecordTree));
@@ -224,4 +241,10 @@ TEST(TreeBudget, CountsTheVectorsGrowthAndTheTexts) {
   TreeBudget texts(200);
   EXPECT_TRUE(texts.Attr("k", "short"));
   EXPECT_FALSE(texts.Attr("k", std::string(64, 'x')));
+  TreeBudget sized(8 * sizeof(RecordTree));
+  EXPECT_TRUE(sized.Reserve(5, sizeof(RecordTree)));  // eight, as growing to five would take
+  EXPECT_FALSE(sized.Reserve(1, sizeof(RecordTree)));
+  TreeBudget tight(8 * sizeof(RecordTree) - 1);
+  EXPECT_FALSE(tight.Reserve(5, sizeof(RecordTree)));
+  EXPECT_TRUE(tight.Exceeded());
 }
