@@ -117,6 +117,10 @@ public:
     void SetProgressHook(ProgressHook hook, void* data) { m_pfnHook = hook; m_pHookData = data; }
 
     CURL* Handle() const { return m_hCURL.get(); }
+    // The multi handle through which requests with a progress hook run (made on
+    // first use, null when libcurl cannot make one); its connection cache
+    // outlives each request.
+    CURLM* Multi();
     const std::string& Body() const { return m_body; }
     const std::string& HeaderText() const { return m_headerText; }
     const std::string& HeaderLines() const { return m_headerLines; }
@@ -162,6 +166,7 @@ private:
     CURLcode SetPostFields();
     CURLcode SetHeaderCapture();
     CURLcode Perform();
+    CURLcode PerformTicking();
     CURLcode CheckUploadStatus();
 
     CURLcode DoPostFile(std::string_view url, std::string_view local, FilePtr& file, CurlSlistPtr& fresh,
@@ -179,6 +184,11 @@ private:
 
     // Declared before the handle: the handle must leave the pool before it closes.
     std::shared_ptr<ConnectionPool> m_pool;
+    struct MultiCleanup {
+        void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+    };
+    std::unique_ptr<CURLM, MultiCleanup> m_multi;
+    curl_off_t m_lastFigures[4] = {};  // the progress figures libcurl reported last
     std::string m_body;
     std::string m_headerText;
     CurlEasyPtr m_hCURL;

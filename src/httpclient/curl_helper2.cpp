@@ -2,7 +2,10 @@
 // file's name, which support staff look for in the field logs.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <iterator>
 #include <cstring>
 #include <memory>
 #include <exception>
@@ -314,7 +317,7 @@ CURLcode CCurlHelper::SetHeaderCapture() {
 CURLcode CCurlHelper::Perform() {
     m_errorBuffer[0] = '\0';
     curl_easy_setopt(m_hCURL.get(), CURLOPT_ERRORBUFFER, m_errorBuffer);
-    CURLcode curlRet = curl_easy_perform(m_hCURL.get());
+    CURLcode curlRet = m_pfnHook ? PerformTicking() : curl_easy_perform(m_hCURL.get());
     // An answer stopped for its size is already logged; the exchange itself went
     // through and the empty answer is judged by the caller.
     if (curlRet == CURLE_WRITE_ERROR && m_answerTooLarge) curlRet = CURLE_OK;
@@ -324,6 +327,50 @@ CURLcode CCurlHelper::Perform() {
     if (curlRet != CURLE_OK && !m_callbackFailed)
         LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
     return curlRet;
+}
+
+CURLM* CCurlHelper::Multi() {
+    if (!m_multi) m_multi.reset(curl_multi_init());
+    return m_multi.get();
+}
+
+// libcurl calls the progress function only about once a second while nothing
+// moves (a slow answer, a paced transfer). With a progress hook the request is
+// driven here instead, and the hook gets a tick at least every 100 ms, so a
+// cancel from another thread lands promptly whatever libcurl does.
+CURLcode CCurlHelper::PerformTicking() {
+    constexpr auto kTick = std::chrono::milliseconds(100);
+    CURLM* multi = Multi();
+    if (!multi || curl_multi_add_handle(multi, m_hCURL.get()) != CURLM_OK) return curl_easy_perform(m_hCURL.get());
+    std::fill(std::begin(m_lastFigures), std::end(m_lastFigures), curl_off_t{0});
+    CURLcode result = CURLE_OK;
+    auto lastTick = std::chrono::steady_clock::now();
+    for (bool done = false; !done;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == m_hCURL.get()) {
+                result = msg->data.result;
+                done = true;
+            }
+        }
+        if (done) break;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastTick >= kTick) {
+            lastTick = now;
+            if (ProgressFunction(this, m_lastFigures[0], m_lastFigures[1], m_lastFigures[2], m_lastFigures[3]) != 0) {
+                result = CURLE_ABORTED_BY_CALLBACK;
+                break;
+            }
+        }
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(kTick.count()), nullptr);
+    }
+    curl_multi_remove_handle(multi, m_hCURL.get());
+    return result;
 }
 
 CURLcode CCurlHelper::AddExtraCa(CURL*, void* sslCtx, void* p) {
@@ -678,6 +725,10 @@ size_t CCurlHelper::HeaderWriter(char* data, size_t size, size_t count, void* p)
 int CCurlHelper::ProgressFunction(void* p, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                                   curl_off_t ulNow) {
     auto* self = static_cast<CCurlHelper*>(p);
+    self->m_lastFigures[0] = dlTotal;
+    self->m_lastFigures[1] = dlNow;
+    self->m_lastFigures[2] = ulTotal;
+    self->m_lastFigures[3] = ulNow;
     if (self->m_pfnHook) {
         try {
             self->m_pfnHook(self->m_pHookData, static_cast<double>(dlTotal), static_cast<double>(dlNow),

@@ -249,11 +249,8 @@ public:
     // Runs the request; the curl code of the transfer (or of the preparation).
     CURLcode Run() {
         if (m_prepFailed) return static_cast<CURLcode>(CURL_LAST + 100);
-        if (!m_wrapper.m_multi) {
-            m_wrapper.m_multi.reset(curl_multi_init());
-            if (!m_wrapper.m_multi) throw std::bad_alloc();
-        }
-        CURLM* multi = m_wrapper.m_multi.get();
+        CURLM* multi = m_wrapper.Multi();
+        if (!multi) throw std::bad_alloc();
         if (curl_multi_add_handle(multi, Easy()) != CURLM_OK) return CURLE_FAILED_INIT;
         m_start = std::chrono::steady_clock::now();
         CURLcode result = CURLE_OK;

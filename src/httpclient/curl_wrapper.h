@@ -21,9 +21,12 @@ public:
     // callback answering E_FAIL stops the transfer, which then raises TaskCancel.
     CurlWrapper(ProgressCallback callback, void* callbackData);
 
+    // Also the text requests made meanwhile report to `callback` (steadily:
+    // see CCurlHelper::Multi); null stops the reports.
     void SetProgressCallback(ProgressCallback callback, void* callbackData) {
         m_pfnCallback = callback;
         m_pCallbackData = callbackData;
+        SetProgressHook(callback ? &CurlWrapper::TransferProgress : nullptr, this);
     }
 
     // Reads one transfer value; raises EXCEPT::CurlUnknownError on failure.
@@ -48,12 +51,6 @@ private:
 
     ProgressCallback m_pfnCallback = nullptr;
     void* m_pCallbackData = nullptr;
-    // Block requests run through this multi handle, whose connection cache
-    // outlives each request.
-    struct MultiCleanup {
-        void operator()(CURLM* m) const { curl_multi_cleanup(m); }
-    };
-    std::unique_ptr<CURLM, MultiCleanup> m_multi;
 
     friend class BlockRequest;
     // The last progress figures, repeated to the callback while a retry waits.

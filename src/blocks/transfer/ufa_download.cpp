@@ -332,6 +332,8 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     }
 
     ufa::TransferMeter meter(callback, context, true, static_cast<double>(metadata.totalSize));
+    // From here, with its figures known, the caller hears from the transfer steadily.
+    wrapper.SetProgressCallback(&ufa::TransferMeter::OnIdleProgress, &meter);
     // The call's own names for its blocks: a concurrent download through the
     // same folder may remove a shared done file, never a claim of this call.
     const std::string tag = TempName();
@@ -418,7 +420,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         wrapper.SetProgressCallback(&ufa::TransferMeter::OnBlockProgress, &meter);
         meter.StartBlock(block.size, 0);
         ufa::PerformWithRetry([&] { downloader.Perform(); });
-        wrapper.SetProgressCallback(nullptr, nullptr);
+        wrapper.SetProgressCallback(&ufa::TransferMeter::OnIdleProgress, &meter);
         meter.FinishBlock();  // its bytes are in; checking and decoding follow behind
         if (meter.Report() == E_FAIL)
             throw EXCEPT::TaskCancel("UFA_FILE::Download");

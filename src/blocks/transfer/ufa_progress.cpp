@@ -93,4 +93,9 @@ HRESULT TransferMeter::OnBlockProgress(void* meter, double dlTotal, double dlNow
     return self->m_download ? self->Moved(dlNow, dlTotal) : self->Moved(ulNow, ulTotal);
 }
 
+HRESULT TransferMeter::OnIdleProgress(void* meter, double, double, double, double, double)
+{
+    return static_cast<TransferMeter*>(meter)->Report();
+}
+
 }  // namespace ufa

@@ -45,6 +45,10 @@ public:
     static HRESULT OnBlockProgress(void* meter, double dlTotal, double dlNow, double ulTotal,
                                    double ulNow, double speed);
 
+    // The callback shape for the text requests of a transfer (context: the
+    // meter): whatever libcurl reports, the meter's own figures are told.
+    static HRESULT OnIdleProgress(void* meter, double, double, double, double, double);
+
     // The rate of plain bytes over the last seconds; testable with any clock.
     double SpeedAt(Clock::time_point now, double done);
 

@@ -222,6 +222,9 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
         else
             toSend.emplace_back(index, &key);
     }
+    // From here, with its figures known, the caller hears from the transfer
+    // steadily, its text requests included.
+    wrapper.SetProgressCallback(&ufa::TransferMeter::OnIdleProgress, &meter);
 
     if (!toSend.empty()) {
         ufa::UniqueFd source(::open(args.localPath.c_str(), O_RDONLY | O_CLOEXEC));
@@ -280,7 +283,7 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
             if (meter.Report() == E_FAIL)
                 throw EXCEPT::TaskCancel("UFA_FILE::UploadFile");
         }
-        wrapper.SetProgressCallback(nullptr, nullptr);
+        wrapper.SetProgressCallback(&ufa::TransferMeter::OnIdleProgress, &meter);
     }
 
     Committer committer;
