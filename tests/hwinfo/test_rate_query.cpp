@@ -7,8 +7,11 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <regex>
+
+#include "log/log.h"
 #include <thread>
 
 #include "hwinfo/rate_query.h"
@@ -156,6 +159,25 @@ TEST_F(RateQueryTest, UnreachableOrSlowHostSaysNoWithinTheLimit) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(QueryRateDecision());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3400));
+}
+
+// The decision is asked once with a short limit: a refused connection is not
+// waited for and asked again, as other reading requests are.
+TEST_F(RateQueryTest, ARefusedQueryIsNotRetried) {
+    int closedPort = 0;
+    {
+        RateHost gone("rate=1");
+        closedPort = gone.port();
+    }
+    PointAt(closedPort);
+    LogSetNames("sdkrd.log", m_dir.file("rate.log"));
+    orvel::logtest::SetThreshold(9);
+    EXPECT_FALSE(QueryRateDecision());
+    orvel::logtest::SetThreshold(4);
+    std::ifstream in(orvel::logtest::CurrentFile());
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log.find("Network request to 127.0.0.1:" + std::to_string(closedPort) + " failed"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Retrying network request"), std::string::npos) << log;
 }
 
 TEST(RateQueryHardwareId, ComputedOncePerProcess) {
