@@ -10,6 +10,7 @@
 
 #include "../fuzz_support.h"
 #include "blocks/codec/block_codec.h"
+#include "blocks/transfer/block_list_check.h"
 #include "blocks/transfer/json_reader.h"
 #include "blocks/transfer/ufa_common.h"
 #include "blocks/transfer/ufa_download.h"
@@ -70,9 +71,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       return 0;
     }
     CheckBlocks(md);
-    // The block-list check (blocks/transfer/block_list_check.h) goes here: run it on
-    // md.blocks against a file size taken from the answer, and when it passes assert
-    // indexes 1..n without gaps, sizes matching their identifiers and adding up to the size.
+    // A list the check passes describes the file: indexes 1..n once each, whole
+    // blocks but the last, the sizes adding up to the file's size.
+    const int64_t fileSize = static_cast<int64_t>(md.totalSize);
+    if (CheckBlockList(md.listed, fileSize).empty()) {
+      if (md.listed.size() != md.blocks.size()) std::abort();
+      int32_t expect = 1;
+      int64_t sum = 0;
+      for (const auto& [index, block] : md.blocks) {
+        if (index != expect++) std::abort();
+        if (block.size < 0 || block.size > 4194304) std::abort();
+        if (index < static_cast<int32_t>(md.blocks.size()) && block.size != 4194304) std::abort();
+        sum += block.size;
+      }
+      if (sum != fileSize) std::abort();
+    }
   } catch (const EXCEPT::ServerError&) {
   } catch (const EXCEPT::UserSessionError&) {
   } catch (const EXCEPT::RemoteConflict&) {
