@@ -121,6 +121,12 @@ public:
     // first use, null when libcurl cannot make one); its connection cache
     // outlives each request.
     CURLM* Multi();
+    // Runs the prepared request on Multi() until it ends. `step` runs between
+    // polls of the socket: it may tick, pace or resume the transfer, sets the
+    // next poll's wait in milliseconds (0 = poll again at once) and answers false
+    // to stop the transfer (CURLE_ABORTED_BY_CALLBACK). Without a multi handle,
+    // CURLE_FAILED_INIT.
+    CURLcode RunOnMulti(const std::function<bool(int& waitMs)>& step);
     const std::string& Body() const { return m_body; }
     const std::string& HeaderText() const { return m_headerText; }
     const std::string& HeaderLines() const { return m_headerLines; }

@@ -334,23 +334,17 @@ CURLM* CCurlHelper::Multi() {
     return m_multi.get();
 }
 
-// libcurl calls the progress function only about once a second while nothing
-// moves (a slow answer, a paced transfer). With a progress hook the request is
-// driven here instead, and the hook gets a tick at least every 100 ms, so a
-// cancel from another thread lands promptly whatever libcurl does.
-CURLcode CCurlHelper::PerformTicking() {
-    constexpr auto kTick = std::chrono::milliseconds(100);
+CURLcode CCurlHelper::RunOnMulti(const std::function<bool(int& waitMs)>& step) {
     CURLM* multi = Multi();
-    if (!multi || curl_multi_add_handle(multi, m_hCURL.get()) != CURLM_OK) return curl_easy_perform(m_hCURL.get());
-    std::fill(std::begin(m_lastFigures), std::end(m_lastFigures), curl_off_t{0});
+    if (!multi || curl_multi_add_handle(multi, m_hCURL.get()) != CURLM_OK) return CURLE_FAILED_INIT;
     CURLcode result = CURLE_OK;
-    auto lastTick = std::chrono::steady_clock::now();
-    for (bool done = false; !done;) {
+    for (;;) {
         int running = 0;
         if (curl_multi_perform(multi, &running) != CURLM_OK) {
             result = CURLE_FAILED_INIT;
             break;
         }
+        bool done = false;
         int left = 0;
         while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
             if (msg->msg == CURLMSG_DONE && msg->easy_handle == m_hCURL.get()) {
@@ -359,18 +353,33 @@ CURLcode CCurlHelper::PerformTicking() {
             }
         }
         if (done) break;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastTick >= kTick) {
-            lastTick = now;
-            if (ProgressFunction(this, m_lastFigures[0], m_lastFigures[1], m_lastFigures[2], m_lastFigures[3]) != 0) {
-                result = CURLE_ABORTED_BY_CALLBACK;
-                break;
-            }
+        int waitMs = 0;
+        if (!step(waitMs)) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
         }
-        curl_multi_poll(multi, nullptr, 0, static_cast<int>(kTick.count()), nullptr);
+        if (waitMs > 0) curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
     }
     curl_multi_remove_handle(multi, m_hCURL.get());
     return result;
+}
+
+// libcurl calls the progress function only about once a second while nothing
+// moves (a slow answer, a paced transfer). With a progress hook the request is
+// driven on the multi handle instead, and the hook gets a tick at least every
+// 100 ms, so a cancel from another thread lands promptly whatever libcurl does.
+CURLcode CCurlHelper::PerformTicking() {
+    constexpr auto kTick = std::chrono::milliseconds(100);
+    if (!Multi()) return curl_easy_perform(m_hCURL.get());
+    std::fill(std::begin(m_lastFigures), std::end(m_lastFigures), curl_off_t{0});
+    auto lastTick = std::chrono::steady_clock::now();
+    return RunOnMulti([&](int& waitMs) {
+        waitMs = static_cast<int>(kTick.count());
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastTick < kTick) return true;
+        lastTick = now;
+        return ProgressFunction(this, m_lastFigures[0], m_lastFigures[1], m_lastFigures[2], m_lastFigures[3]) == 0;
+    });
 }
 
 CURLcode CCurlHelper::AddExtraCa(CURL*, void* sslCtx, void* p) {

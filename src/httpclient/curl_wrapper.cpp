@@ -249,50 +249,29 @@ public:
     // Runs the request; the curl code of the transfer (or of the preparation).
     CURLcode Run() {
         if (m_prepFailed) return static_cast<CURLcode>(CURL_LAST + 100);
-        CURLM* multi = m_wrapper.Multi();
-        if (!multi) throw std::bad_alloc();
-        if (curl_multi_add_handle(multi, Easy()) != CURLM_OK) return CURLE_FAILED_INIT;
+        if (!m_wrapper.Multi()) throw std::bad_alloc();
         m_start = std::chrono::steady_clock::now();
-        CURLcode result = CURLE_OK;
-        bool done = false;
         auto lastTick = m_start - std::chrono::milliseconds(kTickMs);
-        while (!done) {
-            int running = 0;
-            if (curl_multi_perform(multi, &running) != CURLM_OK) {
-                result = CURLE_FAILED_INIT;
-                break;
-            }
-            int left = 0;
-            while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
-                if (msg->msg == CURLMSG_DONE && msg->easy_handle == Easy()) {
-                    result = msg->data.result;
-                    done = true;
-                }
-            }
-            if (done) break;
+        CURLcode result = m_wrapper.RunOnMulti([&](int& waitMs) {
             const auto now = std::chrono::steady_clock::now();
             if (now - lastTick >= std::chrono::milliseconds(kTickMs / 4)) {
                 lastTick = now;
-                if (!Tick()) {
-                    result = CURLE_ABORTED_BY_CALLBACK;
-                    break;
-                }
+                if (!Tick()) return false;
             }
-            int waitMs = kTickMs;
+            waitMs = kTickMs;
             if (m_paused) {
                 const auto due = Due();
                 if (now >= due) {
                     m_paused = false;
                     curl_easy_pause(Easy(), CURLPAUSE_CONT);
-                    continue;
+                    waitMs = 0;  // moves again at once
+                    return true;
                 }
                 waitMs = static_cast<int>(std::min<int64_t>(
-                    kTickMs,
-                    std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1));
+                    kTickMs, std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1));
             }
-            curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
-        }
-        curl_multi_remove_handle(multi, Easy());
+            return true;
+        });
         // The last figures of a finished request.
         if (result == CURLE_OK && !Tick()) result = CURLE_ABORTED_BY_CALLBACK;
         return result;
