@@ -346,7 +346,12 @@ private:
             return CURL_WRITEFUNC_PAUSE;
         }
         if (!self->m_out) {
-            // An answer text (the upload's): kept whole, it is small.
+            // An answer text (the upload's): kept whole up to the cap of every text answer.
+            if (n > kMaxAnswerBytes - self->m_text.size()) {
+                LOGF(5, "Answer refused: more than %zu bytes", kMaxAnswerBytes);
+                std::string().swap(self->m_text);
+                return 0;
+            }
             try {
                 self->m_text.append(data, n);
             } catch (...) {

@@ -475,6 +475,18 @@ TEST_F(DownloadWire, OverLongBlockAnswerIsDroppedAtTheLimit)
     EXPECT_EQ(1, Fetches("b2"));
 }
 
+// The same block listed twice: when its one fetch is too long, the repeat has
+// nothing to stand on and the file is dropped as a whole, not failed as a file error.
+TEST_F(DownloadWire, OverLongAnswerForABlockListedTwiceDropsTheFile)
+{
+    const std::string half = RandomBytes(4194304, 47);
+    Serve(half + half);
+    served["b1"].stored += RandomBytes(8 * 1024 * 1024, 48);
+    EXPECT_EQ(kNetworkError, Download());
+    EXPECT_FALSE(Exists(target));
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
 TEST_F(DownloadWire, ABlockListThatCannotDescribeTheFileFailsBeforeAnyBlockIsFetched)
 {
     Serve(RandomBytes(4194304 + 10, 31));

@@ -377,6 +377,17 @@ TEST_F(UploadWire, HttpFailureOfABlockIsANetworkErrorWithoutRetry)
     EXPECT_TRUE(temp.Entries().empty());
 }
 
+TEST_F(UploadWire, AnOverlongBlockAnswerIsRefusedAtTheTextCap)
+{
+    UseServiceRoot(fake.Root(), "NetworkRetries=0\n");
+    blockAnswers = {{200, std::string((32u << 20) + 1, ' ')}};
+    LogCapture log;
+    EXPECT_EQ(kNetworkError, Upload(RandomBytes(5000, 8)));
+    EXPECT_TRUE(log.HasLine("Answer refused: more than 33554432 bytes")) << log.Text().substr(0, 4000);
+    EXPECT_EQ(1, fake.Count("/blk/uploadBlock"));
+    EXPECT_EQ(0, fake.Count("/osvr/commit/"));
+}
+
 TEST_F(UploadWire, SessionErrorIsNotRetried)
 {
     requestAnswer = "<?xml version=\"1.0\"?><Orvel result=\"clientTokenExpired\"/>";

@@ -257,6 +257,12 @@ public:
         m_broken = true;
         Advance();
     }
+    // The download ends without this hash: the turns still queued pass at once.
+    void Abandon()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_broken = true;
+    }
     // Call once every job had its turn.
     std::string HexDigest() { return m_whole.HexDigest(); }
 
@@ -351,6 +357,12 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     std::deque<std::unique_ptr<BlockJob>> jobs;
     std::deque<std::future<BlockOutcome>> futures;  // drained on any exit
     ufa::DrainOnExit drain(futures);
+    // Destroyed before `drain` waits: blocks queued behind a failure or a cancel
+    // are not hashed for nothing.
+    struct AbandonOnExit {
+        OrderedHash& hash;
+        ~AbandonOnExit() { hash.Abandon(); }
+    } abandon{whole};
 
     // Takes the oldest block off the pipeline with its outcome.
     auto complete = [&]() -> HRESULT {
@@ -429,6 +441,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
                     "%d bytes",
                  block.index, block.size);
             allGood = false;
+            whole.Abandon();  // the file cannot be whole; a repeat of this block has no claim to hash
             continue;
         }
         BlockJob* raw = job.get();
