@@ -2,6 +2,9 @@
 
 #include <array>
 
+#include "platform/hex.h"
+#include "platform/strings.h"
+
 namespace {
 
 constexpr std::string_view kMask = "***";
@@ -12,17 +15,9 @@ bool IsNameChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool NamesASecret(std::string_view name) {
   for (std::string_view ending : kSecretEndings) {
-    if (name.size() < ending.size()) continue;
-    const std::string_view tail = name.substr(name.size() - ending.size());
-    bool same = true;
-    for (size_t i = 0; i < tail.size() && same; ++i) same = Lower(tail[i]) == ending[i];
-    if (same) return true;
+    if (name.size() >= ending.size() && EqualsNoCase(name.substr(name.size() - ending.size()), ending)) return true;
   }
   return false;
 }
@@ -82,7 +77,7 @@ std::string MaskSecrets(std::string_view text) {
       size_t begin = 0, end = 0;
       if (word.size() == 64 && [&] {
             for (char h : word)
-              if (!IsHex(h)) return false;
+              if (HexDigitValue(h) < 0) return false;
             return true;
           }()) {
         out += kMask;  // a block key
