@@ -150,7 +150,6 @@ HRESULT FromXml(std::string_view text, RecordTree& tree) {
     }
   }  // the document is gone before the tree is handed over
   if (overBudget) {
-    parsed = RecordTree();
     LOGF(5, "Answer refused: its tree would take more than %zu bytes", kMaxXmlTreeBytes);
     return E_FAIL;
   }
