@@ -26,8 +26,6 @@ using orvel::testsupport::TestCertificates;
 
 namespace {
 
-constexpr HRESULT kNetworkError = static_cast<HRESULT>(0x80044005);
-
 class NetworkTransfer : public ::testing::Test {
 protected:
     void SetUp() override
@@ -110,7 +108,7 @@ TEST_F(NetworkTransfer, HttpsEndToEndWithAPrivateCaAndOneConnectionPerTransfer)
     const std::string root = "https://" + emulator->HostPort();
 
     // Not trusted yet: sign-in fails and says why.
-    EXPECT_EQ(kNetworkError, Login(root, token));
+    EXPECT_EQ(E_OV_NETWORK_ERROR, Login(root, token));
     EXPECT_EQ(0u, ThreadNetworkError().rfind("certificate not trusted (" + emulator->HostPort() + "): ", 0))
         << ThreadNetworkError();
     EXPECT_NE(std::string::npos, TodaysLog().find("Network request to " + emulator->HostPort() +
@@ -118,7 +116,7 @@ TEST_F(NetworkTransfer, HttpsEndToEndWithAPrivateCaAndOneConnectionPerTransfer)
 
     // A CaFile that cannot be read is said so.
     extraSettings = "CaFile=" + certs.File("missing.pem") + "\n";
-    EXPECT_EQ(kNetworkError, Login(root, token));
+    EXPECT_EQ(E_OV_NETWORK_ERROR, Login(root, token));
     EXPECT_NE(std::string::npos, TodaysLog().find("The CA file named by CaFile cannot be read: " +
                                                   certs.File("missing.pem")));
 
@@ -162,7 +160,7 @@ TEST_F(NetworkTransfer, ACertificateForAnotherHostIsRefusedEvenFromATrustedCa)
     while (!server.is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     extraSettings = "CaFile=" + tls.caCert + "\n";
-    EXPECT_EQ(kNetworkError, Login("https://127.0.0.1:" + std::to_string(port), token));
+    EXPECT_EQ(E_OV_NETWORK_ERROR, Login("https://127.0.0.1:" + std::to_string(port), token));
     EXPECT_EQ(0, hits);
     const std::string hostPort = "127.0.0.1:" + std::to_string(port);
     EXPECT_EQ(0u, ThreadNetworkError().rfind("certificate not trusted (" + hostPort + "): ", 0))
@@ -198,7 +196,7 @@ TEST_F(NetworkTransfer, DroppedConnectionsAnd503OnBlocksAreRiddenOut)
     // Without retries the first fault ends the transfer, as before.
     UseServiceRoot(emulator->HostPort(), "NetworkRetries=0\n");
     ASSERT_TRUE(emulator->AddFault(R"({"path":"downloadBlock2","drop":true})"));
-    EXPECT_EQ(kNetworkError, Download(id, out.File("again.mp4")));
+    EXPECT_EQ(E_OV_NETWORK_ERROR, Download(id, out.File("again.mp4")));
 }
 
 }  // namespace
