@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "../fuzz_support.h"
 #include "blocks/codec/block_codec.h"
-#include "log/log.h"
 
 namespace {
 
@@ -24,8 +24,7 @@ const std::string& Folder() {
   static const std::string dir = [] {
     char templ[] = "/tmp/orvel_fuzz_blocks_XXXXXX";
     if (::mkdtemp(templ) == nullptr) std::abort();
-    // Failed checks write log lines; their pacing sleep would slow every run.
-    orvel::logtest::SetSleepEnabled(false);
+    fuzzsupport::QuietLog();
     return std::string(templ);
   }();
   return dir;

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "../fuzz_support.h"
 #include "common/xml_helper.h"
-#include "log/log.h"
 
 namespace {
 
@@ -21,11 +21,7 @@ RecordTree Sentinel() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool ready = [] {
-    orvel::logtest::SetSleepEnabled(false);  // failed checks log; their pacing would slow every run
-    return true;
-  }();
-  (void)ready;
+  fuzzsupport::QuietLog();
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
   RecordTree untouched = Sentinel();

@@ -80,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       int64_t sum = 0;
       for (const auto& [index, block] : md.blocks) {
         if (index != expect++) std::abort();
-        if (block.size < 0 || block.size > 4194304) std::abort();
-        if (index < static_cast<int32_t>(md.blocks.size()) && block.size != 4194304) std::abort();
+        if (block.size < 0 || block.size > kBlockSize) std::abort();
+        if (index < static_cast<int32_t>(md.blocks.size()) && block.size != kBlockSize) std::abort();
         sum += block.size;
       }
       if (sum != fileSize) std::abort();
