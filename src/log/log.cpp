@@ -99,6 +99,9 @@ void LogWrite(int level, std::string_view message, const char* srcFile, int srcL
   if (s.sleepEnabled.load()) std::this_thread::sleep_for(std::chrono::milliseconds(3));
   const int threshold = s.threshold.load();
   if (level > threshold) return;
+  // No credential ever reaches the file. Only the head that fits a line is
+  // kept, so masking stops there, and runs before the cross-process lock.
+  const std::string text = MaskSecrets(message, kLogMaxLine);
   std::lock_guard<NamedMutex> guard(s.mutex);
 
   tm date{};
@@ -121,7 +124,6 @@ void LogWrite(int level, std::string_view message, const char* srcFile, int srcL
 
   tm now{};
   if (!LocalTime(Now(), &now)) return;
-  const std::string text = MaskSecrets(message);  // no credential ever reaches the file
   const unsigned pid = static_cast<unsigned>(::getpid());
   const unsigned tid = static_cast<unsigned>(::syscall(SYS_gettid));
   std::string line = threshold <= kLogDefaultThreshold

@@ -1,5 +1,6 @@
 #include "log/mask_secrets.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/hex.h"
@@ -64,11 +65,11 @@ bool FindValue(std::string_view text, size_t nameStart, size_t pos, size_t& begi
 
 }  // namespace
 
-std::string MaskSecrets(std::string_view text) {
+std::string MaskSecrets(std::string_view text, size_t limit) {
   std::string out;
-  out.reserve(text.size());
+  out.reserve(std::min(text.size(), limit) + 64);
   size_t i = 0;
-  while (i < text.size()) {
+  while (i < text.size() && out.size() <= limit) {
     const char c = text[i];
     if (IsNameChar(c) && (i == 0 || !IsNameChar(text[i - 1]))) {
       size_t j = i;

@@ -10,4 +10,7 @@
 // an XML element (<token>v</token>), an attribute or JSON member (token="v",
 // "stub":"v"), a form or query field (token=v&...), a header (Token: v) or a
 // trace detail (Stub = v); and every run of exactly 64 hex digits (a block key).
-std::string MaskSecrets(std::string_view text);
+// `limit` bounds the work for a caller that keeps only a head of the text:
+// masking stops once the output is longer than `limit`. Whole words and masked
+// values are appended, so the output up to there is the same as without a limit.
+std::string MaskSecrets(std::string_view text, size_t limit = std::string::npos);

@@ -39,3 +39,16 @@ TEST_F(LogTest, TheWrittenLineCarriesTheMaskedMessage) {
   EXPECT_NE(text.find("unknown xml: <Orvel><token>***</token></Orvel>"), std::string::npos) << text;
   EXPECT_EQ(text.find("secret-T"), std::string::npos);
 }
+
+TEST(MaskSecrets, ALimitKeepsTheSameHeadAndStopsSoonAfter) {
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += "token=T" + std::to_string(i) + "&" + std::string(64, 'c') + " word ";
+  const std::string whole = MaskSecrets(text);
+  for (size_t limit : {size_t{0}, size_t{5}, size_t{1100}, size_t{4096}}) {
+    const std::string head = MaskSecrets(text, limit);
+    ASSERT_GT(head.size(), limit);
+    EXPECT_LT(head.size(), limit + 80) << limit;
+    EXPECT_EQ(whole.substr(0, head.size()), head) << limit;
+  }
+  EXPECT_EQ(whole, MaskSecrets(text, whole.size()));
+}
