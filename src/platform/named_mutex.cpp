@@ -54,13 +54,15 @@ std::string SafeName(std::string_view name) {
 
 }  // namespace
 
-NamedMutex::NamedMutex(std::string_view name) : m_name(SafeName(name)) { Open(); }
+NamedMutex::NamedMutex(std::string_view name) {
+  const std::string folder = LockFolder();
+  if (!folder.empty()) m_path = folder + "/orvel-" + SafeName(name) + ".lock";
+  Open();
+}
 
 void NamedMutex::Open() {
   m_pid = ::getpid();
   m_fd = -1;
-  const std::string folder = LockFolder();
-  m_path = folder.empty() ? std::string() : folder + "/orvel-" + m_name + ".lock";
   if (m_path.empty()) return;
   // Never follow a link planted at the lock's name, and only use a plain file of our own.
   int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

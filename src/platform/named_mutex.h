@@ -23,10 +23,10 @@ class NamedMutex {
   const std::string& LockFilePath() const { return m_path; }
 
  private:
+  // Opens and checks the lock file at m_path (found once, when constructed).
   void Open();
 
   std::mutex m_local;
-  std::string m_name;
   std::string m_path;
   int m_fd = -1;
   int m_pid = 0;
