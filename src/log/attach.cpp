@@ -29,14 +29,16 @@ std::string StateFolder() {
 }
 
 // True for a library still in the tree it was built in (its log stays there,
-// where developers and tests look); false once it is installed elsewhere.
+// where developers and tests look); false once it is installed elsewhere, and
+// for a build that does not say where its tree is.
 bool InBuildTree(const std::string& moduleFolder) {
 #ifdef ORVEL_BUILD_TREE
   const std::string_view tree = ORVEL_BUILD_TREE;
   return moduleFolder.size() > tree.size() && moduleFolder.compare(0, tree.size(), tree) == 0 &&
          moduleFolder[tree.size()] == '/';
 #else
-  return true;
+  (void)moduleFolder;
+  return false;
 #endif
 }
 
