@@ -156,7 +156,7 @@ TEST_F(PipelineTest, EmptyAnswerIsAFailureWithoutItem) {
 }
 
 TEST_F(PipelineTest, GetAnsweredWithAnErrorStatusFilesNull) {
-    // The written behaviour: no network retries.
+    // Retries off: the first failed answer ends the call.
     std::ofstream(tempDir + "/settings.ini", std::ios::trunc)
         << "[Tavik]\nNetworkRetries=0\nServerRoot=" << server->Root() << "\n";
     server->SetResponder([](const Captured&) { return Reply{500, "<html/>"}; });

@@ -353,7 +353,7 @@ TEST_F(DownloadWire, ServerErrorsTwiceThenSuccess)
 
 TEST_F(DownloadWire, ThreeServerErrorsEndTheDownload)
 {
-    UseServiceRoot(fake.Root(), "NetworkRetries=0\n");  // the written behaviour: no network retries
+    UseServiceRoot(fake.Root(), "NetworkRetries=0\n");  // Retries off: the first fault ends the transfer.
     WriteFileBytes(target, "old contents");
     Serve(TextBytes(70000));
     failures["b1"] = 3;
@@ -371,7 +371,7 @@ TEST_F(DownloadWire, ThreeServerErrorsEndTheDownload)
 
 TEST_F(DownloadWire, DroppedConnectionMidBlock)
 {
-    UseServiceRoot(fake.Root(), "NetworkRetries=0\n");  // the written behaviour: no network retries
+    UseServiceRoot(fake.Root(), "NetworkRetries=0\n");  // Retries off: the first fault ends the transfer.
     WriteFileBytes(target, "old contents");
     Serve(RandomBytes(2 * 4194304, 23));
     drop = {"b2"};

@@ -209,7 +209,7 @@ TEST_F(EmulatorTransfer, SecondUploadOfTheSameBytesSendsNoBlocks)
 
 TEST_F(EmulatorTransfer, ServerErrorsTwiceThenSuccessThreeTimesFail)
 {
-    UseServiceRoot(emulator->HostPort(), "NetworkRetries=0\n");  // the written behaviour: no network retries
+    UseServiceRoot(emulator->HostPort(), "NetworkRetries=0\n");  // Retries off: the first fault ends the transfer.
     ASSERT_TRUE(emulator->AddFault(R"({"path":"uploadBlock","times":2,"result":"serverError"})"));
     std::string id, ver;
     ASSERT_EQ(S_OK, Upload(TextBytes(3000), UniqueName(".txt"), id, ver));
@@ -227,7 +227,7 @@ TEST_F(EmulatorTransfer, ServerErrorsTwiceThenSuccessThreeTimesFail)
 
 TEST_F(EmulatorTransfer, DroppedConnectionsAndCorruptedBlocks)
 {
-    UseServiceRoot(emulator->HostPort(), "NetworkRetries=0\n");  // the written behaviour: no network retries
+    UseServiceRoot(emulator->HostPort(), "NetworkRetries=0\n");  // Retries off: the first fault ends the transfer.
     const std::string bytes = RandomBytes(2 * 4194304 + 77, 36);
     std::string id, ver;
     ASSERT_TRUE(emulator->AddFault(R"({"path":"uploadBlock","drop":true})"));

@@ -367,7 +367,7 @@ TEST_F(UploadWire, ThreeServerErrorsEndTheUpload)
 
 TEST_F(UploadWire, HttpFailureOfABlockIsANetworkErrorWithoutRetry)
 {
-    UseServiceRoot(fake.Root(), "NetworkRetries=0\n");  // the written behaviour: no network retries
+    UseServiceRoot(fake.Root(), "NetworkRetries=0\n");  // Retries off: the first fault ends the transfer.
     blockAnswers = {{500, "{}"}};
     InfoItems items;
     EXPECT_EQ(kNetworkError, Upload(RandomBytes(5000, 7)));
