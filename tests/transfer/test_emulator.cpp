@@ -197,10 +197,15 @@ TEST_F(EmulatorTransfer, SecondUploadOfTheSameBytesSendsNoBlocks)
     const std::string bytes = RandomBytes(4194304 + 4096, 35);
     std::string id, ver;
     ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id, ver));
+    // Retries off and every block request refused: the second upload only
+    // succeeds if it sends no block.
+    UseServiceRoot(emulator->HostPort(), "NetworkRetries=0\n");
+    ASSERT_TRUE(emulator->AddFault(R"({"path":"uploadBlock","status":500})"));
     Progress progress;
     std::string id2, ver2;
     ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id2, ver2, "", "0", &Progress::Upload, &progress));
-    EXPECT_GE(progress.calls, 1);  // no block transfer ran: the commit's reports and the closing one
+    emulator->ClearFaults();
+    EXPECT_GE(progress.calls, 1);  // the commit's reports and the closing one
     EXPECT_EQ(static_cast<double>(bytes.size()), progress.Query().second);
     EXPECT_NE(id, id2);
     ASSERT_EQ(S_OK, Download(id2, out.File("copy")));
