@@ -75,9 +75,9 @@ TEST_F(RetryTest, RepeatableRequestsRideOutServerErrorsAndStateChangesOnlyRefusa
         EXPECT_EQ("Couldn't connect", e.detail);
     }
     size_t retries = 0, failures = 0;
-    for (size_t at = 0; (at = LogText().find("after: connection refused (" + closed + ")", at)) != std::string::npos; ++at)
-        ++retries;
     const std::string text = LogText();
+    for (size_t at = 0; (at = text.find("after: connection refused (" + closed + ")", at)) != std::string::npos; ++at)
+        ++retries;
     for (size_t at = 0; (at = text.find("Network request to " + closed + " failed: ", at)) != std::string::npos; ++at)
         ++failures;
     EXPECT_EQ(3u, retries);

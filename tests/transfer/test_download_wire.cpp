@@ -18,14 +18,6 @@ using namespace xfertest;
 
 namespace {
 
-size_t CountOf(const std::string& text, const std::string& part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++n;
-    return n;
-}
-
 const std::string kKey = "fedcba9876543210fedcba9876543210fedcba9876543210fedcba9876543210";
 constexpr HRESULT kServerError = static_cast<HRESULT>(0x80041011);
 constexpr HRESULT kNetworkError = static_cast<HRESULT>(0x80044005);
@@ -553,7 +545,7 @@ TEST_F(DownloadWire, AnUnusableTemporaryFolderFailsBeforeAnythingIsSentOrWritten
         RecordTree conflict;
         EXPECT_EQ(E_INVALIDARG, UploadFileGuarded("", "0", listSha1, "0", "TOKEN", "plain.txt", "m", file, false, 1,
                                                   id, ver, blocks, folder, nullptr, nullptr, conflict));
-        EXPECT_EQ(2u, CountOf(log.Text(), "Unusable temporary folder '" + folder + "': " + why)) << log.Text();
+        EXPECT_EQ(2u, log.Count("Unusable temporary folder '" + folder + "': " + why)) << log.Text();
     }
     EXPECT_TRUE(fake.Requests().empty());
     EXPECT_FALSE(Exists(target));

@@ -218,6 +218,15 @@ std::string LogCapture::Text() const
     return Exists(path) ? ReadFileBytes(path) : std::string();
 }
 
+size_t LogCapture::Count(const std::string& part) const
+{
+    const std::string text = Text();
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
 bool LogCapture::HasLine(const std::string& message) const
 {
     const std::string text = Text();

@@ -103,6 +103,8 @@ public:
     std::string Text() const;
     // True when some line of the log has exactly `message` as its message.
     bool HasLine(const std::string& message) const;
+    // How many times `part` occurs in the log, counting non-overlapping matches.
+    size_t Count(const std::string& part) const;
 
 private:
     TempDir m_dir;
