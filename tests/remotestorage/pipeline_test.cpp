@@ -11,6 +11,7 @@
 #include "remotestorage/http_call.h"
 #include "rs_fixture.h"
 #include "rs_objects.h"
+#include "support/retry_wait_scale.h"
 
 namespace rstest {
 namespace {
@@ -171,7 +172,7 @@ TEST_F(PipelineTest, GetAnsweredWithAnErrorStatusFilesNull) {
 }
 
 TEST_F(PipelineTest, ReadingGetIsRetriedAfter503HonouringRetryAfter) {
-    SetRetryWaitScaleForTesting(0.01);
+    const orvel::testsupport::ScopedRetryWaitScale fastRetries(0.01);
     int calls = 0;
     server->SetResponder([&calls](const Captured&) {
         return ++calls == 1 ? Reply{503, "busy", "Retry-After: 2\r\n"} : Reply{200, Answer("ok")};
@@ -180,11 +181,10 @@ TEST_F(PipelineTest, ReadingGetIsRetriedAfter503HonouringRetryAfter) {
     EXPECT_EQ(Call({true, false, true}, answer, 10, true), S_OK);
     EXPECT_EQ(server->Requests().size(), 2u);
     EXPECT_TRUE(Logged('W', "Retrying network request (1 of 3) in 2000 ms after: HTTP 503 from " + server->Root()));
-    SetRetryWaitScaleForTesting(1.0);
 }
 
 TEST_F(PipelineTest, ReadingGetThatTimesOutIsSentAgain) {
-    SetRetryWaitScaleForTesting(0.01);
+    const orvel::testsupport::ScopedRetryWaitScale fastRetries(0.01);
     int calls = 0;
     server->SetResponder([&calls](const Captured&) {
         return ++calls == 1 ? Reply{200, Answer("ok"), "", 1300} : Reply{200, Answer("ok")};
@@ -197,11 +197,10 @@ TEST_F(PipelineTest, ReadingGetThatTimesOutIsSentAgain) {
         seen = seen || (line.message.rfind("Retrying network request (1 of 3) in ", 0) == 0 &&
                         line.message.find(" ms after: timed out after 1 s") != std::string::npos);
     EXPECT_TRUE(seen);
-    SetRetryWaitScaleForTesting(1.0);
 }
 
 TEST_F(PipelineTest, StateChangingPostIsNotRetriedAfter503ButIsWhenRefused) {
-    SetRetryWaitScaleForTesting(0.01);
+    const orvel::testsupport::ScopedRetryWaitScale fastRetries(0.01);
     server->SetResponder([](const Captured&) { return Reply{503, "<html/>"}; });
     RecordTree answer;
     Call({true, false, true}, answer);
@@ -224,7 +223,6 @@ TEST_F(PipelineTest, StateChangingPostIsNotRetriedAfter503ButIsWhenRefused) {
                                                                              " failed: ", 0) == 0 &&
                                       line.message.find(", HTTP status 0") != std::string::npos);
     EXPECT_TRUE(failureLine);
-    SetRetryWaitScaleForTesting(1.0);
 }
 
 TEST_F(PipelineTest, UnreachableHostIsATraceLineAndFoldsToNetworkError) {

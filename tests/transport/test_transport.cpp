@@ -13,6 +13,7 @@
 #include "transport/transport_fixture.h"
 #include "httpclient/network_error.h"
 #include "httpclient/retry_policy.h"
+#include "support/retry_wait_scale.h"
 
 using namespace orvel::testsupport;
 
@@ -190,13 +191,15 @@ namespace {
 TEST_F(TransportTest, AReadingRequestIsRetriedAndACancelEndsTheBackoffWait) {
     const std::string host = "127.0.0.1:" + std::to_string(m_server.Port());
     static_cast<CTransport*>(m_raw)->SetRequestKind(RequestKind::Repeatable);
-    SetRetryWaitScaleForTesting(0.01);
-    EXPECT_EQ(E_OV_NETWORK_TIMEOUT, m_transport->Request(m_server.Url("/s504"), "", nullptr, nullptr, 30, 1));
-    const std::string log = LogText();
-    for (const char* n : {"(1 of 3)", "(2 of 3)", "(3 of 3)"})
-        EXPECT_NE(std::string::npos, log.find(std::string("Retrying network request ") + n)) << n;
-    EXPECT_EQ("HTTP 504 from " + host, ThreadNetworkError());
-    SetRetryWaitScaleForTesting(1.0);
+    std::string log;
+    {
+        const ScopedRetryWaitScale fastRetries(0.01);
+        EXPECT_EQ(E_OV_NETWORK_TIMEOUT, m_transport->Request(m_server.Url("/s504"), "", nullptr, nullptr, 30, 1));
+        log = LogText();
+        for (const char* n : {"(1 of 3)", "(2 of 3)", "(3 of 3)"})
+            EXPECT_NE(std::string::npos, log.find(std::string("Retrying network request ") + n)) << n;
+        EXPECT_EQ("HTTP 504 from " + host, ThreadNetworkError());
+    }
 
     // The callback keeps being called during the wait; its E_FAIL ends the wait.
     ClearThreadNetworkError();
