@@ -134,19 +134,35 @@ int main(int argc, char** argv)
     if (pipe(ready) != 0)
         return 1;
     const pid_t child = fork();
+    if (child < 0)
+        return 1;
     if (child == 0)
         Serve(mode, n, ready[1]);
+    close(ready[1]);  // a child that dies before telling its port ends the read below
+    // The server child never outlives a failed run.
+    const auto stopServer = [child] {
+        kill(child, SIGTERM);
+        waitpid(child, nullptr, 0);
+    };
     int port = 0;
-    if (read(ready[0], &port, sizeof port) != sizeof port || port <= 0)
+    if (read(ready[0], &port, sizeof port) != sizeof port || port <= 0) {
+        stopServer();
         return 1;
+    }
 
     char settings[] = "/tmp/orvel-answer-bench-XXXXXX";
     const int fd = mkstemp(settings);
     // Speed caps lifted: the figures are the client's own work.
     const std::string ini =
         "[Tavik]\nDownloadSpeed=0\nUploadSpeed=0\nServerRoot=127.0.0.1:" + std::to_string(port) + "\n";
-    if (fd < 0 || write(fd, ini.data(), ini.size()) != static_cast<ssize_t>(ini.size()))
+    if (fd < 0 || write(fd, ini.data(), ini.size()) != static_cast<ssize_t>(ini.size())) {
+        if (fd >= 0) {
+            close(fd);
+            unlink(settings);
+        }
+        stopServer();
         return 1;
+    }
     close(fd);
     setenv("ORVEL_SETTINGS_FILE", settings, 1);
 
@@ -171,8 +187,7 @@ int main(int argc, char** argv)
         ORVEL_GetFilesNum(files, &count);
     ORVEL_DestoryFiles(files);
 
-    kill(child, SIGTERM);
-    waitpid(child, nullptr, 0);
+    stopServer();
     unlink(settings);
     std::printf("mode=%s\nn=%zu\nresult=0x%08x\nitems=%d\nseconds=%.3f\npeak_above_baseline_mib=%.1f\n", mode.c_str(), n,
                 static_cast<unsigned>(hr), count, seconds, static_cast<double>(peak - baseline) / 1024.0);
