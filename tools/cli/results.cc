@@ -7,12 +7,12 @@ namespace orvelcli {
 
 std::string ResultName(HRESULT hr) {
   OutString name;
-  return ORVEL_GetResultText(hr, &name, nullptr) >= 0 ? name.str() : std::string();
+  return ORVEL_GetResultText(hr, &name, nullptr) == S_OK ? name.str() : std::string();
 }
 
 std::string ResultMeaning(HRESULT hr) {
   OutString meaning;
-  if (ORVEL_GetResultText(hr, nullptr, &meaning) < 0) return {};
+  if (ORVEL_GetResultText(hr, nullptr, &meaning) != S_OK) return {};
   std::string text = meaning.str();
   // What a user of this tool does next.
   if (hr == E_OV_CLIENT_NO_LOGIN) text += "; run 'orvel login USER'";
