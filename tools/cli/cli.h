@@ -66,12 +66,11 @@ struct Context {
 // words ("connection refused (127.0.0.1:1)"); empty when it does not say.
 // Printed by Fail after the result's name.
 std::string LastFailureCause();
-// Called on a transfer's worker thread right after a failed transfer, so that
-// the main thread's Fail can print that thread's cause.
-void KeepTransferFailureCause();
 // Prints a failure (text on stderr; with --json also an object on stdout)
-// and returns kExitFailure.
-int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail = {});
+// and returns kExitFailure. `otherThreadCause` is the cause a failed call on
+// another thread (a transfer's worker) read there; used when this thread's is empty.
+int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail = {},
+         std::string_view otherThreadCause = {});
 // Prints a usage error (with --json also an object on stdout) and returns
 // kExitUsage.
 int UsageError(std::string_view message);

@@ -17,6 +17,8 @@
 #include <functional>
 #include <future>
 #include <iostream>
+#include <tuple>
+#include <utility>
 #include <nlohmann/json.hpp>
 
 #include "cli.h"
@@ -158,15 +160,15 @@ namespace {
 // Runs `work` on a worker thread with a fresh progress handle. `knownTotal`
 // stands in until the library reports a total (blocks the service already
 // holds are never sent, so an upload may report none at all).
+// A failure's cause is read on the worker thread, where the library keeps it.
 HRESULT RunTransfer(ProgressView& view, const std::function<HRESULT(ORVEL_PROGRESS)>& work, double knownTotal,
-                    bool& cancelled) {
+                    bool& cancelled, std::string& cause) {
   ProgressOwner progress;
   HRESULT hr = ORVEL_CreateProgress(&progress.h);
   if (hr < 0) return hr;
   auto result = std::async(std::launch::async, [&] {
     const HRESULT workHr = work(progress.h);
-    if (workHr < 0) KeepTransferFailureCause();
-    return workHr;
+    return std::make_pair(workHr, workHr < 0 ? LastFailureCause() : std::string());
   });
   cancelled = false;
   double total = 0, done = 0, speed = 0;
@@ -185,7 +187,7 @@ HRESULT RunTransfer(ProgressView& view, const std::function<HRESULT(ORVEL_PROGRE
     }
     show(false);
   }
-  hr = result.get();
+  std::tie(hr, cause) = result.get();
   show(true);
   // A Ctrl-C that came after the last progress tick stopped nothing: a
   // transfer that finished is reported as done, any other failure as itself.
@@ -268,7 +270,8 @@ std::string DownloadCacheFolder(const std::string& id, const std::string& target
 struct Outcome {
   HRESULT hr = S_OK;
   bool cancelled = false;
-  std::string id;  // a new file's id
+  std::string id;     // a new file's id
+  std::string cause;  // the library's words for a failure, read on the worker thread
 };
 
 Outcome UploadOne(ProgressView& view, Session& session, const std::string& local, const std::string& parentId,
@@ -286,7 +289,7 @@ Outcome UploadOne(ProgressView& view, Session& session, const std::string& local
       if (!updateId.empty()) return ORVEL_Update(token, Wide(updateId).c_str(), path.c_str(), temp.c_str(), h);
       return ORVEL_Upload(token, Wide(parentId).c_str(), Wide(name).c_str(), path.c_str(), temp.c_str(), &newId, h);
     });
-  }, static_cast<double>(size), o.cancelled);
+  }, static_cast<double>(size), o.cancelled, o.cause);
   o.id = updateId.empty() ? newId.str() : updateId;
   return o;
 }
@@ -308,7 +311,7 @@ Outcome DownloadOne(ProgressView& view, Session& session, const std::string& id,
       // library only wants non-empty texts here.
       return ORVEL_Download(token, wid.c_str(), u"-", path.c_str(), u"-", u"-", wtemp.c_str(), previous ? 1 : 0, h);
     });
-  }, static_cast<double>(size), o.cancelled);
+  }, static_cast<double>(size), o.cancelled, o.cause);
   if (o.hr >= 0 && temp != scratch.Path()) {
     std::error_code ec;
     fs::remove_all(temp, ec);
@@ -590,8 +593,8 @@ int CmdPut(Context& ctx) {
     Fail(ctx, "put", E_OV_CANCELLED);
     return kExitCancelled;
   }
-  if (o.hr == E_OV_TARGET_EXISTS) return Fail(ctx, "put", o.hr, "existing id " + o.id);
-  if (o.hr < 0) return Fail(ctx, "put", o.hr);
+  if (o.hr == E_OV_TARGET_EXISTS) return Fail(ctx, "put", o.hr, "existing id " + o.id, o.cause);
+  if (o.hr < 0) return Fail(ctx, "put", o.hr, {}, o.cause);
   if (ctx.json)
     PrintJson(nlohmann::json({{"id", o.id}, {"name", name}, {"size", size}, {"updated", update}}).dump());
   else if (!ctx.quiet)
@@ -678,7 +681,7 @@ int CmdGet(Context& ctx) {
     Fail(ctx, "get", E_OV_CANCELLED);
     return kExitCancelled;
   }
-  if (o.hr < 0) return Fail(ctx, "get", o.hr);
+  if (o.hr < 0) return Fail(ctx, "get", o.hr, {}, o.cause);
   struct stat st {};
   ::stat(target.c_str(), &st);
   if (toStdout) {

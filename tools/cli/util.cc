@@ -24,10 +24,6 @@ std::string Args::Get(std::string_view key, std::string_view def) const {
   return it != options.end() ? it->second : std::string(def);
 }
 
-namespace {
-std::string g_transferCause;  // kept by the transfer's worker thread
-}  // namespace
-
 std::string LastFailureCause() {
   // The library's own words for a network failure ("connection refused (127.0.0.1:1)").
   std::string cause;
@@ -37,12 +33,11 @@ std::string LastFailureCause() {
   return cause;
 }
 
-void KeepTransferFailureCause() { g_transferCause = LastFailureCause(); }
-
-int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail) {
+int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail,
+         std::string_view otherThreadCause) {
   std::string message = std::string(what) + ": " + DescribeResult(hr);
   std::string cause = LastFailureCause();
-  if (cause.empty()) cause = g_transferCause;
+  if (cause.empty()) cause = otherThreadCause;
   if (hr >= 0) cause.clear();
   // The cause comes right after the result's name.
   if (!cause.empty()) {
