@@ -248,6 +248,16 @@ expect 0 "$orvel" get /tree/c/big.bin "$work/big.back"
 cmp -s "$work/big.bin" "$work/big.back" || fail "the rerun's bytes differ"
 [[ $(ls "$XDG_CACHE_HOME/orvel") == dl-2-fresh ]] || fail "the rerun left its folder: $(ls "$XDG_CACHE_HOME/orvel")"
 unset XDG_CACHE_HOME
+# Ctrl-C while get -r still lists the tree: cancelled, nothing copied.
+curl -s -X POST -d '{"path":"/osvr/dir/","delayMs":1500}' "http://$server/_emulator/faults" >/dev/null
+"$orvel" get -r /tree/c "$work/never-tree" >"$work/int-tree.out" 2>&1 &
+get_pid=$!
+sleep 0.5
+kill -INT "$get_pid"
+wait "$get_pid"; status=$?
+[[ $status == 130 ]] || fail "get -r interrupted while listing: exit $status: $(cat "$work/int-tree.out")"
+[[ ! -e $work/never-tree ]] || fail "get -r interrupted while listing made $work/never-tree"
+curl -s -X DELETE "http://$server/_emulator/faults" >/dev/null
 
 echo "== block files"
 expect 0 "$orvel" block encode "$work/v2.txt" --output "$work/block.bmf" --name v2.txt

@@ -149,11 +149,15 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 HRESULT Resolve(Session& session, const std::string& arg, RemoteItem& out, std::string& detail);
 // Learns whether an id alone is a folder or a file.
 HRESULT FillKind(Session& session, RemoteItem& item);
-// Learns an id's name (and place) by searching the folders from the root.
+// Learns an id's name (and place) by searching the folders from the root;
+// E_OV_CANCELLED once Ctrl-C was pressed during a transfer command.
 HRESULT FindById(Session& session, RemoteItem& item);
 
 // Makes a folder; a taken name gives E_OV_TARGET_EXISTS with the existing item's id.
 HRESULT MakeFolder(Session& session, const std::string& parentId, const std::string& name, std::string& id);
+
+// Whether Ctrl-C was pressed while a transfer command runs.
+bool Interrupted();
 
 // ---- commands ----------------------------------------------------------------
 int CmdLogin(Context& ctx);

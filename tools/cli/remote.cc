@@ -165,6 +165,7 @@ HRESULT FindById(Session& session, RemoteItem& item) {
   std::deque<std::pair<std::string, std::string>> folders = {{"0", "/"}};
   constexpr int kMaxListings = 10000;
   for (int listed = 0; !folders.empty() && listed < kMaxListings; ++listed) {
+    if (Interrupted()) return E_OV_CANCELLED;
     auto [folderId, folderPath] = folders.front();
     folders.pop_front();
     std::vector<Entry> entries;

@@ -31,6 +31,12 @@ namespace {
 volatile sig_atomic_t g_interrupted = 0;
 extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 
+}  // namespace
+
+bool Interrupted() { return g_interrupted != 0; }
+
+namespace {
+
 // Installs the Ctrl-C handler for the length of one command.
 class InterruptScope {
 public:
@@ -353,7 +359,11 @@ void UploadTree(const Context& ctx, ProgressView& view, Session& session, const 
   for (fs::directory_iterator it(local, ec), end; !ec && it != end; it.increment(ec)) children.push_back(*it);
   std::sort(children.begin(), children.end());
   for (const auto& child : children) {
-    if (g_interrupted || t.cancelled) return;
+    if (t.cancelled) return;
+    if (g_interrupted) {
+      t.cancelled = true;
+      return;
+    }
     const std::string path = child.path().string(), name = child.path().filename().string();
     std::error_code e2;
     // A link to a folder is not followed (it could lead back up the tree), as cp -r does.
@@ -385,6 +395,7 @@ void UploadTree(const Context& ctx, ProgressView& view, Session& session, const 
 
 HRESULT PlanDownload(Session& session, const std::string& folderId, int depth, TreeTotals& plan) {
   if (depth > 256) return E_FAIL;  // a service that answers with a cycle
+  if (g_interrupted) return E_OV_CANCELLED;
   std::vector<Entry> entries;
   HRESULT hr = ListFolder(session, folderId, entries);
   if (hr < 0) return hr;
@@ -405,7 +416,11 @@ void DownloadTree(const Context& ctx, ProgressView& view, Session& session, cons
   const HRESULT hr = ListFolder(session, folderId, entries);
   if (hr < 0) return NoteFailure(ctx, t, local, hr);
   for (const Entry& e : entries) {
-    if (g_interrupted || t.cancelled) return;
+    if (t.cancelled) return;
+    if (g_interrupted) {
+      t.cancelled = true;
+      return;
+    }
     if (!SafeLocalName(e.name)) {
       NoteFailure(ctx, t, "a name that is no file name ('" + e.name + "', id " + e.id + ")", E_INVALIDARG);
       continue;
@@ -626,7 +641,11 @@ int CmdGet(Context& ctx) {
   const bool intoFolder = !toStdout && IsDir(local);
   if (intoFolder && item.name.empty() && item.id != "0") {
     // An id alone: the remote name is found from the root.
-    if ((hr = FindById(*session, item)) < 0) return Fail(ctx, "get", hr, "id " + item.id);
+    if ((hr = FindById(*session, item)) == E_OV_CANCELLED) {
+      Fail(ctx, "get", hr);
+      return kExitCancelled;
+    }
+    if (hr < 0) return Fail(ctx, "get", hr, "id " + item.id);
   }
 
   if (recursive) {
@@ -634,7 +653,11 @@ int CmdGet(Context& ctx) {
     // The whole tree is listed first: for the totals, and so that a tree that
     // cannot be read leaves nothing behind.
     TreeTotals plan;
-    if ((hr = PlanDownload(*session, item.id, 0, plan)) < 0)
+    if ((hr = PlanDownload(*session, item.id, 0, plan)) == E_OV_CANCELLED) {
+      Fail(ctx, "get", hr);
+      return kExitCancelled;
+    }
+    if (hr < 0)
       return Fail(ctx, "get", hr, hr == E_FAIL ? "folders nested more than 256 deep" : std::string_view());
     // cp -r: into an existing folder under the remote name, else as the new folder itself.
     if (intoFolder) {
