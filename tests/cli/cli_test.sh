@@ -248,6 +248,17 @@ expect 0 "$orvel" get /tree/c/big.bin "$work/big.back"
 cmp -s "$work/big.bin" "$work/big.back" || fail "the rerun's bytes differ"
 [[ $(ls "$XDG_CACHE_HOME/orvel") == dl-2-fresh ]] || fail "the rerun left its folder: $(ls "$XDG_CACHE_HOME/orvel")"
 unset XDG_CACHE_HOME
+# A folder whose listing fails is no file: the failure is reported.
+tree_c=$("$orvel" --json ls /tree | grep -o '"id":"[0-9]*","[^}]*"name":"c"' | grep -o '^"id":"[0-9]*"' | grep -o '[0-9]*')
+curl -s -X POST -d '{"path":"/osvr/dir/","result":"clientTokenExpired","times":0}' "http://$server/_emulator/faults" >/dev/null
+expect 1 "$orvel" get -r "$tree_c" "$work/never-tree"
+[[ $err == *E_OV_CLIENT_TOKEN_EXPIRED* && $err != *"is a file"* ]] || fail "get -r, listing failed: '$err'"
+[[ -n $tree_c ]] || fail "no id for /tree/c"
+curl -s -X DELETE "http://$server/_emulator/faults" >/dev/null
+# A file's id: the service refuses its listing.
+in_txt=$("$orvel" --json ls /tree/c | grep -o '"id":"[0-9]*","[^}]*"name":"in.txt"' | grep -o '^"id":"[0-9]*"' | grep -o '[0-9]*')
+expect 1 "$orvel" get -r "$in_txt" "$work/never-tree"
+[[ -n $in_txt && $err == *"is a file (get without -r)"* ]] || fail "get -r of a file id: '$err'"
 # Ctrl-C while get -r still lists the tree: cancelled, nothing copied.
 curl -s -X POST -d '{"path":"/osvr/dir/","delayMs":1500}' "http://$server/_emulator/faults" >/dev/null
 "$orvel" get -r /tree/c "$work/never-tree" >"$work/int-tree.out" 2>&1 &

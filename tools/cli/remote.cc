@@ -153,8 +153,9 @@ HRESULT FillKind(Session& session, RemoteItem& item) {
     item.type = 0;
     return S_OK;
   }
-  // A missing item or a network failure says nothing about the kind.
-  if (hr == E_OV_TARGET_NOT_EXISTS || (static_cast<uint32_t>(hr) & 0xFFFFF000u) == 0x80044000u) return hr;
+  // The service's refusal of a file's listing reaches the library's callers
+  // as E_OV_SERVER_ERROR; any other failure says nothing about the kind.
+  if (hr != E_OV_SERVER_ERROR) return hr;
   item.type = 1;
   return S_OK;
 }
