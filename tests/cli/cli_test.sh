@@ -204,6 +204,8 @@ expect 0 "$orvel" get -r /tree/up "$work/downs"
 diff -r "$work/up" "$work/downs/up" >/dev/null || fail "get -r into an existing folder differs"
 expect 1 "$orvel" get -r /tree/up "$work/downs"
 [[ $err == *"exists; kept"* && $out == *"kept as they were"* ]] || fail "get -r over existing files: $out / $err"
+expect 1 "$orvel" --json get -r /tree/up "$work/downs"
+[[ $out == *'"bytes":0,'* && $out == *'"files":0,'* ]] || fail "get -r over existing files counted their bytes: $out"
 expect 1 "$orvel" rm /copy
 [[ $err == *E_OV_FOLDER_NON_EMPTY* ]] || fail "rm non-empty: '$err'"
 expect 1 bash -c "echo n | '$orvel' rm -r /copy"

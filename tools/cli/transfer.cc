@@ -388,7 +388,7 @@ void UploadTree(const Context& ctx, ProgressView& view, Session& session, const 
       if (o.cancelled) t.cancelled = true;
       else if (o.hr == E_OV_TARGET_EXISTS) ++t.skipped, std::cerr << "\norvel: " << path << ": kept the file already there\n";
       else if (o.hr < 0) NoteFailure(ctx, t, path, o.hr);
-      else ++t.files;
+      else ++t.files, t.bytes += size;
     }
   }
 }
@@ -449,7 +449,7 @@ void DownloadTree(const Context& ctx, ProgressView& view, Session& session, cons
     view.doneBefore += static_cast<double>(e.size);
     if (o.cancelled) t.cancelled = true;
     else if (o.hr < 0) NoteFailure(ctx, t, path, o.hr);
-    else ++t.files;
+    else ++t.files, t.bytes += e.size;
   }
 }
 
@@ -586,7 +586,6 @@ int CmdPut(Context& ctx) {
     done.folders = 1;
     UploadTree(ctx, view, *session, local, folderId, done);
     view.Finish();
-    done.bytes = static_cast<int64_t>(view.doneBefore);
     const std::string to = dest.exists || dest.name.empty() ? JoinPath(dest.path, name) : dest.path;
     return TreeSummary(ctx, "Uploaded", "put", done, local, to);
   }
@@ -675,7 +674,6 @@ int CmdGet(Context& ctx) {
     done.folders = 1;
     DownloadTree(ctx, view, *session, item.id, local, 0, done);
     view.Finish();
-    done.bytes = static_cast<int64_t>(view.doneBefore);
     return TreeSummary(ctx, "Downloaded", "get", done, item.path.empty() ? p[0] : item.path, local);
   }
 
