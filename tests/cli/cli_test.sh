@@ -302,6 +302,11 @@ if [[ -n ${crafted_port:-} ]]; then
   expect 1 env XDG_CONFIG_HOME="$work/crafted-config" "$orvel" get 13 "$work/jail"
   [[ $err == *"no file name"* ]] || fail "get of 'a/b' into a folder: '$err'"
   [[ -z $(ls -A "$work/jail/inside/copy") && ! -e $work/jail/a ]] || fail "get of 'a/b' wrote something"
+  # An id that is no number names no download cache folder.
+  mkdir -p "$work/crafted-cache/orvel/dl-.."
+  expect 1 env XDG_CONFIG_HOME="$work/crafted-config" XDG_CACHE_HOME="$work/crafted-cache" "$orvel" get -r 19 "$work/jail/odd-id"
+  [[ $(ls -A "$work/crafted-cache") == orvel && $(ls -A "$work/crafted-cache/orvel") == dl-.. ]] ||
+    fail "an odd id made a cache folder: $(find "$work/crafted-cache")"
   # A folder that holds itself ends with a failure, not an endless tree.
   expect 1 env XDG_CONFIG_HOME="$work/crafted-config" "$orvel" get -r 18 "$work/jail/loop"
   [[ $err == *"nested more than 256 deep"* ]] || fail "looping folder: '$err'"

@@ -254,7 +254,9 @@ void SweepCache(const std::string& root) {
 
 // The folder where a download of `id` to `target` keeps its finished blocks,
 // so that a rerun of the same download resumes; empty when there is none.
-std::string DownloadCacheFolder(const std::string& id, const std::string& target) {
+// Only an id of digits ever becomes part of a path.
+std::string DownloadCacheFolder(const std::string& id, bool previous, const std::string& target) {
+  if (!IsId(id)) return {};
   const std::string root = CacheRoot();
   if (root.empty()) return {};
   std::error_code ec;
@@ -264,7 +266,7 @@ std::string DownloadCacheFolder(const std::string& id, const std::string& target
   const std::string key = target == "-" ? target : fs::absolute(target, ec).lexically_normal().string();
   char hash[17];
   std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(Fnv1a(key)));
-  const std::string folder = root + "/dl-" + id + "-" + hash;
+  const std::string folder = root + "/dl-" + id + (previous ? "p" : "") + "-" + hash;
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
   // Kept fresh while in use, so the sweep leaves it alone.
   fs::last_write_time(folder, fs::file_time_type::clock::now(), ec);
@@ -303,7 +305,7 @@ Outcome UploadOne(ProgressView& view, Session& session, const std::string& local
 Outcome DownloadOne(ProgressView& view, Session& session, const std::string& id, const std::string& local,
                     const std::string& cacheKey, bool previous, int64_t size) {
   Outcome o;
-  std::string temp = DownloadCacheFolder(id + (previous ? "p" : ""), cacheKey);
+  std::string temp = DownloadCacheFolder(id, previous, cacheKey);
   ScratchFolder scratch;  // only when there is no cache folder
   if (temp.empty()) temp = scratch.Path();
   if (temp.empty()) {
