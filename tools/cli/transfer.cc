@@ -20,6 +20,7 @@
 #include <tuple>
 #include <utility>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "cli.h"
 
@@ -252,17 +253,28 @@ void SweepCache(const std::string& root) {
   }
 }
 
+// The cache root, made private and swept on first use; once per command.
+const std::string& PreparedCacheRoot() {
+  static const std::string root = [] {
+    std::string r = CacheRoot();
+    if (r.empty()) return r;
+    std::error_code ec;
+    fs::create_directories(r, ec);
+    ::chmod(r.c_str(), 0700);
+    SweepCache(r);
+    return r;
+  }();
+  return root;
+}
+
 // The folder where a download of `id` to `target` keeps its finished blocks,
 // so that a rerun of the same download resumes; empty when there is none.
 // Only an id of digits ever becomes part of a path.
 std::string DownloadCacheFolder(const std::string& id, bool previous, const std::string& target) {
   if (!IsId(id)) return {};
-  const std::string root = CacheRoot();
+  const std::string& root = PreparedCacheRoot();
   if (root.empty()) return {};
   std::error_code ec;
-  fs::create_directories(root, ec);
-  ::chmod(root.c_str(), 0700);
-  SweepCache(root);
   const std::string key = target == "-" ? target : fs::absolute(target, ec).lexically_normal().string();
   char hash[17];
   std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(Fnv1a(key)));
@@ -306,8 +318,8 @@ Outcome DownloadOne(ProgressView& view, Session& session, const std::string& id,
                     const std::string& cacheKey, bool previous, int64_t size) {
   Outcome o;
   std::string temp = DownloadCacheFolder(id, previous, cacheKey);
-  ScratchFolder scratch;  // only when there is no cache folder
-  if (temp.empty()) temp = scratch.Path();
+  std::optional<ScratchFolder> scratch;  // only when there is no cache folder
+  if (temp.empty()) temp = scratch.emplace().Path();
   if (temp.empty()) {
     o.hr = E_FAIL;
     return o;
@@ -320,7 +332,7 @@ Outcome DownloadOne(ProgressView& view, Session& session, const std::string& id,
       return ORVEL_Download(token, wid.c_str(), u"-", path.c_str(), u"-", u"-", wtemp.c_str(), previous ? 1 : 0, h);
     });
   }, static_cast<double>(size), o.cancelled, o.cause);
-  if (o.hr >= 0 && temp != scratch.Path()) {
+  if (o.hr >= 0 && !scratch) {
     std::error_code ec;
     fs::remove_all(temp, ec);
   }
@@ -592,14 +604,14 @@ int CmdPut(Context& ctx) {
     return TreeSummary(ctx, "Uploaded", "put", done, local, to);
   }
 
-  ScratchFolder spool;
+  std::optional<ScratchFolder> spool;  // standard input is kept here
   int64_t size = st.st_size;
   std::string name = ctx.args.Get("--name", dest.name.empty() ? BaseName(local) : dest.name);
   if (fromStdin) {
     if (!update && !ctx.args.Has("--name") && dest.name.empty())
       return UsageError("put - wants --name NAME or a REMOTE /path that names the new file");
-    if (spool.Path().empty()) return Fail(ctx, "put", E_FAIL, "cannot make a temporary folder");
-    local = spool.Path() + "/" + (SafeLocalName(name) ? name : "stdin");
+    if (spool.emplace().Path().empty()) return Fail(ctx, "put", E_FAIL, "cannot make a temporary folder");
+    local = spool->Path() + "/" + (SafeLocalName(name) ? name : "stdin");
     if (!SpoolStdin(local, size)) return Fail(ctx, "put", E_FAIL, "cannot keep standard input in " + local);
   }
   ProgressView view(ctx, "upload");
@@ -691,11 +703,11 @@ int CmdGet(Context& ctx) {
     return kExitFailure;
   }
   if (!toStdout && IsDir(local)) return Fail(ctx, "get", E_FAIL, local + " is a folder");
-  ScratchFolder spool;
+  std::optional<ScratchFolder> spool;  // the download to standard output is kept here
   std::string target = local;
   if (toStdout) {
-    if (spool.Path().empty()) return Fail(ctx, "get", E_FAIL, "cannot make a temporary folder");
-    target = spool.Path() + "/download";
+    if (spool.emplace().Path().empty()) return Fail(ctx, "get", E_FAIL, "cannot make a temporary folder");
+    target = spool->Path() + "/download";
   }
   ProgressView view(ctx, "download");
   const Outcome o = DownloadOne(view, *session, item.id, target, toStdout ? "-" : local, previous, item.size);
