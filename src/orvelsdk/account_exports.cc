@@ -100,7 +100,7 @@ ORVEL_API HRESULT ORVEL_GetSpace(const char16_t* token, const char16_t* email, c
 }
 
 ORVEL_API HRESULT ORVEL_GetLastErrorText(BSTR* text) {
-  // Not guarded by GuardExport's bookkeeping on purpose: reading the cause
+  // No GuardServiceExport on purpose: reading the cause
   // must not change it.
   try {
     if (!ORVEL_ASSERT(text)) return E_POINTER;
