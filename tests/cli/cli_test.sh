@@ -2,6 +2,7 @@
 # End-to-end test of the orvel client against a private emulator:
 #   cli_test.sh ORVEL EMULATOR EXAMPLE_HELLO SOURCE_DIR LIB_DIR CRAFTED_SERVICE
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 orvel=$1 emulator=$2 hello=$3 src=$4 libdir=$5 crafted=$6
 
 work=$(mktemp -d)
@@ -27,11 +28,7 @@ expect() {
 
 "$emulator" --listen 127.0.0.1:0 --user alice:secret --user demo:demo >"$work/emulator.out" 2>&1 &
 emu_pid=$!
-for _ in $(seq 200); do
-  port=$(grep -o 'listening on 127.0.0.1:[0-9]*' "$work/emulator.out" | cut -d: -f2)
-  [[ -n $port ]] && break
-  sleep 0.05
-done
+port=$(wait_ready "$work/emulator.out")
 [[ -n ${port:-} ]] || { echo "emulator did not start" >&2; exit 1; }
 server=127.0.0.1:$port
 
@@ -284,11 +281,7 @@ expect 1 "$orvel" block decode "$work/block.bmf" --key "$(printf '0%.0s' {1..64}
 echo "== names from the service that are no file names"
 "$crafted" >"$work/crafted.out" 2>&1 &
 crafted_pid=$!
-for _ in $(seq 200); do
-  crafted_port=$(grep -o 'listening on 127.0.0.1:[0-9]*' "$work/crafted.out" | cut -d: -f2)
-  [[ -n $crafted_port ]] && break
-  sleep 0.05
-done
+crafted_port=$(wait_ready "$work/crafted.out")
 if [[ -n ${crafted_port:-} ]]; then
   mkdir -p "$work/crafted-config/orvel" "$work/jail/inside"
   printf 'user=x\nuserId=1\ntoken=t\ndeviceId=d\nserver=127.0.0.1:%s\n' "$crafted_port" \
