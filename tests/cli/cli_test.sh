@@ -143,6 +143,10 @@ expect 0 "$orvel" mkdir -p /tree/a/b
 b_id=$out
 expect 0 "$orvel" mkdir -p /tree/a/b
 [[ $out == "$b_id" ]] || fail "mkdir -p again gave $out, wanted $b_id"
+expect 0 "$orvel" mkdir -p /tree/./a/./b
+[[ $out == "$b_id" ]] || fail "mkdir -p with . parts gave $out, wanted $b_id"
+expect 0 "$orvel" --json ls /tree
+[[ $out != *'"name":"."'* ]] || fail "mkdir made a folder '.': $out"
 expect 1 "$orvel" mkdir /nowhere/x
 [[ $err == *E_OV_TARGET_NOT_EXISTS* && $err == *"no /nowhere"* ]] || fail "mkdir without -p: '$err'"
 expect 0 "$orvel" mkdir /tree/c

@@ -143,6 +143,8 @@ struct RemoteItem {
 bool IsId(std::string_view arg);    // all digits
 bool IsPath(std::string_view arg);  // starts with '/'
 std::string JoinPath(const std::string& folder, const std::string& name);
+// The names of a /path's parts; empty parts and "." are left out.
+std::vector<std::string> PathParts(std::string_view path);
 // An id as it is, or a /path walked from the root through listings. A path
 // that does not resolve gives E_OV_TARGET_NOT_EXISTS, anything else
 // E_INVALIDARG; `detail` says what was missing.

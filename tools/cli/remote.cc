@@ -1,6 +1,4 @@
 // The session a command runs with, and items named by id or by path.
-#include <unistd.h>
-
 #include <deque>
 #include <iostream>
 
@@ -66,19 +64,6 @@ HRESULT ReadEntries(ORVEL_FILELIST h, std::vector<Entry>& entries) {
   return S_OK;
 }
 
-std::vector<std::string> PathParts(std::string_view path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t slash = path.find('/', start);
-    if (slash == std::string_view::npos) slash = path.size();
-    std::string part(path.substr(start, slash - start));
-    if (!part.empty() && part != ".") parts.push_back(std::move(part));
-    start = slash + 1;
-  }
-  return parts;
-}
-
 }  // namespace
 
 HRESULT ListFolder(Session& session, const std::string& folderId, std::vector<Entry>& entries) {
@@ -93,6 +78,19 @@ HRESULT ListFolder(Session& session, const std::string& folderId, std::vector<En
 }
 
 // ---- ids and paths -------------------------------------------------------------
+
+std::vector<std::string> PathParts(std::string_view path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string_view::npos) slash = path.size();
+    std::string part(path.substr(start, slash - start));
+    if (!part.empty() && part != ".") parts.push_back(std::move(part));
+    start = slash + 1;
+  }
+  return parts;
+}
 
 bool IsId(std::string_view arg) {
   return !arg.empty() && arg.find_first_not_of("0123456789") == std::string_view::npos;
