@@ -39,10 +39,14 @@ private:
 };
 
 // ---- results ---------------------------------------------------------------
-// "E_OV_TARGET_EXISTS" and "a file of that name already exists", or empty texts.
-std::string ResultName(HRESULT hr);
-std::string ResultMeaning(HRESULT hr);
+// A result in words: "E_OV_TARGET_EXISTS", "0x8004101a" and "a file of that
+// name already exists"; the name and meaning are empty for an unknown result.
+struct ResultInfo {
+  std::string name, code, meaning;
+};
+ResultInfo GetResultInfo(HRESULT hr);
 // "E_OV_TARGET_EXISTS (0x8004101a): a file of that name already exists".
+std::string DescribeResult(const ResultInfo& info);
 std::string DescribeResult(HRESULT hr);
 
 // ---- command line ----------------------------------------------------------

@@ -35,27 +35,22 @@ std::string LastFailureCause() {
 
 int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail,
          std::string_view otherThreadCause) {
-  std::string message = std::string(what) + ": " + DescribeResult(hr);
+  const ResultInfo info = GetResultInfo(hr);
   std::string cause = LastFailureCause();
   if (cause.empty()) cause = otherThreadCause;
   if (hr >= 0) cause.clear();
+  std::string message = std::string(what) + ": " + DescribeResult(info);
   // The cause comes right after the result's name.
-  if (!cause.empty()) {
-    const std::string name = ResultName(hr);
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
-    message = std::string(what) + ": " + (name.empty() ? "unknown result" : name) + " (" + code + "): " + cause +
-              (name.empty() ? "" : " - " + ResultMeaning(hr));
-  }
+  if (!cause.empty())
+    message = std::string(what) + ": " + (info.name.empty() ? "unknown result" : info.name) + " (" + info.code +
+              "): " + cause + (info.name.empty() ? "" : " - " + info.meaning);
   if (!detail.empty()) message += " (" + std::string(detail) + ")";
   std::cerr << "orvel: " << message << "\n";
   if (ctx.json) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
     nlohmann::json j = {{"error", {{"operation", std::string(what)},
-                                   {"name", ResultName(hr)},
-                                   {"code", code},
-                                   {"meaning", ResultMeaning(hr)}}}};
+                                   {"name", info.name},
+                                   {"code", info.code},
+                                   {"meaning", info.meaning}}}};
     if (!detail.empty()) j["error"]["detail"] = std::string(detail);
     if (!cause.empty()) j["error"]["cause"] = cause;
     PrintJson(j.dump());
