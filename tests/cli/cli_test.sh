@@ -171,6 +171,12 @@ expect 0 "$orvel" get --force "$a_id" "$work/into"
 [[ $(cat "$work/into/a.txt") == alpha ]] || fail "get --force by id into a folder"
 expect 0 "$orvel" rename /tree/a/renamed.txt r.txt
 expect 0 "$orvel" mv /tree/a/r.txt /tree/c
+expect 0 "$orvel" --json ls /tree/c/r.txt
+[[ $out == *'"name":"r.txt"'* && $(grep -o '"name"' <<<"$out" | wc -l) == 1 ]] || fail "ls of a file: $out"
+expect 1 "$orvel" put "$work/a.txt" /tree/nowhere/x.txt
+[[ $err == *E_OV_PARENT_NOT_EXIST* ]] || fail "put under a missing folder: '$err'"
+expect 1 "$orvel" put "$work/a.txt" /tree/c/r.txt/x.txt
+[[ $err == *E_OV_PARENT_NOT_EXIST* ]] || fail "put under a file: '$err'"
 expect 0 "$orvel" --json ls /tree/c
 [[ $out == *'"name":"r.txt"'* ]] || fail "rename and mv by path: $out"
 

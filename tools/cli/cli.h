@@ -143,6 +143,9 @@ struct RemoteItem {
   int type = -1;  // 0 folder, 1 file, -1 not known yet (an id alone)
   std::string name, parentId, path;
   int64_t size = 0;
+  std::optional<Entry> entry;  // the listing's entry, when a /path was resolved
+  // A /path whose last part alone is missing: the folder it would be in.
+  std::string missingLastIn;
 };
 bool IsId(std::string_view arg);    // all digits
 bool IsPath(std::string_view arg);  // starts with '/'
@@ -150,8 +153,9 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 // The names of a /path's parts; empty parts and "." are left out.
 std::vector<std::string> PathParts(std::string_view path);
 // An id as it is, or a /path walked from the root through listings. A path
-// that does not resolve gives E_OV_TARGET_NOT_EXISTS, anything else
-// E_INVALIDARG; `detail` says what was missing.
+// that does not resolve gives E_OV_TARGET_NOT_EXISTS (with missingLastIn set
+// when only its last part is missing), anything else E_INVALIDARG; `detail`
+// says what was missing.
 HRESULT Resolve(Session& session, const std::string& arg, RemoteItem& out, std::string& detail);
 // Learns whether an id alone is a folder or a file.
 HRESULT FillKind(Session& session, RemoteItem& item);

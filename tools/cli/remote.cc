@@ -116,7 +116,9 @@ HRESULT Resolve(Session& session, const std::string& arg, RemoteItem& out, std::
   out.id = "0";
   out.type = 0;
   out.path = "/";
-  for (const std::string& part : PathParts(arg)) {
+  const std::vector<std::string> parts = PathParts(arg);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const std::string& part = parts[i];
     if (out.type != 0) {
       detail = out.path + " is not a folder";
       return E_OV_TARGET_NOT_EXISTS;
@@ -130,6 +132,7 @@ HRESULT Resolve(Session& session, const std::string& arg, RemoteItem& out, std::
     out.path = JoinPath(out.path, part);
     if (found == nullptr) {
       detail = "no " + out.path;
+      if (i + 1 == parts.size()) out.missingLastIn = out.id;
       return E_OV_TARGET_NOT_EXISTS;
     }
     out.parentId = out.id;
@@ -137,6 +140,7 @@ HRESULT Resolve(Session& session, const std::string& arg, RemoteItem& out, std::
     out.type = found->type;
     out.name = found->name;
     out.size = found->size;
+    out.entry = *found;
   }
   if (session.Verbose() && out.path != "/") std::cerr << "orvel: " << out.path << " is id " << out.id << "\n";
   return S_OK;

@@ -514,6 +514,14 @@ HRESULT ResolveDestination(Session& session, const std::string& arg, Destination
   const size_t slash = parentPath.find_last_of('/');
   d.name = parentPath.substr(slash + 1);
   parentPath = slash == 0 ? "/" : parentPath.substr(0, slash);
+  // The walk stopped at the last part: its folder is the parent.
+  const std::vector<std::string> parts = PathParts(arg);
+  if (!parts.empty() && parts.back() == d.name) {
+    if (item.missingLastIn.empty()) return E_OV_PARENT_NOT_EXIST;
+    d.parentId = item.missingLastIn;
+    d.path = arg;
+    return S_OK;
+  }
   RemoteItem parent;
   std::string parentDetail;
   if (Resolve(session, parentPath, parent, parentDetail) < 0 || parent.type != 0) return E_OV_PARENT_NOT_EXIST;
