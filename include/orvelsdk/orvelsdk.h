@@ -604,11 +604,23 @@ ORVEL_API HRESULT ORVEL_GetVersion(int* major, int* minor, int* patch);
 /** @} */
 
 /* ---- Diagnostics -------------------------------------------------------- */
-/* The cause of the last network failure of a call on this thread, in a few
- * words, e.g. "connection refused (127.0.0.1:1)", "timed out after 60 s" or
- * "HTTP 503 from 127.0.0.1:18750"; an empty string when the last call had
- * none. The caller frees *text with SysFreeString. */
+/**
+ * @defgroup diagnostics Diagnostics
+ * @{
+ */
+
+/**
+ * @brief The cause of the last network failure of a call on this thread.
+ *
+ * In a few words, e.g. "connection refused (127.0.0.1:1)", "timed out after
+ * 60 s" or "HTTP 503 from 127.0.0.1:18750"; an empty string when the last
+ * call had none. Reading it does not change it.
+ *
+ * @param text  receives the text; the caller frees it with SysFreeString
+ * @return S_OK, E_POINTER when text is null, or E_OUTOFMEMORY.
+ */
 ORVEL_API HRESULT ORVEL_GetLastErrorText(BSTR* text);
+/** @} */
 
 #ifdef __cplusplus
 }

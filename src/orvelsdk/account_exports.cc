@@ -23,7 +23,7 @@ extern "C" {
 ORVEL_API HRESULT ORVEL_Login(const char16_t* user, const char16_t* password, const char16_t* deviceId,
                               const char16_t* clientName, const char16_t* clientVersion, BSTR* strUserId,
                               BSTR* strToken, BSTR* strNickName) {
-  return GuardExport("ORVEL_Login", [&]() -> HRESULT {
+  return GuardServiceExport("ORVEL_Login", [&]() -> HRESULT {
     // A null out pointer would make a successful sign-in unreportable; refuse
     // it before anything is sent.
     const bool outsOk = ORVEL_ASSERT(strUserId) & ORVEL_ASSERT(strToken) & ORVEL_ASSERT(strNickName);
@@ -56,7 +56,7 @@ ORVEL_API HRESULT ORVEL_Login(const char16_t* user, const char16_t* password, co
 }
 
 ORVEL_API HRESULT ORVEL_Relogin(const char16_t* token, const char16_t* deviceId, BSTR* strNewToken) {
-  return GuardExport("ORVEL_Relogin", [&]() -> HRESULT {
+  return GuardServiceExport("ORVEL_Relogin", [&]() -> HRESULT {
     if (!ORVEL_ASSERT(strNewToken)) return E_POINTER;
 
     StorageRef storage;
@@ -77,7 +77,7 @@ ORVEL_API HRESULT ORVEL_Relogin(const char16_t* token, const char16_t* deviceId,
 
 ORVEL_API HRESULT ORVEL_GetSpace(const char16_t* token, const char16_t* email, const char16_t* userId,
                                  int64_t* usedSpace, int64_t* totalSpace) {
-  return GuardExport("ORVEL_GetSpace", [&]() -> HRESULT {
+  return GuardServiceExport("ORVEL_GetSpace", [&]() -> HRESULT {
     const bool outsOk = ORVEL_ASSERT(usedSpace) & ORVEL_ASSERT(totalSpace);
     if (!outsOk) return E_POINTER;
 
@@ -100,7 +100,7 @@ ORVEL_API HRESULT ORVEL_GetSpace(const char16_t* token, const char16_t* email, c
 }
 
 ORVEL_API HRESULT ORVEL_GetLastErrorText(BSTR* text) {
-  // Not guarded by GuardExport's bookkeeping on purpose: reading the cause
+  // No GuardServiceExport on purpose: reading the cause
   // must not change it.
   try {
     if (!ORVEL_ASSERT(text)) return E_POINTER;

@@ -10,7 +10,7 @@
 extern "C" {
 
 ORVEL_API HRESULT ORVEL_Delete(const char16_t* token, const char16_t* itemId) {
-  return GuardExport("ORVEL_Delete", [&]() -> HRESULT {
+  return GuardServiceExport("ORVEL_Delete", [&]() -> HRESULT {
     StorageRef storage;
     HRESULT hr = OpenStorage(storage);
     if (FAILED(hr)) return hr;
@@ -25,7 +25,7 @@ ORVEL_API HRESULT ORVEL_Delete(const char16_t* token, const char16_t* itemId) {
 }
 
 ORVEL_API HRESULT ORVEL_Rename(const char16_t* token, const char16_t* itemId, const char16_t* newName) {
-  return GuardExport("ORVEL_Rename", [&]() -> HRESULT {
+  return GuardServiceExport("ORVEL_Rename", [&]() -> HRESULT {
     StorageRef storage;
     HRESULT hr = OpenStorage(storage);
     if (FAILED(hr)) return hr;
@@ -41,7 +41,7 @@ ORVEL_API HRESULT ORVEL_Rename(const char16_t* token, const char16_t* itemId, co
 }
 
 ORVEL_API HRESULT ORVEL_Move(const char16_t* token, const char16_t* itemId, const char16_t* newParentId) {
-  return GuardExport("ORVEL_Move", [&]() -> HRESULT {
+  return GuardServiceExport("ORVEL_Move", [&]() -> HRESULT {
     StorageRef storage;
     HRESULT hr = OpenStorage(storage);
     if (FAILED(hr)) return hr;
@@ -59,7 +59,7 @@ ORVEL_API HRESULT ORVEL_Move(const char16_t* token, const char16_t* itemId, cons
 
 ORVEL_API HRESULT ORVEL_NewFolder(const char16_t* token, const char16_t* parentId, const char16_t* name,
                                   BSTR* strFolderId) {
-  return GuardExport("ORVEL_NewFolder", [&]() -> HRESULT {
+  return GuardServiceExport("ORVEL_NewFolder", [&]() -> HRESULT {
     if (!ORVEL_ASSERT(strFolderId)) return E_POINTER;
 
     StorageRef storage;

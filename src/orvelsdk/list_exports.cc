@@ -38,7 +38,7 @@ HRESULT WriteString(BSTR* out, const std::string& value) {
 extern "C" {
 
 ORVEL_API HRESULT ORVEL_EnumFiles(const char16_t* strToken, const char16_t* strParentId, ORVEL_FILELIST* phFiles) {
-  return GuardExport("ORVEL_EnumFiles", [&]() -> HRESULT {
+  return GuardServiceExport("ORVEL_EnumFiles", [&]() -> HRESULT {
     ORVEL_ASSERT(!IsStrEmpty(strToken));
     ORVEL_ASSERT(!IsStrEmpty(strParentId));
     if (!ORVEL_ASSERT(phFiles)) return E_POINTER;

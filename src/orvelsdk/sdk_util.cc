@@ -35,9 +35,9 @@ StorageRef::~StorageRef() {
   if (m_p != nullptr) m_p->Release();
 }
 
+void ClearLastFailureCause() noexcept { ClearThreadNetworkError(); }
+
 HRESULT OpenStorage(StorageRef& storage) {
-  // A new service call: the cause of an earlier failure no longer applies.
-  ClearThreadNetworkError();
   HRESULT hr = CreateRemoteStorage(storage.Receive());
   if (!ERROR_CHECK_COM(hr)) return hr;
   hr = storage->Initialize();

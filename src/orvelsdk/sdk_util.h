@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "remotestorage/remote_storage.h"
 
@@ -17,6 +18,17 @@ template <class Body>
 HRESULT GuardExport(const char* exportName, Body&& body) noexcept;
 
 void LogExportException(const char* exportName, const char* what) noexcept;
+
+// Forgets this thread's last network failure cause (ORVEL_GetLastErrorText).
+void ClearLastFailureCause() noexcept;
+
+// GuardExport for an export that may call the service: the cause of an
+// earlier call's failure is forgotten first, whatever this call returns.
+template <class Body>
+HRESULT GuardServiceExport(const char* exportName, Body&& body) noexcept {
+  ClearLastFailureCause();
+  return GuardExport(exportName, std::forward<Body>(body));
+}
 
 template <class Body>
 HRESULT GuardExport(const char* exportName, Body&& body) noexcept {

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "httpclient/network_error.h"
 #include "blocks/codec/block_codec.h"
 #include "blocks/transfer/ufa_file.h"
 #include "common/recordtree.h"
@@ -66,8 +65,7 @@ extern "C" {
 ORVEL_API HRESULT ORVEL_Upload(const char16_t* strToken, const char16_t* strParentId, const char16_t* strName,
                                const char16_t* strFilePath, const char16_t* strTempFolderPath, BSTR* strFileId,
                                ORVEL_PROGRESS hProgress) {
-  return GuardExport("ORVEL_Upload", [&]() -> HRESULT {
-    ClearThreadNetworkError();
+  return GuardServiceExport("ORVEL_Upload", [&]() -> HRESULT {
     ORVEL_ASSERT(!IsStrEmpty(strToken));
     ORVEL_ASSERT(!IsStrEmpty(strName));
     ORVEL_ASSERT(::PathFileExistsW(strFilePath));
@@ -97,7 +95,7 @@ ORVEL_API HRESULT ORVEL_Upload(const char16_t* strToken, const char16_t* strPare
 
 ORVEL_API HRESULT ORVEL_Update(const char16_t* strToken, const char16_t* strFileId, const char16_t* strFilePath,
                                const char16_t* strTempFolderPath, ORVEL_PROGRESS hProgress) {
-  return GuardExport("ORVEL_Update", [&]() -> HRESULT {
+  return GuardServiceExport("ORVEL_Update", [&]() -> HRESULT {
     ORVEL_ASSERT(!IsStrEmpty(strToken));
     ORVEL_ASSERT(!IsStrEmpty(strFileId));
     ORVEL_ASSERT(::PathFileExistsW(strFilePath));
@@ -134,8 +132,7 @@ ORVEL_API HRESULT ORVEL_Update(const char16_t* strToken, const char16_t* strFile
 ORVEL_API HRESULT ORVEL_Download(const char16_t* strToken, const char16_t* strFileId, const char16_t* strModTime,
                                  const char16_t* strFilePath, const char16_t* strSha1, const char16_t* strFileVer,
                                  const char16_t* strTempFolderPath, int previousVersion, ORVEL_PROGRESS hProgress) {
-  return GuardExport("ORVEL_Download", [&]() -> HRESULT {
-    ClearThreadNetworkError();
+  return GuardServiceExport("ORVEL_Download", [&]() -> HRESULT {
     ORVEL_ASSERT(!IsStrEmpty(strToken));
     ORVEL_ASSERT(!IsStrEmpty(strFileId));
     ORVEL_ASSERT(!IsStrEmpty(strModTime));

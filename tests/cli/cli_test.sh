@@ -2,6 +2,7 @@
 # End-to-end test of the orvel client against a private emulator:
 #   cli_test.sh ORVEL EMULATOR EXAMPLE_HELLO SOURCE_DIR LIB_DIR CRAFTED_SERVICE
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 orvel=$1 emulator=$2 hello=$3 src=$4 libdir=$5 crafted=$6
 
 work=$(mktemp -d)
@@ -27,11 +28,7 @@ expect() {
 
 "$emulator" --listen 127.0.0.1:0 --user alice:secret --user demo:demo >"$work/emulator.out" 2>&1 &
 emu_pid=$!
-for _ in $(seq 200); do
-  port=$(grep -o 'listening on 127.0.0.1:[0-9]*' "$work/emulator.out" | cut -d: -f2)
-  [[ -n $port ]] && break
-  sleep 0.05
-done
+port=$(wait_ready "$work/emulator.out")
 [[ -n ${port:-} ]] || { echo "emulator did not start" >&2; exit 1; }
 server=127.0.0.1:$port
 
@@ -146,6 +143,10 @@ expect 0 "$orvel" mkdir -p /tree/a/b
 b_id=$out
 expect 0 "$orvel" mkdir -p /tree/a/b
 [[ $out == "$b_id" ]] || fail "mkdir -p again gave $out, wanted $b_id"
+expect 0 "$orvel" mkdir -p /tree/./a/./b
+[[ $out == "$b_id" ]] || fail "mkdir -p with . parts gave $out, wanted $b_id"
+expect 0 "$orvel" --json ls /tree
+[[ $out != *'"name":"."'* ]] || fail "mkdir made a folder '.': $out"
 expect 1 "$orvel" mkdir /nowhere/x
 [[ $err == *E_OV_TARGET_NOT_EXISTS* && $err == *"no /nowhere"* ]] || fail "mkdir without -p: '$err'"
 expect 0 "$orvel" mkdir /tree/c
@@ -170,6 +171,12 @@ expect 0 "$orvel" get --force "$a_id" "$work/into"
 [[ $(cat "$work/into/a.txt") == alpha ]] || fail "get --force by id into a folder"
 expect 0 "$orvel" rename /tree/a/renamed.txt r.txt
 expect 0 "$orvel" mv /tree/a/r.txt /tree/c
+expect 0 "$orvel" --json ls /tree/c/r.txt
+[[ $out == *'"name":"r.txt"'* && $(grep -o '"name"' <<<"$out" | wc -l) == 1 ]] || fail "ls of a file: $out"
+expect 1 "$orvel" put "$work/a.txt" /tree/nowhere/x.txt
+[[ $err == *E_OV_PARENT_NOT_EXIST* ]] || fail "put under a missing folder: '$err'"
+expect 1 "$orvel" put "$work/a.txt" /tree/c/r.txt/x.txt
+[[ $err == *E_OV_PARENT_NOT_EXIST* ]] || fail "put under a file: '$err'"
 expect 0 "$orvel" --json ls /tree/c
 [[ $out == *'"name":"r.txt"'* ]] || fail "rename and mv by path: $out"
 
@@ -204,6 +211,8 @@ expect 0 "$orvel" get -r /tree/up "$work/downs"
 diff -r "$work/up" "$work/downs/up" >/dev/null || fail "get -r into an existing folder differs"
 expect 1 "$orvel" get -r /tree/up "$work/downs"
 [[ $err == *"exists; kept"* && $out == *"kept as they were"* ]] || fail "get -r over existing files: $out / $err"
+expect 1 "$orvel" --json get -r /tree/up "$work/downs"
+[[ $out == *'"bytes":0,'* && $out == *'"files":0,'* ]] || fail "get -r over existing files counted their bytes: $out"
 expect 1 "$orvel" rm /copy
 [[ $err == *E_OV_FOLDER_NON_EMPTY* ]] || fail "rm non-empty: '$err'"
 expect 1 bash -c "echo n | '$orvel' rm -r /copy"
@@ -248,6 +257,27 @@ expect 0 "$orvel" get /tree/c/big.bin "$work/big.back"
 cmp -s "$work/big.bin" "$work/big.back" || fail "the rerun's bytes differ"
 [[ $(ls "$XDG_CACHE_HOME/orvel") == dl-2-fresh ]] || fail "the rerun left its folder: $(ls "$XDG_CACHE_HOME/orvel")"
 unset XDG_CACHE_HOME
+# A folder whose listing fails is no file: the failure is reported.
+tree_c=$("$orvel" --json ls /tree | grep -o '"id":"[0-9]*","[^}]*"name":"c"' | grep -o '^"id":"[0-9]*"' | grep -o '[0-9]*')
+curl -s -X POST -d '{"path":"/osvr/dir/","result":"clientTokenExpired","times":0}' "http://$server/_emulator/faults" >/dev/null
+expect 1 "$orvel" get -r "$tree_c" "$work/never-tree"
+[[ $err == *E_OV_CLIENT_TOKEN_EXPIRED* && $err != *"is a file"* ]] || fail "get -r, listing failed: '$err'"
+[[ -n $tree_c ]] || fail "no id for /tree/c"
+curl -s -X DELETE "http://$server/_emulator/faults" >/dev/null
+# A file's id: the service refuses its listing.
+in_txt=$("$orvel" --json ls /tree/c | grep -o '"id":"[0-9]*","[^}]*"name":"in.txt"' | grep -o '^"id":"[0-9]*"' | grep -o '[0-9]*')
+expect 1 "$orvel" get -r "$in_txt" "$work/never-tree"
+[[ -n $in_txt && $err == *"is a file (get without -r)"* ]] || fail "get -r of a file id: '$err'"
+# Ctrl-C while get -r still lists the tree: cancelled, nothing copied.
+curl -s -X POST -d '{"path":"/osvr/dir/","delayMs":1500}' "http://$server/_emulator/faults" >/dev/null
+"$orvel" get -r /tree/c "$work/never-tree" >"$work/int-tree.out" 2>&1 &
+get_pid=$!
+sleep 0.5
+kill -INT "$get_pid"
+wait "$get_pid"; status=$?
+[[ $status == 130 ]] || fail "get -r interrupted while listing: exit $status: $(cat "$work/int-tree.out")"
+[[ ! -e $work/never-tree ]] || fail "get -r interrupted while listing made $work/never-tree"
+curl -s -X DELETE "http://$server/_emulator/faults" >/dev/null
 
 echo "== block files"
 expect 0 "$orvel" block encode "$work/v2.txt" --output "$work/block.bmf" --name v2.txt
@@ -261,11 +291,7 @@ expect 1 "$orvel" block decode "$work/block.bmf" --key "$(printf '0%.0s' {1..64}
 echo "== names from the service that are no file names"
 "$crafted" >"$work/crafted.out" 2>&1 &
 crafted_pid=$!
-for _ in $(seq 200); do
-  crafted_port=$(grep -o 'listening on 127.0.0.1:[0-9]*' "$work/crafted.out" | cut -d: -f2)
-  [[ -n $crafted_port ]] && break
-  sleep 0.05
-done
+crafted_port=$(wait_ready "$work/crafted.out")
 if [[ -n ${crafted_port:-} ]]; then
   mkdir -p "$work/crafted-config/orvel" "$work/jail/inside"
   printf 'user=x\nuserId=1\ntoken=t\ndeviceId=d\nserver=127.0.0.1:%s\n' "$crafted_port" \
@@ -279,6 +305,11 @@ if [[ -n ${crafted_port:-} ]]; then
   expect 1 env XDG_CONFIG_HOME="$work/crafted-config" "$orvel" get 13 "$work/jail"
   [[ $err == *"no file name"* ]] || fail "get of 'a/b' into a folder: '$err'"
   [[ -z $(ls -A "$work/jail/inside/copy") && ! -e $work/jail/a ]] || fail "get of 'a/b' wrote something"
+  # An id that is no number names no download cache folder.
+  mkdir -p "$work/crafted-cache/orvel/dl-.."
+  expect 1 env XDG_CONFIG_HOME="$work/crafted-config" XDG_CACHE_HOME="$work/crafted-cache" "$orvel" get -r 19 "$work/jail/odd-id"
+  [[ $(ls -A "$work/crafted-cache") == orvel && $(ls -A "$work/crafted-cache/orvel") == dl-.. ]] ||
+    fail "an odd id made a cache folder: $(find "$work/crafted-cache")"
   # A folder that holds itself ends with a failure, not an endless tree.
   expect 1 env XDG_CONFIG_HOME="$work/crafted-config" "$orvel" get -r 18 "$work/jail/loop"
   [[ $err == *"nested more than 256 deep"* ]] || fail "looping folder: '$err'"

@@ -1,5 +1,6 @@
 // A stand-in service that answers folder listings with names no local file
-// may have ("..", "a/b") and with a folder that holds itself. Prints
+// may have ("..", "a/b"), with an id that is no number ("../../../escape-id")
+// and with a folder that holds itself. Prints
 // "listening on 127.0.0.1:PORT" and serves until killed.
 #include <httplib.h>
 
@@ -21,6 +22,8 @@ std::string Listing(const std::string& folderId) {
             Item("file", "14", ".") + Item("folder", "15", "ok") + Item("folder", "18", "loop");
   } else if (folderId == "15") {
     items = Item("file", "16", "../../escape") + Item("folder", "17", "..");
+  } else if (folderId == "19") {
+    items = Item("file", "../../../escape-id", "fine.bin");
   } else if (folderId == "18") {
     items = Item("folder", "18", "loop");
   }

@@ -2,6 +2,7 @@
 # Runs the transfer and listing examples against a private emulator.
 #   examples_test.sh EMULATOR EXAMPLE_TRANSFER EXAMPLE_LISTING ORVEL
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 emulator=$1 transfer=$2 listing=$3 orvel=$4
 
 work=$(mktemp -d)
@@ -17,11 +18,7 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 "$emulator" --listen 127.0.0.1:0 --user ex:S3cret-Ex >"$work/emulator.out" 2>&1 &
 emu_pid=$!
-for _ in $(seq 200); do
-  port=$(grep -o 'listening on 127.0.0.1:[0-9]*' "$work/emulator.out" | cut -d: -f2)
-  [[ -n $port ]] && break
-  sleep 0.05
-done
+port=$(wait_ready "$work/emulator.out")
 [[ -n ${port:-} ]] || { echo "emulator did not start" >&2; exit 1; }
 server=127.0.0.1:$port
 # Downloads capped, so that the cancelled one is still running when the

@@ -4,6 +4,7 @@
 # installed library logs into the user's state folder, never into the prefix.
 #   install_test.sh BUILD_DIR LIBDIR(relative) BINDIR(relative)
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 build=$1 libdir=$2 bindir=$3
 
 work=$(mktemp -d)
@@ -32,11 +33,7 @@ run "$emulator" --help | grep -q -- '--listen' || fail "installed emulator --hel
 
 run "$emulator" --listen 127.0.0.1:0 --user alice:secret >"$work/emulator.out" 2>&1 &
 emu_pid=$!
-for _ in $(seq 200); do
-  port=$(grep -o 'listening on 127.0.0.1:[0-9]*' "$work/emulator.out" | cut -d: -f2)
-  [[ -n $port ]] && break
-  sleep 0.05
-done
+port=$(wait_ready "$work/emulator.out")
 [[ -n ${port:-} ]] || { echo "installed emulator did not start: $(cat "$work/emulator.out")" >&2; exit 1; }
 
 out=$(echo secret | run "$orvel" --server "127.0.0.1:$port" login alice --password-stdin 2>&1) || fail "login: $out"

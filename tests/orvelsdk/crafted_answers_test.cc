@@ -281,4 +281,20 @@ TEST_F(CraftedAnswers, ListAccessorsCheckTraceAndBound) {
   }
 }
 
+TEST_F(CraftedAnswers, EveryServiceCallStartsWithoutTheLastCause) {
+  m_server.stop();
+  m_thread.join();
+  // Nothing listens any more: the refusal is the cause.
+  ORVEL_FILELIST list = nullptr;
+  ASSERT_EQ(ORVEL_EnumFiles(u"t", u"0", &list), E_OV_NETWORK_ERROR);
+  Bstr cause;
+  ASSERT_EQ(ORVEL_GetLastErrorText(&cause), S_OK);
+  EXPECT_NE(N(cause.get()).find("connection refused"), std::string::npos) << N(cause.get());
+  // Refused before anything is sent: no cause, not the last call's.
+  EXPECT_EQ(ORVEL_EnumFiles(u"t", u"0", nullptr), E_POINTER);
+  Bstr none;
+  ASSERT_EQ(ORVEL_GetLastErrorText(&none), S_OK);
+  EXPECT_EQ(N(none.get()), "");
+}
+
 }  // namespace

@@ -39,10 +39,14 @@ private:
 };
 
 // ---- results ---------------------------------------------------------------
-// "E_OV_TARGET_EXISTS" and "a file of that name already exists", or empty texts.
-std::string ResultName(HRESULT hr);
-std::string ResultMeaning(HRESULT hr);
+// A result in words: "E_OV_TARGET_EXISTS", "0x8004101a" and "a file of that
+// name already exists"; the name and meaning are empty for an unknown result.
+struct ResultInfo {
+  std::string name, code, meaning;
+};
+ResultInfo GetResultInfo(HRESULT hr);
 // "E_OV_TARGET_EXISTS (0x8004101a): a file of that name already exists".
+std::string DescribeResult(const ResultInfo& info);
 std::string DescribeResult(HRESULT hr);
 
 // ---- command line ----------------------------------------------------------
@@ -66,12 +70,11 @@ struct Context {
 // words ("connection refused (127.0.0.1:1)"); empty when it does not say.
 // Printed by Fail after the result's name.
 std::string LastFailureCause();
-// Called on a transfer's worker thread right after a failed transfer, so that
-// the main thread's Fail can print that thread's cause.
-void KeepTransferFailureCause();
 // Prints a failure (text on stderr; with --json also an object on stdout)
-// and returns kExitFailure.
-int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail = {});
+// and returns kExitFailure. `otherThreadCause` is the cause a failed call on
+// another thread (a transfer's worker) read there; used when this thread's is empty.
+int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail = {},
+         std::string_view otherThreadCause = {});
 // Prints a usage error (with --json also an object on stdout) and returns
 // kExitUsage.
 int UsageError(std::string_view message);
@@ -140,21 +143,31 @@ struct RemoteItem {
   int type = -1;  // 0 folder, 1 file, -1 not known yet (an id alone)
   std::string name, parentId, path;
   int64_t size = 0;
+  std::optional<Entry> entry;  // the listing's entry, when a /path was resolved
+  // A /path whose last part alone is missing: the folder it would be in.
+  std::string missingLastIn;
 };
 bool IsId(std::string_view arg);    // all digits
 bool IsPath(std::string_view arg);  // starts with '/'
 std::string JoinPath(const std::string& folder, const std::string& name);
+// The names of a /path's parts; empty parts and "." are left out.
+std::vector<std::string> PathParts(std::string_view path);
 // An id as it is, or a /path walked from the root through listings. A path
-// that does not resolve gives E_OV_TARGET_NOT_EXISTS, anything else
-// E_INVALIDARG; `detail` says what was missing.
+// that does not resolve gives E_OV_TARGET_NOT_EXISTS (with missingLastIn set
+// when only its last part is missing), anything else E_INVALIDARG; `detail`
+// says what was missing.
 HRESULT Resolve(Session& session, const std::string& arg, RemoteItem& out, std::string& detail);
 // Learns whether an id alone is a folder or a file.
 HRESULT FillKind(Session& session, RemoteItem& item);
-// Learns an id's name (and place) by searching the folders from the root.
+// Learns an id's name (and place) by searching the folders from the root;
+// E_OV_CANCELLED once Ctrl-C was pressed during a transfer command.
 HRESULT FindById(Session& session, RemoteItem& item);
 
 // Makes a folder; a taken name gives E_OV_TARGET_EXISTS with the existing item's id.
 HRESULT MakeFolder(Session& session, const std::string& parentId, const std::string& name, std::string& id);
+
+// Whether Ctrl-C was pressed while a transfer command runs.
+bool Interrupted();
 
 // ---- commands ----------------------------------------------------------------
 int CmdLogin(Context& ctx);

@@ -151,13 +151,7 @@ int CmdMkdir(Context& ctx) {
     parentId = parent.id;
     names.push_back(p[1]);
   } else if (IsPath(p[0])) {
-    size_t start = 1;
-    while (start <= p[0].size()) {
-      size_t slash = p[0].find('/', start);
-      if (slash == std::string::npos) slash = p[0].size();
-      if (slash > start) names.push_back(p[0].substr(start, slash - start));
-      start = slash + 1;
-    }
+    names = PathParts(p[0]);
     if (names.empty()) return UsageError("mkdir wants a folder to make, not /");
     if (!parents && names.size() > 1) {
       // Without -p the parent must exist already.

@@ -39,8 +39,10 @@ int CmdList(Context& ctx) {
   if (hr < 0) return Fail(ctx, "ls", hr, detail);
 
   std::vector<Entry> entries;
-  if (folder.type == 1) {
+  if (folder.type == 1 && folder.entry) {
     // A file named by path lists as itself, as ls(1) does.
+    entries.push_back(*folder.entry);
+  } else if (folder.type == 1) {
     std::vector<Entry> siblings;
     hr = ListFolder(*session, folder.parentId, siblings);
     for (const Entry& e : siblings)

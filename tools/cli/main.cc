@@ -164,16 +164,6 @@ int Run(int argc, char** argv) {
     std::cout << app.help();
     return kExitOk;
   } catch (const CLI::ParseError& e) {
-    // A command's own --help ends parsing with its help text.
-    if (e.get_exit_code() == 0) {
-      for (const auto& c : commands)
-        if (c.app->parsed()) {
-          std::cout << c.app->help();
-          return kExitOk;
-        }
-      std::cout << app.help();
-      return kExitOk;
-    }
     return UsageError(e.what());
   }
   if (version) {
@@ -204,8 +194,6 @@ int Run(int argc, char** argv) {
   }
   if (!extras.empty()) return UsageError("unexpected argument '" + extras[0] + "' for " + chosen->app->get_name());
   chosen->Collect(ctx.args);
-  ctx.args.options["--server"] = server;
-  if (ctx.json) ctx.args.options["--json"] = "";
 
   // --server for this run, else $ORVEL_SERVER, else an explicit
   // $ORVEL_SETTINGS_FILE, else the service the session was made with.

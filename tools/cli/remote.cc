@@ -1,6 +1,4 @@
 // The session a command runs with, and items named by id or by path.
-#include <unistd.h>
-
 #include <deque>
 #include <iostream>
 
@@ -66,19 +64,6 @@ HRESULT ReadEntries(ORVEL_FILELIST h, std::vector<Entry>& entries) {
   return S_OK;
 }
 
-std::vector<std::string> PathParts(std::string_view path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t slash = path.find('/', start);
-    if (slash == std::string_view::npos) slash = path.size();
-    std::string part(path.substr(start, slash - start));
-    if (!part.empty() && part != ".") parts.push_back(std::move(part));
-    start = slash + 1;
-  }
-  return parts;
-}
-
 }  // namespace
 
 HRESULT ListFolder(Session& session, const std::string& folderId, std::vector<Entry>& entries) {
@@ -93,6 +78,19 @@ HRESULT ListFolder(Session& session, const std::string& folderId, std::vector<En
 }
 
 // ---- ids and paths -------------------------------------------------------------
+
+std::vector<std::string> PathParts(std::string_view path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string_view::npos) slash = path.size();
+    std::string part(path.substr(start, slash - start));
+    if (!part.empty() && part != ".") parts.push_back(std::move(part));
+    start = slash + 1;
+  }
+  return parts;
+}
 
 bool IsId(std::string_view arg) {
   return !arg.empty() && arg.find_first_not_of("0123456789") == std::string_view::npos;
@@ -118,7 +116,9 @@ HRESULT Resolve(Session& session, const std::string& arg, RemoteItem& out, std::
   out.id = "0";
   out.type = 0;
   out.path = "/";
-  for (const std::string& part : PathParts(arg)) {
+  const std::vector<std::string> parts = PathParts(arg);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const std::string& part = parts[i];
     if (out.type != 0) {
       detail = out.path + " is not a folder";
       return E_OV_TARGET_NOT_EXISTS;
@@ -132,6 +132,7 @@ HRESULT Resolve(Session& session, const std::string& arg, RemoteItem& out, std::
     out.path = JoinPath(out.path, part);
     if (found == nullptr) {
       detail = "no " + out.path;
+      if (i + 1 == parts.size()) out.missingLastIn = out.id;
       return E_OV_TARGET_NOT_EXISTS;
     }
     out.parentId = out.id;
@@ -139,6 +140,7 @@ HRESULT Resolve(Session& session, const std::string& arg, RemoteItem& out, std::
     out.type = found->type;
     out.name = found->name;
     out.size = found->size;
+    out.entry = *found;
   }
   if (session.Verbose() && out.path != "/") std::cerr << "orvel: " << out.path << " is id " << out.id << "\n";
   return S_OK;
@@ -153,8 +155,9 @@ HRESULT FillKind(Session& session, RemoteItem& item) {
     item.type = 0;
     return S_OK;
   }
-  // A missing item or a network failure says nothing about the kind.
-  if (hr == E_OV_TARGET_NOT_EXISTS || (static_cast<uint32_t>(hr) & 0xFFFFF000u) == 0x80044000u) return hr;
+  // The service's refusal of a file's listing reaches the library's callers
+  // as E_OV_SERVER_ERROR; any other failure says nothing about the kind.
+  if (hr != E_OV_SERVER_ERROR) return hr;
   item.type = 1;
   return S_OK;
 }
@@ -165,6 +168,7 @@ HRESULT FindById(Session& session, RemoteItem& item) {
   std::deque<std::pair<std::string, std::string>> folders = {{"0", "/"}};
   constexpr int kMaxListings = 10000;
   for (int listed = 0; !folders.empty() && listed < kMaxListings; ++listed) {
+    if (Interrupted()) return E_OV_CANCELLED;
     auto [folderId, folderPath] = folders.front();
     folders.pop_front();
     std::vector<Entry> entries;

@@ -5,26 +5,25 @@
 
 namespace orvelcli {
 
-std::string ResultName(HRESULT hr) {
-  OutString name;
-  return ORVEL_GetResultText(hr, &name, nullptr) >= 0 ? name.str() : std::string();
-}
-
-std::string ResultMeaning(HRESULT hr) {
-  OutString meaning;
-  if (ORVEL_GetResultText(hr, nullptr, &meaning) < 0) return {};
-  std::string text = meaning.str();
-  // What a user of this tool does next.
-  if (hr == E_OV_CLIENT_NO_LOGIN) text += "; run 'orvel login USER'";
-  return text;
-}
-
-std::string DescribeResult(HRESULT hr) {
+ResultInfo GetResultInfo(HRESULT hr) {
+  ResultInfo info;
   char code[16];
   std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
+  info.code = code;
   OutString name, meaning;
-  if (ORVEL_GetResultText(hr, &name, &meaning) != S_OK) return std::string("unknown result (") + code + ")";
-  return name.str() + " (" + code + "): " + ResultMeaning(hr);
+  if (ORVEL_GetResultText(hr, &name, &meaning) != S_OK) return info;
+  info.name = name.str();
+  info.meaning = meaning.str();
+  // What a user of this tool does next.
+  if (hr == E_OV_CLIENT_NO_LOGIN) info.meaning += "; run 'orvel login USER'";
+  return info;
 }
+
+std::string DescribeResult(const ResultInfo& info) {
+  if (info.name.empty()) return "unknown result (" + info.code + ")";
+  return info.name + " (" + info.code + "): " + info.meaning;
+}
+
+std::string DescribeResult(HRESULT hr) { return DescribeResult(GetResultInfo(hr)); }
 
 }  // namespace orvelcli

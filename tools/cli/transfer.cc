@@ -17,7 +17,10 @@
 #include <functional>
 #include <future>
 #include <iostream>
+#include <tuple>
+#include <utility>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "cli.h"
 
@@ -28,6 +31,12 @@ namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
 extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+}  // namespace
+
+bool Interrupted() { return g_interrupted != 0; }
+
+namespace {
 
 // Installs the Ctrl-C handler for the length of one command.
 class InterruptScope {
@@ -158,15 +167,15 @@ namespace {
 // Runs `work` on a worker thread with a fresh progress handle. `knownTotal`
 // stands in until the library reports a total (blocks the service already
 // holds are never sent, so an upload may report none at all).
+// A failure's cause is read on the worker thread, where the library keeps it.
 HRESULT RunTransfer(ProgressView& view, const std::function<HRESULT(ORVEL_PROGRESS)>& work, double knownTotal,
-                    bool& cancelled) {
+                    bool& cancelled, std::string& cause) {
   ProgressOwner progress;
   HRESULT hr = ORVEL_CreateProgress(&progress.h);
   if (hr < 0) return hr;
   auto result = std::async(std::launch::async, [&] {
     const HRESULT workHr = work(progress.h);
-    if (workHr < 0) KeepTransferFailureCause();
-    return workHr;
+    return std::make_pair(workHr, workHr < 0 ? LastFailureCause() : std::string());
   });
   cancelled = false;
   double total = 0, done = 0, speed = 0;
@@ -185,7 +194,7 @@ HRESULT RunTransfer(ProgressView& view, const std::function<HRESULT(ORVEL_PROGRE
     }
     show(false);
   }
-  hr = result.get();
+  std::tie(hr, cause) = result.get();
   show(true);
   // A Ctrl-C that came after the last progress tick stopped nothing: a
   // transfer that finished is reported as done, any other failure as itself.
@@ -244,19 +253,32 @@ void SweepCache(const std::string& root) {
   }
 }
 
+// The cache root, made private and swept on first use; once per command.
+const std::string& PreparedCacheRoot() {
+  static const std::string root = [] {
+    std::string r = CacheRoot();
+    if (r.empty()) return r;
+    std::error_code ec;
+    fs::create_directories(r, ec);
+    ::chmod(r.c_str(), 0700);
+    SweepCache(r);
+    return r;
+  }();
+  return root;
+}
+
 // The folder where a download of `id` to `target` keeps its finished blocks,
 // so that a rerun of the same download resumes; empty when there is none.
-std::string DownloadCacheFolder(const std::string& id, const std::string& target) {
-  const std::string root = CacheRoot();
+// Only an id of digits ever becomes part of a path.
+std::string DownloadCacheFolder(const std::string& id, bool previous, const std::string& target) {
+  if (!IsId(id)) return {};
+  const std::string& root = PreparedCacheRoot();
   if (root.empty()) return {};
   std::error_code ec;
-  fs::create_directories(root, ec);
-  ::chmod(root.c_str(), 0700);
-  SweepCache(root);
   const std::string key = target == "-" ? target : fs::absolute(target, ec).lexically_normal().string();
   char hash[17];
   std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(Fnv1a(key)));
-  const std::string folder = root + "/dl-" + id + "-" + hash;
+  const std::string folder = root + "/dl-" + id + (previous ? "p" : "") + "-" + hash;
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
   // Kept fresh while in use, so the sweep leaves it alone.
   fs::last_write_time(folder, fs::file_time_type::clock::now(), ec);
@@ -268,7 +290,8 @@ std::string DownloadCacheFolder(const std::string& id, const std::string& target
 struct Outcome {
   HRESULT hr = S_OK;
   bool cancelled = false;
-  std::string id;  // a new file's id
+  std::string id;     // a new file's id
+  std::string cause;  // the library's words for a failure, read on the worker thread
 };
 
 Outcome UploadOne(ProgressView& view, Session& session, const std::string& local, const std::string& parentId,
@@ -286,7 +309,7 @@ Outcome UploadOne(ProgressView& view, Session& session, const std::string& local
       if (!updateId.empty()) return ORVEL_Update(token, Wide(updateId).c_str(), path.c_str(), temp.c_str(), h);
       return ORVEL_Upload(token, Wide(parentId).c_str(), Wide(name).c_str(), path.c_str(), temp.c_str(), &newId, h);
     });
-  }, static_cast<double>(size), o.cancelled);
+  }, static_cast<double>(size), o.cancelled, o.cause);
   o.id = updateId.empty() ? newId.str() : updateId;
   return o;
 }
@@ -294,9 +317,9 @@ Outcome UploadOne(ProgressView& view, Session& session, const std::string& local
 Outcome DownloadOne(ProgressView& view, Session& session, const std::string& id, const std::string& local,
                     const std::string& cacheKey, bool previous, int64_t size) {
   Outcome o;
-  std::string temp = DownloadCacheFolder(id + (previous ? "p" : ""), cacheKey);
-  ScratchFolder scratch;  // only when there is no cache folder
-  if (temp.empty()) temp = scratch.Path();
+  std::string temp = DownloadCacheFolder(id, previous, cacheKey);
+  std::optional<ScratchFolder> scratch;  // only when there is no cache folder
+  if (temp.empty()) temp = scratch.emplace().Path();
   if (temp.empty()) {
     o.hr = E_FAIL;
     return o;
@@ -308,8 +331,8 @@ Outcome DownloadOne(ProgressView& view, Session& session, const std::string& id,
       // library only wants non-empty texts here.
       return ORVEL_Download(token, wid.c_str(), u"-", path.c_str(), u"-", u"-", wtemp.c_str(), previous ? 1 : 0, h);
     });
-  }, static_cast<double>(size), o.cancelled);
-  if (o.hr >= 0 && temp != scratch.Path()) {
+  }, static_cast<double>(size), o.cancelled, o.cause);
+  if (o.hr >= 0 && !scratch) {
     std::error_code ec;
     fs::remove_all(temp, ec);
   }
@@ -350,7 +373,11 @@ void UploadTree(const Context& ctx, ProgressView& view, Session& session, const 
   for (fs::directory_iterator it(local, ec), end; !ec && it != end; it.increment(ec)) children.push_back(*it);
   std::sort(children.begin(), children.end());
   for (const auto& child : children) {
-    if (g_interrupted || t.cancelled) return;
+    if (t.cancelled) return;
+    if (g_interrupted) {
+      t.cancelled = true;
+      return;
+    }
     const std::string path = child.path().string(), name = child.path().filename().string();
     std::error_code e2;
     // A link to a folder is not followed (it could lead back up the tree), as cp -r does.
@@ -375,13 +402,14 @@ void UploadTree(const Context& ctx, ProgressView& view, Session& session, const 
       if (o.cancelled) t.cancelled = true;
       else if (o.hr == E_OV_TARGET_EXISTS) ++t.skipped, std::cerr << "\norvel: " << path << ": kept the file already there\n";
       else if (o.hr < 0) NoteFailure(ctx, t, path, o.hr);
-      else ++t.files;
+      else ++t.files, t.bytes += size;
     }
   }
 }
 
 HRESULT PlanDownload(Session& session, const std::string& folderId, int depth, TreeTotals& plan) {
   if (depth > 256) return E_FAIL;  // a service that answers with a cycle
+  if (g_interrupted) return E_OV_CANCELLED;
   std::vector<Entry> entries;
   HRESULT hr = ListFolder(session, folderId, entries);
   if (hr < 0) return hr;
@@ -402,7 +430,11 @@ void DownloadTree(const Context& ctx, ProgressView& view, Session& session, cons
   const HRESULT hr = ListFolder(session, folderId, entries);
   if (hr < 0) return NoteFailure(ctx, t, local, hr);
   for (const Entry& e : entries) {
-    if (g_interrupted || t.cancelled) return;
+    if (t.cancelled) return;
+    if (g_interrupted) {
+      t.cancelled = true;
+      return;
+    }
     if (!SafeLocalName(e.name)) {
       NoteFailure(ctx, t, "a name that is no file name ('" + e.name + "', id " + e.id + ")", E_INVALIDARG);
       continue;
@@ -431,7 +463,7 @@ void DownloadTree(const Context& ctx, ProgressView& view, Session& session, cons
     view.doneBefore += static_cast<double>(e.size);
     if (o.cancelled) t.cancelled = true;
     else if (o.hr < 0) NoteFailure(ctx, t, path, o.hr);
-    else ++t.files;
+    else ++t.files, t.bytes += e.size;
   }
 }
 
@@ -482,6 +514,14 @@ HRESULT ResolveDestination(Session& session, const std::string& arg, Destination
   const size_t slash = parentPath.find_last_of('/');
   d.name = parentPath.substr(slash + 1);
   parentPath = slash == 0 ? "/" : parentPath.substr(0, slash);
+  // The walk stopped at the last part: its folder is the parent.
+  const std::vector<std::string> parts = PathParts(arg);
+  if (!parts.empty() && parts.back() == d.name) {
+    if (item.missingLastIn.empty()) return E_OV_PARENT_NOT_EXIST;
+    d.parentId = item.missingLastIn;
+    d.path = arg;
+    return S_OK;
+  }
   RemoteItem parent;
   std::string parentDetail;
   if (Resolve(session, parentPath, parent, parentDetail) < 0 || parent.type != 0) return E_OV_PARENT_NOT_EXIST;
@@ -568,19 +608,18 @@ int CmdPut(Context& ctx) {
     done.folders = 1;
     UploadTree(ctx, view, *session, local, folderId, done);
     view.Finish();
-    done.bytes = static_cast<int64_t>(view.doneBefore);
     const std::string to = dest.exists || dest.name.empty() ? JoinPath(dest.path, name) : dest.path;
     return TreeSummary(ctx, "Uploaded", "put", done, local, to);
   }
 
-  ScratchFolder spool;
+  std::optional<ScratchFolder> spool;  // standard input is kept here
   int64_t size = st.st_size;
   std::string name = ctx.args.Get("--name", dest.name.empty() ? BaseName(local) : dest.name);
   if (fromStdin) {
     if (!update && !ctx.args.Has("--name") && dest.name.empty())
       return UsageError("put - wants --name NAME or a REMOTE /path that names the new file");
-    if (spool.Path().empty()) return Fail(ctx, "put", E_FAIL, "cannot make a temporary folder");
-    local = spool.Path() + "/" + (SafeLocalName(name) ? name : "stdin");
+    if (spool.emplace().Path().empty()) return Fail(ctx, "put", E_FAIL, "cannot make a temporary folder");
+    local = spool->Path() + "/" + (SafeLocalName(name) ? name : "stdin");
     if (!SpoolStdin(local, size)) return Fail(ctx, "put", E_FAIL, "cannot keep standard input in " + local);
   }
   ProgressView view(ctx, "upload");
@@ -590,8 +629,8 @@ int CmdPut(Context& ctx) {
     Fail(ctx, "put", E_OV_CANCELLED);
     return kExitCancelled;
   }
-  if (o.hr == E_OV_TARGET_EXISTS) return Fail(ctx, "put", o.hr, "existing id " + o.id);
-  if (o.hr < 0) return Fail(ctx, "put", o.hr);
+  if (o.hr == E_OV_TARGET_EXISTS) return Fail(ctx, "put", o.hr, "existing id " + o.id, o.cause);
+  if (o.hr < 0) return Fail(ctx, "put", o.hr, {}, o.cause);
   if (ctx.json)
     PrintJson(nlohmann::json({{"id", o.id}, {"name", name}, {"size", size}, {"updated", update}}).dump());
   else if (!ctx.quiet)
@@ -623,7 +662,11 @@ int CmdGet(Context& ctx) {
   const bool intoFolder = !toStdout && IsDir(local);
   if (intoFolder && item.name.empty() && item.id != "0") {
     // An id alone: the remote name is found from the root.
-    if ((hr = FindById(*session, item)) < 0) return Fail(ctx, "get", hr, "id " + item.id);
+    if ((hr = FindById(*session, item)) == E_OV_CANCELLED) {
+      Fail(ctx, "get", hr);
+      return kExitCancelled;
+    }
+    if (hr < 0) return Fail(ctx, "get", hr, "id " + item.id);
   }
 
   if (recursive) {
@@ -631,7 +674,11 @@ int CmdGet(Context& ctx) {
     // The whole tree is listed first: for the totals, and so that a tree that
     // cannot be read leaves nothing behind.
     TreeTotals plan;
-    if ((hr = PlanDownload(*session, item.id, 0, plan)) < 0)
+    if ((hr = PlanDownload(*session, item.id, 0, plan)) == E_OV_CANCELLED) {
+      Fail(ctx, "get", hr);
+      return kExitCancelled;
+    }
+    if (hr < 0)
       return Fail(ctx, "get", hr, hr == E_FAIL ? "folders nested more than 256 deep" : std::string_view());
     // cp -r: into an existing folder under the remote name, else as the new folder itself.
     if (intoFolder) {
@@ -649,7 +696,6 @@ int CmdGet(Context& ctx) {
     done.folders = 1;
     DownloadTree(ctx, view, *session, item.id, local, 0, done);
     view.Finish();
-    done.bytes = static_cast<int64_t>(view.doneBefore);
     return TreeSummary(ctx, "Downloaded", "get", done, item.path.empty() ? p[0] : item.path, local);
   }
 
@@ -665,11 +711,11 @@ int CmdGet(Context& ctx) {
     return kExitFailure;
   }
   if (!toStdout && IsDir(local)) return Fail(ctx, "get", E_FAIL, local + " is a folder");
-  ScratchFolder spool;
+  std::optional<ScratchFolder> spool;  // the download to standard output is kept here
   std::string target = local;
   if (toStdout) {
-    if (spool.Path().empty()) return Fail(ctx, "get", E_FAIL, "cannot make a temporary folder");
-    target = spool.Path() + "/download";
+    if (spool.emplace().Path().empty()) return Fail(ctx, "get", E_FAIL, "cannot make a temporary folder");
+    target = spool->Path() + "/download";
   }
   ProgressView view(ctx, "download");
   const Outcome o = DownloadOne(view, *session, item.id, target, toStdout ? "-" : local, previous, item.size);
@@ -678,7 +724,7 @@ int CmdGet(Context& ctx) {
     Fail(ctx, "get", E_OV_CANCELLED);
     return kExitCancelled;
   }
-  if (o.hr < 0) return Fail(ctx, "get", o.hr);
+  if (o.hr < 0) return Fail(ctx, "get", o.hr, {}, o.cause);
   struct stat st {};
   ::stat(target.c_str(), &st);
   if (toStdout) {

@@ -24,10 +24,6 @@ std::string Args::Get(std::string_view key, std::string_view def) const {
   return it != options.end() ? it->second : std::string(def);
 }
 
-namespace {
-std::string g_transferCause;  // kept by the transfer's worker thread
-}  // namespace
-
 std::string LastFailureCause() {
   // The library's own words for a network failure ("connection refused (127.0.0.1:1)").
   std::string cause;
@@ -37,30 +33,24 @@ std::string LastFailureCause() {
   return cause;
 }
 
-void KeepTransferFailureCause() { g_transferCause = LastFailureCause(); }
-
-int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail) {
-  std::string message = std::string(what) + ": " + DescribeResult(hr);
+int Fail(const Context& ctx, std::string_view what, HRESULT hr, std::string_view detail,
+         std::string_view otherThreadCause) {
+  const ResultInfo info = GetResultInfo(hr);
   std::string cause = LastFailureCause();
-  if (cause.empty()) cause = g_transferCause;
+  if (cause.empty()) cause = otherThreadCause;
   if (hr >= 0) cause.clear();
+  std::string message = std::string(what) + ": " + DescribeResult(info);
   // The cause comes right after the result's name.
-  if (!cause.empty()) {
-    const std::string name = ResultName(hr);
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
-    message = std::string(what) + ": " + (name.empty() ? "unknown result" : name) + " (" + code + "): " + cause +
-              (name.empty() ? "" : " - " + ResultMeaning(hr));
-  }
+  if (!cause.empty())
+    message = std::string(what) + ": " + (info.name.empty() ? "unknown result" : info.name) + " (" + info.code +
+              "): " + cause + (info.name.empty() ? "" : " - " + info.meaning);
   if (!detail.empty()) message += " (" + std::string(detail) + ")";
   std::cerr << "orvel: " << message << "\n";
   if (ctx.json) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
     nlohmann::json j = {{"error", {{"operation", std::string(what)},
-                                   {"name", ResultName(hr)},
-                                   {"code", code},
-                                   {"meaning", ResultMeaning(hr)}}}};
+                                   {"name", info.name},
+                                   {"code", info.code},
+                                   {"meaning", info.meaning}}}};
     if (!detail.empty()) j["error"]["detail"] = std::string(detail);
     if (!cause.empty()) j["error"]["cause"] = cause;
     PrintJson(j.dump());

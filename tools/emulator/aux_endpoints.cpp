@@ -159,8 +159,10 @@ void RegisterAux(Router& r) {
     SendJsonResult(a, "ok");
   });
   svr.Get("/_emulator/connections", [&s](const httplib::Request&, httplib::Response& a) {
-    a.set_content("{\"result\":\"ok\",\"connections\":" + std::to_string(s.ConnectionCount()) + "}",
-                  "application/json");
+    Json answer;
+    answer["result"] = "ok";
+    answer["connections"] = s.ConnectionCount();
+    SendJson(a, answer);
   });
   svr.Get("/_emulator/health", [](const httplib::Request&, httplib::Response& a) { SendJsonResult(a, "ok"); });
 }

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace emu {
@@ -14,6 +15,16 @@ bool ToInt(std::string_view text, int64_t lo, int64_t hi, int64_t& out) {
   auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
   if (ec != std::errc() || p != text.data() + text.size() || v < lo || v > hi) return false;
   out = v;
+  return true;
+}
+
+// "HOST:PORT" with a port of 0..65535 and a host before the last colon.
+bool SplitHostPort(std::string_view text, std::string& host, int& port) {
+  const size_t colon = text.rfind(':');
+  int64_t n = 0;
+  if (colon == std::string_view::npos || colon == 0 || !ToInt(text.substr(colon + 1), 0, 65535, n)) return false;
+  host = std::string(text.substr(0, colon));
+  port = static_cast<int>(n);
   return true;
 }
 
@@ -42,11 +53,9 @@ std::unique_ptr<CLI::App> MakeApp(Options& out, std::vector<std::string>& listen
       ->default_str(defaultListen)
       ->expected(1)
       ->check([](const std::string& v) -> std::string {
-        const size_t colon = v.rfind(':');
-        int64_t n = 0;
-        if (colon == std::string::npos || colon == 0 || !ToInt(std::string_view(v).substr(colon + 1), 0, 65535, n))
-          return "wants HOST:PORT";
-        return {};
+        std::string host;
+        int port = 0;
+        return SplitHostPort(v, host, port) ? std::string() : std::string("wants HOST:PORT");
       });
   app->add_option("--data", out.dataDir, "folder for the database and blocks (kept)")
       ->type_name("DIR")
@@ -115,13 +124,9 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error, bool&
     error = e.what();
     return false;
   }
-  if (!listen.empty()) {
-    const std::string& v = listen.back();
-    const size_t colon = v.rfind(':');
-    int64_t n = 0;
-    ToInt(std::string_view(v).substr(colon + 1), 0, 65535, n);
-    out.host = v.substr(0, colon);
-    out.port = static_cast<int>(n);
+  if (!listen.empty() && !SplitHostPort(listen.back(), out.host, out.port)) {
+    error = "--listen wants HOST:PORT";
+    return false;
   }
   for (const std::string& u : users) {
     const size_t colon = u.find(':');
