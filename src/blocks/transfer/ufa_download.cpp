@@ -18,7 +18,6 @@
 #include "blocks/transfer/json_reader.h"
 #include "blocks/transfer/temp_folder_check.h"
 #include "blocks/transfer/ufa_file.h"
-#include "blocks/transfer/ufa_fused.h"
 #include "blocks/transfer/ufa_io.h"
 #include "blocks/transfer/ufa_pool.h"
 #include "blocks/transfer/ufa_progress.h"
@@ -160,7 +159,6 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t n)
 // a hard link of (or the origin of) the shared "<blockId>.done".
 struct BlockJob {
     const BlockDownloadRecord* block = nullptr;
-    bool resumed = false;
     std::vector<uint8_t> stored;  // the answer as received
     std::vector<uint8_t> plain;   // the decoded block (filled on a worker)
     BlockOutcome outcome = BlockOutcome::Done;
@@ -399,18 +397,14 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         job->block = &block;
         if (!seen.insert(block.blockId).second) {
             // The same block twice in one file: the first one's claim serves both.
-            job->resumed = true;
             meter.AddPlain(block.size);
             queueDone(std::move(job), claim);
             continue;
         }
-        bool haveClaim = ufa::FileExists(claim);
-        if (!haveClaim && ::link(doneFile.c_str(), claim.c_str()) == 0)
-            haveClaim = true;
+        const bool haveClaim = ::link(doneFile.c_str(), claim.c_str()) == 0;
         if (haveClaim) {
             if (ufa::FileSize(claim) == block.size) {
                 claims.push_back(std::make_unique<ufa::ScopedFile>(claim));
-                job->resumed = true;
                 meter.AddPlain(block.size);  // decoded by an earlier run
                 queueDone(std::move(job), claim);
                 continue;

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include <vector>
-
 #include "blocks/transfer/block_list_check.h"
 #include "blocks/transfer/ufa_common.h"
 

@@ -145,7 +145,6 @@ struct UploadArgs {
     bool sendEmptyParentId;
     int64_t fileSize;
     const std::vector<BlockRecord>& blocks;
-    const std::string& tempFolder;
     ProgressCallback callback;
     void* context;
 };
@@ -307,9 +306,9 @@ HRESULT UploadFileGuarded(std::string_view fileId, std::string_view fileVer, std
                           const std::string& tempFolder, ProgressCallback callback, void* context,
                           RecordTree& conflict)
 {
-    const UploadArgs args{fileId,    fileVer,           sha1,     parentId, token,
-                          name,      modTime,           localPath, sendEmptyParentId,
-                          fileSize,  blocks,            tempFolder, callback, context};
+    const UploadArgs args{fileId,   fileVer,  sha1,      parentId,          token,
+                          name,     modTime,  localPath, sendEmptyParentId, fileSize,
+                          blocks,   callback, context};
     if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr))
         return hr;
     try {

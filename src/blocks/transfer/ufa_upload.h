@@ -10,9 +10,6 @@
 
 class CurlWrapper;
 struct BlockPace;
-namespace ufa {
-class TransferMeter;
-}
 
 // requestUpload on the API host: opens the upload session.
 class UploadRequester {
