@@ -38,9 +38,8 @@ void DownloadRequester::Perform()
     RecordTree request("Orvel");
     request.AddValue("token", token);
     request.AddValue("fileId", fileId);
-    CurlWrapper local;
     std::string text = HttpRequestPost(
-        wrapper ? *wrapper : local,
+        *wrapper,
         ServiceUrl(previousVersion ? "/osvr/requestDownloadPreviousVer/" : "/osvr/requestDownload/"),
         ufa::ApiHeaders(), ToXml(request));
     RecordTree answer = ufa::ParseXmlAnswer(text, "DownloadRequester::_Perform");
@@ -100,9 +99,8 @@ void MetadataDownloader::Perform()
 {
     HRESULT hr = E_FAIL;
     TRACE_SCOPE("MetadataDownloader::Perform", &hr, "Stub = %s URL = %s", stub.c_str(), url.c_str());
-    CurlWrapper local;
     std::string text =
-        HttpRequestPost(wrapper ? *wrapper : local, url + "downloadMetadata2", ufa::BlockServerHeaders(), Body());
+        HttpRequestPost(*wrapper, url + "downloadMetadata2", ufa::BlockServerHeaders(), Body());
     ReadBlocks(ufa::ParseJsonAnswer(text, "MetadataDownloader::Perform"));
     hr = S_OK;
 }
