@@ -138,18 +138,7 @@ void LogDecodeFailure(const BlockDownloadRecord& block)
 bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t n)
 {
     ufa::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (!fd.valid())
-        return false;
-    size_t at = 0;
-    while (at < n) {
-        ssize_t w = ::write(fd.get(), data + at, n - at);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        at += static_cast<size_t>(w);
-    }
-    return fd.Close();
+    return fd.valid() && ufa::WriteFull(fd.get(), data, n) && fd.Close();
 }
 
 // A block of this call: fetched and decoded now, or found done by an earlier
@@ -345,7 +334,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     size_t sequence = 0;
     bool allGood = true;
 
-    ufa::WorkerPool pool(ufa::WorkerThreads());  // after `whole`: its jobs end first
+    ufa::WorkerPool pool(TransferWorkerThreads());  // after `whole`: its jobs end first
     // One worker: each block finished before the next request, as written.
     const size_t window = pool.Workers() > 1 ? static_cast<size_t>(pool.Workers()) + 1 : 1;
     std::set<std::string> seen;  // block identifiers met so far

@@ -39,6 +39,8 @@ ssize_t ReadFull(int fd, void* buffer, size_t len)
     return static_cast<ssize_t>(got);
 }
 
+}  // namespace
+
 bool WriteFull(int fd, const void* data, size_t len)
 {
     const auto* p = static_cast<const char*>(data);
@@ -54,8 +56,6 @@ bool WriteFull(int fd, const void* data, size_t len)
     }
     return true;
 }
-
-}  // namespace
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
 {

@@ -77,6 +77,9 @@ enum class CutResult { Ok, IoError, Changed };
 CutResult ReadAndCheckBlock(int fd, int64_t offset, int32_t size, std::string_view expectedSha1,
                             std::vector<uint8_t>& block);
 
+// Writes all `len` bytes, again after an interruption. False on a failure.
+bool WriteFull(int fd, const void* data, size_t len);
+
 // Copies all of `from` to the end of `to` through the kernel where it can
 // (copy_file_range), through a buffer where it cannot. False on a failure.
 bool AppendFile(int to, int from);

@@ -228,7 +228,7 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
             throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
         // Workers encode the blocks ahead of the one on the wire; at most
         // (workers + 2) blocks are in memory at once.
-        ufa::WorkerPool pool(ufa::WorkerThreads());
+        ufa::WorkerPool pool(TransferWorkerThreads());
         // One worker: each block finished before the next request, as written.
         const size_t window = pool.Workers() > 1 ? static_cast<size_t>(pool.Workers()) + 1 : 1;
         std::deque<std::future<PreparedBlock>> ahead;
