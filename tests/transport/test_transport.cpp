@@ -189,7 +189,7 @@ namespace {
 
 TEST_F(TransportTest, AReadingRequestIsRetriedAndACancelEndsTheBackoffWait) {
     const std::string host = "127.0.0.1:" + std::to_string(m_server.Port());
-    static_cast<CTransport*>(m_raw)->SetRequestKind(RequestKind::Repeatable);
+    m_transport->SetRequestKind(RequestKind::Repeatable);
     SetRetryWaitScaleForTesting(0.01);
     EXPECT_EQ(E_OV_NETWORK_TIMEOUT, m_transport->Request(m_server.Url("/s504"), "", nullptr, nullptr, 30, 1));
     const std::string log = LogText();
