@@ -337,6 +337,12 @@ CURLM* CCurlHelper::Multi() {
 CURLcode CCurlHelper::RunOnMulti(const std::function<bool(int& waitMs)>& step) {
     CURLM* multi = Multi();
     if (!multi || curl_multi_add_handle(multi, m_hCURL.get()) != CURLM_OK) return CURLE_FAILED_INIT;
+    // Off the multi handle however the loop ends (a step may raise).
+    struct Detach {
+        CURLM* multi;
+        CURL* easy;
+        ~Detach() { curl_multi_remove_handle(multi, easy); }
+    } detach{multi, m_hCURL.get()};
     CURLcode result = CURLE_OK;
     for (;;) {
         int running = 0;
@@ -360,7 +366,6 @@ CURLcode CCurlHelper::RunOnMulti(const std::function<bool(int& waitMs)>& step) {
         }
         if (waitMs > 0) curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
     }
-    curl_multi_remove_handle(multi, m_hCURL.get());
     return result;
 }
 

@@ -364,8 +364,12 @@ private:
             self->m_overflow = true;  // longer than any valid answer: stop at once
             return 0;
         }
-        self->m_out->insert(self->m_out->end(), reinterpret_cast<uint8_t*>(data),
-                            reinterpret_cast<uint8_t*>(data) + n);
+        try {
+            self->m_out->insert(self->m_out->end(), reinterpret_cast<uint8_t*>(data),
+                                reinterpret_cast<uint8_t*>(data) + n);
+        } catch (...) {
+            return 0;
+        }
         self->m_received += n;
         return n;
     }
