@@ -219,6 +219,7 @@ private:
     std::string m_urlCopy;  // NUL-terminated copy of the URL in flight
     int32_t m_timeoutSec = 0;  // overall limit of the request in flight
     std::string m_caFile;  // "[Tavik] CaFile": a CA bundle trusted besides the system store
+    bool m_caFileRead = false;  // m_caFile is read at the helper's first security setup
     AttemptFailure m_lastAttempt;
     std::string m_lastCause;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};

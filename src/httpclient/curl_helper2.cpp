@@ -203,7 +203,10 @@ CURLcode CCurlHelper::SetSecurity() {
     RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_VERIFYHOST, 2L));
     // A private CA (a company proxy, a test service) is trusted on top of the
     // system store; CURLOPT_CAINFO would replace the store instead.
-    m_caFile = ReadSettingString("Tavik", "CaFile", "");
+    if (!m_caFileRead) {  // once per helper, not on every attempt
+        m_caFile = ReadSettingString("Tavik", "CaFile", "");
+        m_caFileRead = true;
+    }
     if (!m_caFile.empty()) {
         RETURN_IF_FAILED(SetFn(CURLOPT_SSL_CTX_FUNCTION, &AddExtraCa));
         RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_CTX_DATA, this));

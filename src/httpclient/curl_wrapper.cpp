@@ -194,6 +194,7 @@ BlockPace ReadBlockPace() {
     pace.sendCap = std::min(caps.upload, ReadSettingInt("UploadSpeed"));
     pace.recvCap = std::min(caps.download, ReadSettingInt("DownloadSpeed"));
     pace.proxy = ReadProxySnapshot();
+    pace.retries = ReadNetworkRetries();
     return pace;
 }
 
@@ -415,7 +416,7 @@ std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const u
                              size_t size, const BlockPace& pace) {
     if (url.empty()) LogWrite(0, "*ASSERT*: !strURL.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    RetryPolicy policy(RequestKind::Repeatable);
+    RetryPolicy policy(RequestKind::Repeatable, pace.retries);
     for (;;) {
         ApplyConnectionSettings(wrapper, pace.proxy, 0, 0);
         BlockRequest request(wrapper, pace);
@@ -461,7 +462,7 @@ bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_
                         const BlockPace& pace) {
     if (postData.empty()) LogWrite(0, "*ASSERT*: !strPostData.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    RetryPolicy policy(RequestKind::Repeatable);
+    RetryPolicy policy(RequestKind::Repeatable, pace.retries);
     const std::string fields(postData);
     for (;;) {
         ApplyConnectionSettings(wrapper, pace.proxy, 0, 0);
