@@ -279,3 +279,11 @@ struct ProxySnapshot {
 ProxySnapshot ReadProxySnapshot();
 // ApplyConnectionSettings with proxy settings read before.
 void ApplyConnectionSettings(CCurlHelper& helper, const ProxySnapshot& proxy, int32_t sendCap, int32_t recvCap);
+
+// After a failed attempt on `helper` (`outcome` as its operation returned):
+// Stop when the answer is good, the transfer was cancelled or the failure is
+// final; otherwise logs the retry and waits the backoff, calling `stillWanted`
+// between slices (false = the caller cancelled: Cancelled), and answers Retry.
+enum class RetryStep { Stop, Retry, Cancelled };
+RetryStep WaitBeforeRetry(CCurlHelper& helper, RetryPolicy& policy, int32_t outcome,
+                          const std::function<bool()>& stillWanted);

@@ -758,3 +758,15 @@ int CCurlHelper::ProgressFunction(void* p, curl_off_t dlTotal, curl_off_t dlNow,
     }
     return self->m_cancel.load();
 }
+
+RetryStep WaitBeforeRetry(CCurlHelper& helper, RetryPolicy& policy, int32_t outcome,
+                          const std::function<bool()>& stillWanted) {
+    const AttemptFailure& attempt = helper.LastAttempt();
+    const bool badStatus = attempt.status == 429 || attempt.status >= 500;
+    if ((outcome == Ok && !badStatus) || outcome == Cancelled) return RetryStep::Stop;
+    auto wait = policy.NextWait(attempt);
+    if (!wait) return RetryStep::Stop;
+    LOGF(5, "Retrying network request (%d of %d) in %lld ms after: %s", policy.RetriesDone(), policy.ExtraAttempts(),
+         static_cast<long long>(wait->count()), helper.LastCause().c_str());
+    return CancellableWait(*wait, stillWanted) ? RetryStep::Retry : RetryStep::Cancelled;
+}

@@ -68,22 +68,15 @@ void CurlWrapper::TransferProgress(void* p, double dlTotal, double dlNow, double
 }
 
 bool CurlWrapper::RetryAfter(RetryPolicy& policy, int32_t outcome, std::string_view origin) {
-    const AttemptFailure& attempt = LastAttempt();
-    const bool badStatus = attempt.status == 429 || attempt.status >= 500;
-    if ((outcome == Ok && !badStatus) || outcome == Cancelled) return false;
-    auto wait = policy.NextWait(attempt);
-    if (!wait) return false;
-    LOGF(5, "Retrying network request (%d of %d) in %lld ms after: %s", policy.RetriesDone(), policy.ExtraAttempts(),
-         static_cast<long long>(wait->count()), LastCause().c_str());
     // The progress callback keeps being called, so a cancel ends the wait at once.
-    bool wanted = CancellableWait(*wait, [this] {
+    const RetryStep step = WaitBeforeRetry(*this, policy, outcome, [this] {
         if (m_pfnCallback && m_pfnCallback(m_pCallbackData, m_lastProgress[0], m_lastProgress[1], m_lastProgress[2],
                                            m_lastProgress[3], 0.0) == E_FAIL)
             Cancel();
         return !IsCancelled();
     });
-    if (!wanted) throw EXCEPT::TaskCancel(origin);
-    return true;
+    if (step == RetryStep::Cancelled) throw EXCEPT::TaskCancel(origin);
+    return step == RetryStep::Retry;
 }
 
 void CurlWrapper::RequestPost(std::string_view url) {
