@@ -146,6 +146,9 @@ public:
     CURLcode ApplySecurity() { return SetSecurity(); }
     void BeginOwnAttempt(std::string_view url, int32_t timeoutSec);
     void EndOwnAttempt(CURLcode curlRet, CurlOutcome outcome);
+    // How a transfer ended: `status` is judged (200 only, 504 = Timeout) when
+    // `statusChecked`; a failure the rules do not name is logged.
+    CurlOutcome Outcome(CURLcode curlRet, long status, bool statusChecked);
 
 private:
     CURLcode SetOpt(CURLoption option, long value);
@@ -158,7 +161,6 @@ private:
     CURLcode SetCommonTail(int32_t timeout);
     CURLcode SetSecurity();
     CURLcode BuildForm(CurlMimePtr& mime);
-    CurlOutcome Outcome(CURLcode curlRet, long status, bool statusChecked);
     void EndRequest();
     bool TakeCallbackFailure();
 
@@ -279,6 +281,10 @@ struct ProxySnapshot {
 ProxySnapshot ReadProxySnapshot();
 // ApplyConnectionSettings with proxy settings read before.
 void ApplyConnectionSettings(CCurlHelper& helper, const ProxySnapshot& proxy, int32_t sendCap, int32_t recvCap);
+
+// Appends the "&"-joined header lines of `lines` to `list`, each piece as one
+// line. False when libcurl cannot append one (`list` keeps those before it).
+bool AppendHeaderLines(CurlSlistPtr& list, std::string_view lines);
 
 // After a failed attempt on `helper` (`outcome` as its operation returned):
 // Stop when the answer is good, the transfer was cancelled or the failure is

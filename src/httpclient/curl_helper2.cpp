@@ -155,25 +155,29 @@ CURLcode CCurlHelper::SetOptOff(CURLoption option, curl_off_t value) {
     return curlRet;
 }
 
+bool AppendHeaderLines(CurlSlistPtr& list, std::string_view lines) {
+    size_t start = 0;
+    while (true) {
+        size_t amp = lines.find('&', start);
+        std::string piece(lines.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start));
+        curl_slist* appended = curl_slist_append(list.get(), piece.c_str());
+        if (!appended) return false;
+        list.release();
+        list.reset(appended);
+        if (amp == std::string_view::npos) return true;
+        start = amp + 1;
+    }
+}
+
 bool CCurlHelper::_SetHttpHeader() {
     if (m_headerLines.empty()) return true;
     CurlSlistPtr list;
-    size_t start = 0;
-    while (true) {
-        size_t amp = m_headerLines.find('&', start);
-        std::string piece = m_headerLines.substr(start, amp == std::string::npos ? std::string::npos : amp - start);
-        curl_slist* appended = curl_slist_append(list.get(), piece.c_str());
-        if (!appended) {
-            HELPER_LOG(5, "ERROR_CHECK_BOOL:m_plist");
-            m_plist = std::move(list);
-            return false;
-        }
-        list.release();
-        list.reset(appended);
-        if (amp == std::string::npos) break;
-        start = amp + 1;
-    }
+    const bool appended = AppendHeaderLines(list, m_headerLines);
     m_plist = std::move(list);
+    if (!appended) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:m_plist");
+        return false;
+    }
     return SetOpt(CURLOPT_HTTPHEADER, m_plist.get()) == CURLE_OK;
 }
 
