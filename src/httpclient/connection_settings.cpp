@@ -23,6 +23,29 @@ HRESULT SetProxy(CCurlHelper& helper, long curlProxyType, const std::string& ip,
     return S_OK;
 }
 
+// Full reset, then the proxy the settings name. A system proxy that is off
+// leaves the proxy unset, or empty (never one from the environment) when
+// `emptyWhenNoSystemProxy`.
+HRESULT ApplyProxySnapshot(CCurlHelper& helper, const ProxySnapshot& snap, bool emptyWhenNoSystemProxy) {
+    helper.Reset(true);
+    switch (static_cast<int32_t>(snap.type)) {
+    case -1:
+    case SystemProxy:
+        if (snap.systemEnabled) return SetProxy(helper, CURLPROXY_HTTP, snap.systemHost, snap.systemPort, {}, {});
+        if (emptyWhenNoSystemProxy) return helper.SetOption(CURLOPT_PROXY, "");
+        return S_OK;
+    case HttpProxy:
+        return SetProxy(helper, CURLPROXY_HTTP, snap.ip, snap.port, snap.user, snap.password);
+    case Socks4Proxy:
+        return SetProxy(helper, CURLPROXY_SOCKS4, snap.ip, snap.port, snap.user, snap.password);
+    case Socks5Proxy:
+        return SetProxy(helper, CURLPROXY_SOCKS5, snap.ip, snap.port, snap.user, snap.password);
+    default:
+        // An empty proxy also keeps libcurl from taking one from the environment.
+        return helper.SetOption(CURLOPT_PROXY, "");
+    }
+}
+
 }  // namespace
 
 const SpeedCaps& SpeedCaps::Instance() {
@@ -31,30 +54,7 @@ const SpeedCaps& SpeedCaps::Instance() {
 }
 
 HRESULT ApplyProxySettings(CCurlHelper& helper, bool emptyWhenNoSystemProxy) {
-    helper.Reset(true);
-    std::string ip, port, user, password;
-    uint32_t type = static_cast<uint32_t>(-1);
-    ReadProxySettings(ip, port, user, password, type);
-    switch (static_cast<int32_t>(type)) {
-    case -1:
-    case SystemProxy: {
-        bool enabled = false;
-        std::string host, hostPort;
-        if (SUCCEEDED(GetSystemProxy(enabled, host, hostPort)) && enabled)
-            return SetProxy(helper, CURLPROXY_HTTP, host, hostPort, {}, {});
-        if (emptyWhenNoSystemProxy) return helper.SetOption(CURLOPT_PROXY, "");
-        return S_OK;
-    }
-    case HttpProxy:
-        return SetProxy(helper, CURLPROXY_HTTP, ip, port, user, password);
-    case Socks4Proxy:
-        return SetProxy(helper, CURLPROXY_SOCKS4, ip, port, user, password);
-    case Socks5Proxy:
-        return SetProxy(helper, CURLPROXY_SOCKS5, ip, port, user, password);
-    default:
-        // An empty proxy also keeps libcurl from taking one from the environment.
-        return helper.SetOption(CURLOPT_PROXY, "");
-    }
+    return ApplyProxySnapshot(helper, ReadProxySnapshot(), emptyWhenNoSystemProxy);
 }
 
 void ApplyConnectionSettings(CCurlHelper& helper, int32_t sendCap, int32_t recvCap) {
@@ -83,26 +83,7 @@ ProxySnapshot ReadProxySnapshot() {
 }
 
 void ApplyConnectionSettings(CCurlHelper& helper, const ProxySnapshot& snap, int32_t sendCap, int32_t recvCap) {
-    helper.Reset(true);
-    HRESULT hr = S_OK;
-    switch (static_cast<int32_t>(snap.type)) {
-    case -1:
-    case SystemProxy:
-        if (snap.systemEnabled) hr = SetProxy(helper, CURLPROXY_HTTP, snap.systemHost, snap.systemPort, {}, {});
-        break;
-    case HttpProxy:
-        hr = SetProxy(helper, CURLPROXY_HTTP, snap.ip, snap.port, snap.user, snap.password);
-        break;
-    case Socks4Proxy:
-        hr = SetProxy(helper, CURLPROXY_SOCKS4, snap.ip, snap.port, snap.user, snap.password);
-        break;
-    case Socks5Proxy:
-        hr = SetProxy(helper, CURLPROXY_SOCKS5, snap.ip, snap.port, snap.user, snap.password);
-        break;
-    default:
-        hr = helper.SetOption(CURLOPT_PROXY, "");
-        break;
-    }
-    if (FAILED(hr)) throw EXCEPT::CurlUnknownError("CurlWrapper::SetOpt", "Network Error");
+    if (FAILED(ApplyProxySnapshot(helper, snap, false)))
+        throw EXCEPT::CurlUnknownError("CurlWrapper::SetOpt", "Network Error");
     helper.SetSpeedLimit(sendCap, recvCap);
 }

@@ -146,6 +146,9 @@ public:
     CURLcode ApplySecurity() { return SetSecurity(); }
     void BeginOwnAttempt(std::string_view url, int32_t timeoutSec);
     void EndOwnAttempt(CURLcode curlRet, CurlOutcome outcome);
+    // How a transfer ended: `status` is judged (200 only, 504 = Timeout) when
+    // `statusChecked`; a failure the rules do not name is logged.
+    CurlOutcome Outcome(CURLcode curlRet, long status, bool statusChecked);
 
 private:
     CURLcode SetOpt(CURLoption option, long value);
@@ -158,7 +161,6 @@ private:
     CURLcode SetCommonTail(int32_t timeout);
     CURLcode SetSecurity();
     CURLcode BuildForm(CurlMimePtr& mime);
-    CurlOutcome Outcome(CURLcode curlRet, long status, bool statusChecked);
     void EndRequest();
     bool TakeCallbackFailure();
 
@@ -219,6 +221,7 @@ private:
     std::string m_urlCopy;  // NUL-terminated copy of the URL in flight
     int32_t m_timeoutSec = 0;  // overall limit of the request in flight
     std::string m_caFile;  // "[Tavik] CaFile": a CA bundle trusted besides the system store
+    bool m_caFileRead = false;  // m_caFile is read at the helper's first security setup
     AttemptFailure m_lastAttempt;
     std::string m_lastCause;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
@@ -278,3 +281,15 @@ struct ProxySnapshot {
 ProxySnapshot ReadProxySnapshot();
 // ApplyConnectionSettings with proxy settings read before.
 void ApplyConnectionSettings(CCurlHelper& helper, const ProxySnapshot& proxy, int32_t sendCap, int32_t recvCap);
+
+// Appends the "&"-joined header lines of `lines` to `list`, each piece as one
+// line. False when libcurl cannot append one (`list` keeps those before it).
+bool AppendHeaderLines(CurlSlistPtr& list, std::string_view lines);
+
+// After a failed attempt on `helper` (`outcome` as its operation returned):
+// Stop when the answer is good, the transfer was cancelled or the failure is
+// final; otherwise logs the retry and waits the backoff, calling `stillWanted`
+// between slices (false = the caller cancelled: Cancelled), and answers Retry.
+enum class RetryStep { Stop, Retry, Cancelled };
+RetryStep WaitBeforeRetry(CCurlHelper& helper, RetryPolicy& policy, int32_t outcome,
+                          const std::function<bool()>& stillWanted);

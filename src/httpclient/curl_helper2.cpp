@@ -155,25 +155,29 @@ CURLcode CCurlHelper::SetOptOff(CURLoption option, curl_off_t value) {
     return curlRet;
 }
 
+bool AppendHeaderLines(CurlSlistPtr& list, std::string_view lines) {
+    size_t start = 0;
+    while (true) {
+        size_t amp = lines.find('&', start);
+        std::string piece(lines.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start));
+        curl_slist* appended = curl_slist_append(list.get(), piece.c_str());
+        if (!appended) return false;
+        list.release();
+        list.reset(appended);
+        if (amp == std::string_view::npos) return true;
+        start = amp + 1;
+    }
+}
+
 bool CCurlHelper::_SetHttpHeader() {
     if (m_headerLines.empty()) return true;
     CurlSlistPtr list;
-    size_t start = 0;
-    while (true) {
-        size_t amp = m_headerLines.find('&', start);
-        std::string piece = m_headerLines.substr(start, amp == std::string::npos ? std::string::npos : amp - start);
-        curl_slist* appended = curl_slist_append(list.get(), piece.c_str());
-        if (!appended) {
-            HELPER_LOG(5, "ERROR_CHECK_BOOL:m_plist");
-            m_plist = std::move(list);
-            return false;
-        }
-        list.release();
-        list.reset(appended);
-        if (amp == std::string::npos) break;
-        start = amp + 1;
-    }
+    const bool appended = AppendHeaderLines(list, m_headerLines);
     m_plist = std::move(list);
+    if (!appended) {
+        HELPER_LOG(5, "ERROR_CHECK_BOOL:m_plist");
+        return false;
+    }
     return SetOpt(CURLOPT_HTTPHEADER, m_plist.get()) == CURLE_OK;
 }
 
@@ -203,7 +207,10 @@ CURLcode CCurlHelper::SetSecurity() {
     RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_VERIFYHOST, 2L));
     // A private CA (a company proxy, a test service) is trusted on top of the
     // system store; CURLOPT_CAINFO would replace the store instead.
-    m_caFile = ReadSettingString("Tavik", "CaFile", "");
+    if (!m_caFileRead) {  // once per helper, not on every attempt
+        m_caFile = ReadSettingString("Tavik", "CaFile", "");
+        m_caFileRead = true;
+    }
     if (!m_caFile.empty()) {
         RETURN_IF_FAILED(SetFn(CURLOPT_SSL_CTX_FUNCTION, &AddExtraCa));
         RETURN_IF_FAILED(SetOpt(CURLOPT_SSL_CTX_DATA, this));
@@ -337,6 +344,12 @@ CURLM* CCurlHelper::Multi() {
 CURLcode CCurlHelper::RunOnMulti(const std::function<bool(int& waitMs)>& step) {
     CURLM* multi = Multi();
     if (!multi || curl_multi_add_handle(multi, m_hCURL.get()) != CURLM_OK) return CURLE_FAILED_INIT;
+    // Off the multi handle however the loop ends (a step may raise).
+    struct Detach {
+        CURLM* multi;
+        CURL* easy;
+        ~Detach() { curl_multi_remove_handle(multi, easy); }
+    } detach{multi, m_hCURL.get()};
     CURLcode result = CURLE_OK;
     for (;;) {
         int running = 0;
@@ -360,7 +373,6 @@ CURLcode CCurlHelper::RunOnMulti(const std::function<bool(int& waitMs)>& step) {
         }
         if (waitMs > 0) curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
     }
-    curl_multi_remove_handle(multi, m_hCURL.get());
     return result;
 }
 
@@ -749,4 +761,16 @@ int CCurlHelper::ProgressFunction(void* p, curl_off_t dlTotal, curl_off_t dlNow,
         }
     }
     return self->m_cancel.load();
+}
+
+RetryStep WaitBeforeRetry(CCurlHelper& helper, RetryPolicy& policy, int32_t outcome,
+                          const std::function<bool()>& stillWanted) {
+    const AttemptFailure& attempt = helper.LastAttempt();
+    const bool badStatus = attempt.status == 429 || attempt.status >= 500;
+    if ((outcome == Ok && !badStatus) || outcome == Cancelled) return RetryStep::Stop;
+    auto wait = policy.NextWait(attempt);
+    if (!wait) return RetryStep::Stop;
+    LOGF(5, "Retrying network request (%d of %d) in %lld ms after: %s", policy.RetriesDone(), policy.ExtraAttempts(),
+         static_cast<long long>(wait->count()), helper.LastCause().c_str());
+    return CancellableWait(*wait, stillWanted) ? RetryStep::Retry : RetryStep::Cancelled;
 }

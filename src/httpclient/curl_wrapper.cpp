@@ -68,22 +68,15 @@ void CurlWrapper::TransferProgress(void* p, double dlTotal, double dlNow, double
 }
 
 bool CurlWrapper::RetryAfter(RetryPolicy& policy, int32_t outcome, std::string_view origin) {
-    const AttemptFailure& attempt = LastAttempt();
-    const bool badStatus = attempt.status == 429 || attempt.status >= 500;
-    if ((outcome == Ok && !badStatus) || outcome == Cancelled) return false;
-    auto wait = policy.NextWait(attempt);
-    if (!wait) return false;
-    LOGF(5, "Retrying network request (%d of %d) in %lld ms after: %s", policy.RetriesDone(), policy.ExtraAttempts(),
-         static_cast<long long>(wait->count()), LastCause().c_str());
     // The progress callback keeps being called, so a cancel ends the wait at once.
-    bool wanted = CancellableWait(*wait, [this] {
+    const RetryStep step = WaitBeforeRetry(*this, policy, outcome, [this] {
         if (m_pfnCallback && m_pfnCallback(m_pCallbackData, m_lastProgress[0], m_lastProgress[1], m_lastProgress[2],
                                            m_lastProgress[3], 0.0) == E_FAIL)
             Cancel();
         return !IsCancelled();
     });
-    if (!wanted) throw EXCEPT::TaskCancel(origin);
-    return true;
+    if (step == RetryStep::Cancelled) throw EXCEPT::TaskCancel(origin);
+    return step == RetryStep::Retry;
 }
 
 void CurlWrapper::RequestPost(std::string_view url) {
@@ -161,28 +154,10 @@ constexpr int kTickMs = 100;  // the longest gap between two progress callbacks
 // At least 256 KiB per read from the socket: a 4 MiB block in 16 writes, not 256.
 constexpr long kReceiveBuffer = 256 * 1024;
 
-struct SlistFree {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-using SlistPtr = std::unique_ptr<curl_slist, SlistFree>;
-
-void Append(SlistPtr& list, const std::string& line) {
-    curl_slist* appended = curl_slist_append(list.get(), line.c_str());
-    if (!appended) throw std::bad_alloc();
-    list.release();
-    list.reset(appended);
-}
-
 // "&"-joined header text as a header list.
-SlistPtr HeaderList(std::string_view header) {
-    SlistPtr list;
-    size_t start = 0;
-    while (start <= header.size() && !header.empty()) {
-        size_t amp = header.find('&', start);
-        Append(list, std::string(header.substr(start, amp == std::string_view::npos ? amp : amp - start)));
-        if (amp == std::string_view::npos) break;
-        start = amp + 1;
-    }
+CurlSlistPtr HeaderList(std::string_view header) {
+    CurlSlistPtr list;
+    if (!header.empty() && !AppendHeaderLines(list, header)) throw std::bad_alloc();
     return list;
 }
 
@@ -194,6 +169,7 @@ BlockPace ReadBlockPace() {
     pace.sendCap = std::min(caps.upload, ReadSettingInt("UploadSpeed"));
     pace.recvCap = std::min(caps.download, ReadSettingInt("DownloadSpeed"));
     pace.proxy = ReadProxySnapshot();
+    pace.retries = ReadNetworkRetries();
     return pace;
 }
 
@@ -278,7 +254,6 @@ public:
     }
 
     bool Overflowed() const { return m_overflow; }
-    bool Cancelled() const { return m_cancelled; }
     const std::string& Url() const { return m_url; }
 
 private:
@@ -309,7 +284,6 @@ private:
                                              static_cast<double>(m_received), ulTotal,
                                              static_cast<double>(m_sent), 0.0);
         if (hr == E_FAIL) {
-            m_cancelled = true;
             m_wrapper.Cancel();
             return false;
         }
@@ -364,8 +338,12 @@ private:
             self->m_overflow = true;  // longer than any valid answer: stop at once
             return 0;
         }
-        self->m_out->insert(self->m_out->end(), reinterpret_cast<uint8_t*>(data),
-                            reinterpret_cast<uint8_t*>(data) + n);
+        try {
+            self->m_out->insert(self->m_out->end(), reinterpret_cast<uint8_t*>(data),
+                                reinterpret_cast<uint8_t*>(data) + n);
+        } catch (...) {
+            return 0;
+        }
         self->m_received += n;
         return n;
     }
@@ -386,23 +364,16 @@ private:
     size_t m_received = 0;
     bool m_overflow = false;
     bool m_paused = false;
-    bool m_cancelled = false;
     std::chrono::steady_clock::time_point m_start;
 };
 
 namespace {
 
-// The helper's outcome rules for a finished block request.
-int32_t BlockOutcome(CURLcode curlRet, bool cancelled) {
-    if (curlRet == CURLE_OK) return Ok;
+// The helper's outcome rules for a failed block request (a cancel sets the
+// helper's flag too); a request that could not be prepared is a network failure.
+CurlOutcome BlockOutcome(CurlWrapper& wrapper, CURLcode curlRet) {
     if (curlRet == static_cast<CURLcode>(CURL_LAST + 100)) return NetworkFailure;
-    if (curlRet == CURLE_OPERATION_TIMEDOUT) return Timeout;
-    if (curlRet == CURLE_ABORTED_BY_CALLBACK || cancelled) return Cancelled;
-    if (curlRet == CURLE_COULDNT_RESOLVE_PROXY || curlRet == CURLE_COULDNT_RESOLVE_HOST ||
-        curlRet == CURLE_COULDNT_CONNECT)
-        return ConnectFailed;
-    LOGF(5, "CCurlHelper Visit Network Failded. CURLcode = %d", static_cast<int>(curlRet));
-    return NetworkFailure;
+    return wrapper.Outcome(curlRet, 200, false);
 }
 
 }  // namespace
@@ -411,15 +382,14 @@ std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const u
                              size_t size, const BlockPace& pace) {
     if (url.empty()) LogWrite(0, "*ASSERT*: !strURL.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    RetryPolicy policy(RequestKind::Repeatable);
+    RetryPolicy policy(RequestKind::Repeatable, pace.retries);
     for (;;) {
         ApplyConnectionSettings(wrapper, pace.proxy, 0, 0);
         BlockRequest request(wrapper, pace);
         request.SetCommon(url);
         // The raw body goes with a header list of its own that switches off the
         // Accept, Expect (100-continue) and Content-Type headers.
-        SlistPtr headers;
-        for (const char* line : {"Accept:", "Expect:", "Content-Type:"}) Append(headers, line);
+        CurlSlistPtr headers = HeaderList("Accept:&Expect:&Content-Type:");
         request.Set(CURLOPT_HTTPHEADER, headers.get());
         request.Set(CURLOPT_POSTFIELDS, static_cast<const void*>(nullptr));
         request.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
@@ -433,7 +403,7 @@ std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const u
         if (curlRet == CURLE_OK)
             statusOk = curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code) == CURLE_OK &&
                        code >= 200 && code <= 299;
-        const CurlOutcome outcome = curlRet != CURLE_OK ? static_cast<CurlOutcome>(BlockOutcome(curlRet, request.Cancelled()))
+        const CurlOutcome outcome = curlRet != CURLE_OK ? BlockOutcome(wrapper, curlRet)
                                     : statusOk           ? Ok
                                                          : ServerErrorStatus;
         wrapper.EndOwnAttempt(curlRet, outcome);
@@ -457,7 +427,7 @@ bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_
                         const BlockPace& pace) {
     if (postData.empty()) LogWrite(0, "*ASSERT*: !strPostData.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
-    RetryPolicy policy(RequestKind::Repeatable);
+    RetryPolicy policy(RequestKind::Repeatable, pace.retries);
     const std::string fields(postData);
     for (;;) {
         ApplyConnectionSettings(wrapper, pace.proxy, 0, 0);
@@ -465,7 +435,7 @@ bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_
         out.reserve(std::min<size_t>(limit, 8u << 20));  // one allocation for a whole block
         BlockRequest request(wrapper, pace);
         request.SetCommon(url);
-        SlistPtr headers = HeaderList(header);
+        CurlSlistPtr headers = HeaderList(header);
         if (headers) request.Set(CURLOPT_HTTPHEADER, headers.get());
         request.Set(CURLOPT_POSTFIELDS, fields.c_str());
         request.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(fields.size()));
@@ -482,7 +452,7 @@ bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_
         }
         long code = 0;
         if (curlRet == CURLE_OK) curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code);
-        const CurlOutcome outcome = curlRet != CURLE_OK ? static_cast<CurlOutcome>(BlockOutcome(curlRet, request.Cancelled()))
+        const CurlOutcome outcome = curlRet != CURLE_OK ? BlockOutcome(wrapper, curlRet)
                                     : code == 200       ? Ok
                                     : code == 504       ? Timeout
                                                         : ServerErrorStatus;

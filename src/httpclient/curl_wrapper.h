@@ -109,10 +109,12 @@ struct BlockPace {
     int32_t sendCap = 0;  // bytes per second, 0 = none
     int32_t recvCap = 0;
     ProxySnapshot proxy;
+    int retries = 3;  // "[Tavik] NetworkRetries" (ReadNetworkRetries)
 };
 
 // The caps of the block transfers (SpeedCaps and the "UploadSpeed" and
-// "DownloadSpeed" settings) and the proxy settings, read once per transfer.
+// "DownloadSpeed" settings), the proxy settings and the retry count, read once
+// per transfer.
 BlockPace ReadBlockPace();
 
 // Raw POST of `body` as the whole request body: the wire is that of

@@ -9,7 +9,7 @@
 #include "log/log.h"
 #ifndef ORVEL_NO_RATE_QUERY
 #include "remotestorage/http_call.h"
-#include "transport/ctransport.h"
+#include "httpclient/retry_policy.h"
 #include "transport/transport.h"
 #endif
 
@@ -85,7 +85,7 @@ bool QueryRateDecision() {
         TransportPtr transport(raw);
         if (!ERROR_CHECK_COM(hr) || !transport) return false;
         // The decision has a 2 s limit and a default: never wait to ask again.
-        static_cast<CTransport*>(transport.get())->SetRequestKind(RequestKind::BestEffort);
+        transport->SetRequestKind(RequestKind::BestEffort);
 
         std::optional<std::string> answer;
         hr = transport->Request(RateQueryUrl(), header, &fields, &answer, kRateTimeLimitSeconds, 1);

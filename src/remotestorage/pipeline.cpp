@@ -11,7 +11,8 @@
 #include "remotestorage/operation.h"
 #include "remotestorage/remote_storage.h"
 #include "httpclient/connection_pool.h"
-#include "transport/ctransport.h"
+#include "httpclient/retry_policy.h"
+#include "transport/transport.h"
 
 namespace {
 
@@ -106,8 +107,8 @@ HRESULT CRemoteStorage::MakeTransport(ProgressCallback cb, void* ctx, TransportP
     }
     if (cb != nullptr) made->SetCallback(cb, ctx);
     // Only reads may be sent again after a fault that may have reached the service.
-    if (auto* concrete = dynamic_cast<CTransport*>(made.get()); concrete && repeatable)
-        concrete->SetRequestKind(RequestKind::Repeatable);
+    if (repeatable)
+        made->SetRequestKind(RequestKind::Repeatable);
     transport = std::move(made);
     return hr;
 }

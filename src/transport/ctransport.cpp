@@ -116,15 +116,8 @@ HRESULT CTransport::Request(const std::string& url, const std::string& header, c
 }
 
 bool CTransport::RetryAfter(RetryPolicy& policy, CurlOutcome outcome, HRESULT& hr) {
-    const AttemptFailure& attempt = m_helper.LastAttempt();
-    const bool badStatus = attempt.status == 429 || attempt.status >= 500;
-    if ((outcome == Ok && !badStatus) || outcome == Cancelled) return false;
-    auto wait = policy.NextWait(attempt);
-    if (!wait) return false;
-    LOGF(5, "Retrying network request (%d of %d) in %lld ms after: %s", policy.RetriesDone(), policy.ExtraAttempts(),
-         static_cast<long long>(wait->count()), m_helper.LastCause().c_str());
     // The callback keeps being called and Cancel() keeps working during the wait.
-    bool wanted = CancellableWait(*wait, [this] {
+    const RetryStep step = WaitBeforeRetry(m_helper, policy, outcome, [this] {
         ProgressCallback callback;
         void* context;
         {
@@ -135,11 +128,8 @@ bool CTransport::RetryAfter(RetryPolicy& policy, CurlOutcome outcome, HRESULT& h
         if (callback && callback(context, 0, 0, 0, 0, 0) == E_FAIL) m_helper.Cancel();
         return !m_helper.IsCancelled();
     });
-    if (!wanted) {
-        hr = E_OV_CANCELLED;
-        return false;
-    }
-    return true;
+    if (step == RetryStep::Cancelled) hr = E_OV_CANCELLED;
+    return step == RetryStep::Retry;
 }
 
 HRESULT CTransport::DownloadFile(const std::string& url, const std::string& local, const std::string& header,

@@ -30,9 +30,7 @@ public:
     // Outcome of the request helper to the transport's result.
     static HRESULT MapOutcome(CurlOutcome outcome);
     bool Initialise() { return m_helper.InitHandle() != 0; }
-    // Whether a text request may be sent again after any transient fault
-    // (Repeatable) or only when it never reached the service (the default).
-    void SetRequestKind(RequestKind kind) { m_kind = kind; }
+    void SetRequestKind(RequestKind kind) override { m_kind = kind; }
 
 private:
     // Full reset, proxy (an empty one when the system proxy is off) and this

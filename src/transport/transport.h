@@ -10,6 +10,8 @@
 
 #include "common/hresult.h"
 
+enum class RequestKind;  // httpclient/retry_policy.h
+
 // Texts are UTF-8. Optional inputs ("may be null") are `const std::string*`;
 // a null pointer means "not given". Answer texts are written into
 // `std::optional<std::string>*`: the answer body on S_OK, std::nullopt on any
@@ -18,7 +20,8 @@
 // Slot order after QueryInterface (not provided here) is fixed:
 //   1 AddRef, 2 Release, 3 SetCallback, 4 Request, 5 DownloadFile,
 //   6 PostMultiForm, 7 PostFile, 8 Cancel, 9 SetSpeedLimit, 10 destroy
-//   (the protected virtual destructor, run by Release at reference count 0).
+//   (the protected virtual destructor, run by Release at reference count 0),
+//   then SetRequestKind.
 class ITransport {
 public:
     virtual uint32_t AddRef() = 0;
@@ -62,6 +65,12 @@ public:
 
 protected:
     virtual ~ITransport() = default;
+
+public:
+    // Whether a text request may be sent again after any transient fault
+    // (Repeatable) or only when it never reached the service (the default).
+    // An implementation that does not retry may ignore it.
+    virtual void SetRequestKind(RequestKind) {}
 };
 
 // Creates a transport object with reference count 1; its speed caps start as the

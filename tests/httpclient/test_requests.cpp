@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "httpclient/curl_helper.h"
@@ -308,6 +309,22 @@ TEST_F(OutcomeTest, AnExceptionInTheHookEndsTheRequestAsNetworkFailure) {
     EXPECT_EQ(0u, LogCount("CHECK_BOOL:curlRet == CURLE_OK MSG: " + url));
     EXPECT_EQ(NetworkFailure, m_helper.Request_URL_POST(url, 10));
     EXPECT_TRUE(LogHas('E', "Request_URL_POST Raise Exception! szURL = " + url));
+}
+
+// A step that raises still takes the request off the multi handle, so the
+// next request on the helper runs.
+TEST_F(RequestTest, AStepThatRaisesLeavesTheMultiHandleFreeForTheNextRequest) {
+    RawServer raw([](const std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return RawServer::Response(200, "");
+    });
+    const std::string url = raw.Url("/");
+    ASSERT_EQ(CURLE_OK, curl_easy_setopt(m_helper.Handle(), CURLOPT_URL, url.c_str()));
+    EXPECT_THROW(m_helper.RunOnMulti([](int&) -> bool { throw std::runtime_error("step"); }), std::runtime_error);
+    EXPECT_EQ(CURLE_OK, m_helper.RunOnMulti([](int& waitMs) {
+        waitMs = 10;
+        return true;
+    }));
 }
 
 }  // namespace

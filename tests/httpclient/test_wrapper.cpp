@@ -225,5 +225,27 @@ TEST_F(WrapperTest, AnExceptionInsideTheProgressCallbackEndsAsNetworkError) {
     EXPECT_TRUE(LogHas('E', "SimpleDownLoadFile Raise Exception! szURL = " + url + ", szLocal = " + local));
 }
 
+// A block request retries as often as the transfer's pace says, whatever the
+// setting reads later.
+TEST_F(WrapperTest, ABlockRequestTakesItsRetriesFromThePace) {
+    LoopbackServer busy;
+    std::atomic<int> calls{0};
+    busy.Http().Post("/block", [&](const httplib::Request&, httplib::Response& res) {
+        ++calls;
+        res.status = 503;
+    });
+    busy.Start();
+    SetRetryWaitScaleForTesting(0.01);
+    WriteSettings("[Tavik]\nNetworkRetries=1\n");
+    const BlockPace pace = ReadBlockPace();
+    EXPECT_EQ(1, pace.retries);
+    WriteSettings("[Tavik]\nNetworkRetries=0\n");
+    CurlWrapper wrapper;
+    std::vector<uint8_t> out;
+    Catch<EXCEPT::ServerError>([&] { HttpDownloadBuffer(wrapper, busy.Url("/block"), "", "x=1", 1024, out, pace); });
+    SetRetryWaitScaleForTesting(1.0);
+    EXPECT_EQ(2, calls.load());
+}
+
 }  // namespace
 }  // namespace orvel::httptest

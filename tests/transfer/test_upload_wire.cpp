@@ -219,32 +219,6 @@ TEST_F(UploadWire, HeldBlocksAreNotSentAndCountAsDone)
     EXPECT_EQ(static_cast<double>(bytes.size()), progress.calls.back()[3]);
 }
 
-// The adapters add the finished blocks to the figures of the request in
-// flight and pass the other direction's figures through unchanged.
-TEST(ProgressAdapters, ArithmeticOfBothDirections)
-{
-    std::vector<std::array<double, 5>> seen;
-    ufa::ProgressState state;
-    state.dlTotal = 1000;
-    state.ulTotal = 2000;
-    state.dlBase = 300;
-    state.ulBase = 400;
-    state.context = &seen;
-    state.callback = [](void* ctx, double a, double b, double c, double d, double e) -> HRESULT {
-        static_cast<std::vector<std::array<double, 5>>*>(ctx)->push_back({a, b, c, d, e});
-        return a == 7 ? E_FAIL : S_OK;
-    };
-    EXPECT_EQ(S_OK, ufa::UploadProgressAdapter(&state, 17, 5, 99, 40, 123));
-    EXPECT_EQ(E_FAIL, ufa::UploadProgressAdapter(&state, 7, 0, 99, 41, 1));
-    EXPECT_EQ(S_OK, ufa::DownloadProgressAdapter(&state, 88, 60, 33, 11, 456));
-    ASSERT_EQ(3u, seen.size());
-    EXPECT_EQ((std::array<double, 5>{17, 5, 2000, 440, 123}), seen[0]);
-    EXPECT_EQ((std::array<double, 5>{7, 0, 2000, 441, 1}), seen[1]);
-    EXPECT_EQ((std::array<double, 5>{1000, 360, 33, 11, 456}), seen[2]);
-    state.callback = nullptr;
-    EXPECT_EQ(S_OK, ufa::UploadProgressAdapter(&state, 1, 1, 1, 1, 1));
-}
-
 TEST_F(UploadWire, EachSentBlockFeedsTheSpeedRecorder)
 {
     SpeedRecording recording(fake.Root());

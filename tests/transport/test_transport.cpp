@@ -190,7 +190,7 @@ namespace {
 
 TEST_F(TransportTest, AReadingRequestIsRetriedAndACancelEndsTheBackoffWait) {
     const std::string host = "127.0.0.1:" + std::to_string(m_server.Port());
-    static_cast<CTransport*>(m_raw)->SetRequestKind(RequestKind::Repeatable);
+    m_transport->SetRequestKind(RequestKind::Repeatable);
     std::string log;
     {
         const ScopedRetryWaitScale fastRetries(0.01);

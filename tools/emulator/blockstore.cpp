@@ -226,7 +226,7 @@ bool BlockFiles::Verify(const std::string& encPath, std::string_view key, std::s
 }
 
 bool BlockFiles::VerifyBytes(const std::string& bytes, std::string_view key, std::string_view blockId,
-                             std::string& why) const {
+                             const std::string& onDisk, std::string& why) const {
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   if (!CheckHeaderBytes(data, bytes.size(), blockId, why)) return false;
 #ifdef ORVEL_EMULATOR_HAVE_CODEC
@@ -242,6 +242,7 @@ bool BlockFiles::VerifyBytes(const std::string& bytes, std::string_view key, std
       break;
   }
   // A legacy block: its archive reader works on files.
+  if (!onDisk.empty()) return Verify(onDisk, key, blockId, why);
   std::string path = NewTempPath();
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -253,6 +254,7 @@ bool BlockFiles::VerifyBytes(const std::string& bytes, std::string_view key, std
   return ok;
 #else
   (void)key;
+  (void)onDisk;
   return true;
 #endif
 }

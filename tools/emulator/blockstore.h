@@ -46,10 +46,11 @@ class BlockFiles {
   // against the identifier's size and SHA-1. False with a reason otherwise.
   bool Verify(const std::string& encPath, std::string_view key, std::string_view blockId,
               std::string& why) const;
-  // The same check of a block file received into memory: nothing is written
-  // for a current-format block (a legacy one is checked through a file).
+  // The same check of a block file received into memory. A current-format
+  // block is checked in memory; a legacy one through a file: `onDisk` when it
+  // names a file holding the same bytes, else a temporary one.
   bool VerifyBytes(const std::string& bytes, std::string_view key, std::string_view blockId,
-                   std::string& why) const;
+                   const std::string& onDisk, std::string& why) const;
 
  private:
   std::string root_;

@@ -233,18 +233,21 @@ void UploadBlock(Service& s, Call& call) {
   }
   std::string why;
   if (static_cast<int64_t>(body.size()) != size || gotSha1 != sha1) return SendJsonResult(call.res, "uploadError");
-  // Checked in memory; a faithful service still refuses bytes that do not match.
-  if (!s.files.VerifyBytes(body, key, blockId, why)) {
-    std::fprintf(stderr, "orvel-emulator: block %s refused: %s\n", blockId.c_str(), why.c_str());
-    return SendJsonResult(call.res, "uploadError");
-  }
+  // Staged once; the check reads that file only for a legacy block.
   TempFile tmp{s.files.NewTempPath()};
+  bool written = false;
   {
     std::ofstream out(tmp.path, std::ios::binary | std::ios::trunc);
     out.write(body.data(), static_cast<std::streamsize>(body.size()));
     out.close();
-    if (!out) return SendJsonResult(call.res, "storageError");
+    written = static_cast<bool>(out);
   }
+  // A faithful service still refuses bytes that do not match.
+  if (!s.files.VerifyBytes(body, key, blockId, written ? tmp.path : std::string(), why)) {
+    std::fprintf(stderr, "orvel-emulator: block %s refused: %s\n", blockId.c_str(), why.c_str());
+    return SendJsonResult(call.res, "uploadError");
+  }
+  if (!written) return SendJsonResult(call.res, "storageError");
   auto lock = s.db.Lock();
   Stmt st(s.db, "SELECT stored FROM blocks WHERE block_id=?");
   st.Bind(1, blockId);

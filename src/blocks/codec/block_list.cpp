@@ -58,11 +58,13 @@ HRESULT BuildBlockListParallel(File& file, int workers, std::vector<BlockRecord>
       }
     }
     bool wholeOk = true;
-    std::thread wholeThread([&] {
+    // Joined on every way out, also when a later thread cannot be made.
+    std::jthread wholeThread([&] {
       for (size_t i = 0; i < count; ++i)
         wholeOk = wholeOk && whole.Update(batch[i].bytes.data(), batch[i].bytes.size());
     });
-    std::vector<std::thread> hashers;
+    std::vector<std::jthread> hashers;
+    hashers.reserve(count);
     for (size_t i = 1; i < count; ++i) hashers.emplace_back([&batch, i] { HashBlock(batch[i]); });
     if (count > 0) HashBlock(batch[0]);
     for (auto& t : hashers) t.join();

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "blocks/codec/block_codec.h"
 #include "blocks/codec/file_io.h"
@@ -62,37 +63,9 @@ std::string Extension(std::string_view fileName) {
   return ext;
 }
 
-// Cheap first look: the end-of-central-directory record ("PK" 05 06, 22
-// bytes and a comment of at most 64 KiB) must sit in the file's tail.
-bool TailHasEndRecord(orvel::codec::File& block, int64_t size) {
-  constexpr int64_t kTail = 65535 + 22;
-  const int64_t start = std::max<int64_t>(0, size - kTail);
-  auto tail = std::make_unique<uint8_t[]>(kTail);
-  if (!block.Seek(start)) return true;  // let the full test decide
-  ssize_t got = block.ReadFull(tail.get(), static_cast<size_t>(size - start));
-  if (got < 22) return got < 0;
-  static constexpr char kEndRecord[4] = {'P', 'K', 5, 6};
-  return ::memmem(tail.get(), static_cast<size_t>(got) - 18, kEndRecord, sizeof kEndRecord) != nullptr;
-}
-
 struct ArchiveFree {
   void operator()(archive* a) const { archive_read_free(a); }
 };
-
-// A ZIP whose end-of-central-directory record is found near the end and
-// whose central directory reads back.
-bool OpensAsZip(std::string_view path) {
-  std::unique_ptr<archive, ArchiveFree> reader(archive_read_new());
-  if (!reader) return false;
-  archive_read_support_format_zip_seekable(reader.get());
-  if (archive_read_open_filename(reader.get(), std::string(path).c_str(), kChunkSize) != ARCHIVE_OK)
-    return false;
-  // The first central-directory entry must read back; a stray "PK\5\6"
-  // in other data yields none.
-  archive_entry* entry = nullptr;
-  int rc = archive_read_next_header(reader.get(), &entry);
-  return rc == ARCHIVE_OK || rc == ARCHIVE_WARN;
-}
 
 }  // namespace
 
@@ -102,24 +75,13 @@ HRESULT CompressPolicy(std::string_view fileName, std::string_view blockPath, bo
   if (!ERROR_CHECK_BOOL(size >= 0)) return E_FAIL;
   if (size < kMinCompressSize) return S_OK;
 
+  // A block is at most 4 MiB: read whole, it gets the in-memory decision.
   orvel::codec::File block = orvel::codec::File::OpenRead(blockPath);
   if (!ERROR_CHECK_BOOL(block.IsOpen())) return E_FAIL;
-  uint8_t head[sizeof k7zSignature];
-  ssize_t got = block.ReadFull(head, sizeof head);
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  ssize_t got = block.ReadFull(bytes.data(), bytes.size());
   if (!ERROR_CHECK_BOOL(got >= 0)) return E_FAIL;
-  // Archives inside a block are compressed whatever the name says.
-  if ((got == sizeof head && std::memcmp(head, k7zSignature, sizeof head) == 0) ||
-      (TailHasEndRecord(block, size) && OpensAsZip(blockPath))) {
-    compress = true;
-    return S_OK;
-  }
-
-  std::string ext = Extension(fileName);
-  if (Contains(kMediaAndArchive, ext)) return S_OK;
-  if (size > kDocumentLimit && Contains(kDocuments, ext)) return S_OK;
-  if (size > kPdfLimit && ext == "pdf") return S_OK;
-  if (size > kExecutableLimit && Contains(kExecutables, ext)) return S_OK;
-  compress = true;
+  compress = CompressPolicyBuffer(fileName, bytes.data(), static_cast<size_t>(got));
   return S_OK;
 }
 
@@ -127,7 +89,8 @@ bool CompressPolicyBuffer(std::string_view fileName, const uint8_t* data, size_t
   if (static_cast<int64_t>(size) < kMinCompressSize) return false;
   if (size >= sizeof k7zSignature && std::memcmp(data, k7zSignature, sizeof k7zSignature) == 0)
     return true;
-  // The same ZIP test as on a file: end record in the tail, directory reads back.
+  // A ZIP: the end-of-central-directory record ("PK" 05 06, 22 bytes and a
+  // comment of at most 64 KiB) in the tail, and the directory reads back.
   constexpr size_t kTail = 65535 + 22;
   const size_t start = size > kTail ? size - kTail : 0;
   static constexpr char kEndRecord[4] = {'P', 'K', 5, 6};

@@ -129,17 +129,7 @@ bool LzmaCompressFile(std::string_view source, std::string_view destination) {
   // matches can never reach further back, so a bigger one is memory and time
   // spent for nothing. The stream stays valid for the declared dictionary.
   lzma_options_lzma options{};
-  if (!ERROR_CHECK_BOOL(lzma_lzma_preset(&options, 5) == 0)) return false;
-  options.dict_size = static_cast<uint32_t>(
-      std::clamp<int64_t>(size, kMinDictionary, kDeclaredDictionary));
-  options.lc = 3;
-  options.lp = 0;
-  options.pb = 2;
-  options.mode = LZMA_MODE_NORMAL;
-  options.nice_len = 32;
-  options.mf = LZMA_MF_BT4;
-  options.depth = 32;
-  options.ext_flags = 0;  // known length, no end marker
+  if (!EncoderOptions(options, static_cast<uint64_t>(size), false)) return false;
   lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
 
   lzma_stream strm = LZMA_STREAM_INIT;

@@ -18,28 +18,6 @@ std::string BlockServerHeaders()
     return "v:3&User-Agent:" + std::string(kClientAgent);
 }
 
-HRESULT UploadProgressAdapter(void* data, double dlTotal, double dlNow, double ulTotal,
-                              double ulNow, double speed)
-{
-    auto* state = static_cast<ProgressState*>(data);
-    if (state == nullptr || state->callback == nullptr)
-        return S_OK;
-    // The download figures are the transfer's own, passed through.
-    return state->callback(state->context, dlTotal, dlNow, state->ulTotal, state->ulBase + ulNow,
-                           speed);
-}
-
-HRESULT DownloadProgressAdapter(void* data, double dlTotal, double dlNow, double ulTotal,
-                                double ulNow, double speed)
-{
-    auto* state = static_cast<ProgressState*>(data);
-    if (state == nullptr || state->callback == nullptr)
-        return S_OK;
-    // The upload figures (the small request body) are the transfer's own, passed through.
-    return state->callback(state->context, state->dlTotal, state->dlBase + dlNow, ulTotal, ulNow,
-                           speed);
-}
-
 namespace {
 // The answer carried by the error: whole as a rule, only its start when it is
 // large, so a hostile answer is not held twice more while the failure travels.

@@ -1,6 +1,5 @@
 // Pieces shared by the upload and download protocols: header texts, the retry
-// rule, the progress adapters, answer parsing and checks on what the service
-// hands out.
+// rule, answer parsing and checks on what the service hands out.
 #pragma once
 
 #include <cstdint>
@@ -18,23 +17,6 @@ namespace ufa {
 inline constexpr std::string_view kClientAgent = "tavik-1.0.0.0";
 std::string ApiHeaders();
 std::string BlockServerHeaders();
-
-// Four-double progress record shared by uploads and downloads.
-struct ProgressState {
-    double dlTotal = 0;  // download total (whole file size on download)
-    double ulTotal = 0;  // upload total (whole file size on upload)
-    double dlBase = 0;   // plain sizes of the blocks finished or skipped (download)
-    double ulBase = 0;   // plain sizes of the blocks finished or skipped (upload)
-    ProgressCallback callback = nullptr;
-    void* context = nullptr;
-};
-
-// Handed to the HTTP layer with a ProgressState as data: forward the figures
-// with the whole-file total and the finished blocks added in.
-HRESULT UploadProgressAdapter(void* state, double dlTotal, double dlNow, double ulTotal,
-                              double ulNow, double speed);
-HRESULT DownloadProgressAdapter(void* state, double dlTotal, double dlNow, double ulTotal,
-                                double ulNow, double speed);
 
 // Retry up to three times on a server error, at once; anything else (and the
 // third server error) propagates.

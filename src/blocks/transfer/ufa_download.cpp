@@ -18,7 +18,6 @@
 #include "blocks/transfer/json_reader.h"
 #include "blocks/transfer/temp_folder_check.h"
 #include "blocks/transfer/ufa_file.h"
-#include "blocks/transfer/ufa_fused.h"
 #include "blocks/transfer/ufa_io.h"
 #include "blocks/transfer/ufa_pool.h"
 #include "blocks/transfer/ufa_progress.h"
@@ -39,9 +38,8 @@ void DownloadRequester::Perform()
     RecordTree request("Orvel");
     request.AddValue("token", token);
     request.AddValue("fileId", fileId);
-    CurlWrapper local;
     std::string text = HttpRequestPost(
-        wrapper ? *wrapper : local,
+        *wrapper,
         ServiceUrl(previousVersion ? "/osvr/requestDownloadPreviousVer/" : "/osvr/requestDownload/"),
         ufa::ApiHeaders(), ToXml(request));
     RecordTree answer = ufa::ParseXmlAnswer(text, "DownloadRequester::_Perform");
@@ -101,9 +99,8 @@ void MetadataDownloader::Perform()
 {
     HRESULT hr = E_FAIL;
     TRACE_SCOPE("MetadataDownloader::Perform", &hr, "Stub = %s URL = %s", stub.c_str(), url.c_str());
-    CurlWrapper local;
     std::string text =
-        HttpRequestPost(wrapper ? *wrapper : local, url + "downloadMetadata2", ufa::BlockServerHeaders(), Body());
+        HttpRequestPost(*wrapper, url + "downloadMetadata2", ufa::BlockServerHeaders(), Body());
     ReadBlocks(ufa::ParseJsonAnswer(text, "MetadataDownloader::Perform"));
     hr = S_OK;
 }
@@ -141,18 +138,7 @@ void LogDecodeFailure(const BlockDownloadRecord& block)
 bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t n)
 {
     ufa::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (!fd.valid())
-        return false;
-    size_t at = 0;
-    while (at < n) {
-        ssize_t w = ::write(fd.get(), data + at, n - at);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        at += static_cast<size_t>(w);
-    }
-    return fd.Close();
+    return fd.valid() && ufa::WriteFull(fd.get(), data, n) && fd.Close();
 }
 
 // A block of this call: fetched and decoded now, or found done by an earlier
@@ -160,7 +146,6 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t n)
 // a hard link of (or the origin of) the shared "<blockId>.done".
 struct BlockJob {
     const BlockDownloadRecord* block = nullptr;
-    bool resumed = false;
     std::vector<uint8_t> stored;  // the answer as received
     std::vector<uint8_t> plain;   // the decoded block (filled on a worker)
     BlockOutcome outcome = BlockOutcome::Done;
@@ -349,7 +334,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     size_t sequence = 0;
     bool allGood = true;
 
-    ufa::WorkerPool pool(ufa::WorkerThreads());  // after `whole`: its jobs end first
+    ufa::WorkerPool pool(TransferWorkerThreads());  // after `whole`: its jobs end first
     // One worker: each block finished before the next request, as written.
     const size_t window = pool.Workers() > 1 ? static_cast<size_t>(pool.Workers()) + 1 : 1;
     std::set<std::string> seen;  // block identifiers met so far
@@ -399,18 +384,14 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         job->block = &block;
         if (!seen.insert(block.blockId).second) {
             // The same block twice in one file: the first one's claim serves both.
-            job->resumed = true;
             meter.AddPlain(block.size);
             queueDone(std::move(job), claim);
             continue;
         }
-        bool haveClaim = ufa::FileExists(claim);
-        if (!haveClaim && ::link(doneFile.c_str(), claim.c_str()) == 0)
-            haveClaim = true;
+        const bool haveClaim = ::link(doneFile.c_str(), claim.c_str()) == 0;
         if (haveClaim) {
             if (ufa::FileSize(claim) == block.size) {
                 claims.push_back(std::make_unique<ufa::ScopedFile>(claim));
-                job->resumed = true;
                 meter.AddPlain(block.size);  // decoded by an earlier run
                 queueDone(std::move(job), claim);
                 continue;

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include <vector>
-
 #include "blocks/transfer/block_list_check.h"
 #include "blocks/transfer/ufa_common.h"
 
@@ -17,7 +15,7 @@ struct BlockPace;
 // requestDownload (or requestDownloadPreviousVer) on the API host.
 class DownloadRequester {
 public:
-    CurlWrapper* wrapper = nullptr;  // the transfer's connection (a fresh one when null)
+    CurlWrapper* wrapper = nullptr;  // the transfer's connection (required)
     std::string token, fileId;
     bool previousVersion = false;
     std::string stub, url, fileVer, sha1, modTime;  // out
@@ -39,7 +37,7 @@ struct BlockDownloadRecord {
 // downloadMetadata2 on the block server: the block list, grouped by block server.
 class MetadataDownloader {
 public:
-    CurlWrapper* wrapper = nullptr;  // the transfer's connection (a fresh one when null)
+    CurlWrapper* wrapper = nullptr;  // the transfer's connection (required)
     std::string stub, url;
     std::map<int32_t, BlockDownloadRecord> blocks;  // by index
     int64_t totalSize = 0;
@@ -57,7 +55,7 @@ public:
     std::string stub, url, id;
     size_t limit = 0;                 // the longest answer a valid block can be
     std::vector<uint8_t>* out = nullptr;
-    CurlWrapper* wrapper = nullptr;   // the transfer's connection
+    CurlWrapper* wrapper = nullptr;   // the transfer's connection (required)
     const BlockPace* pace = nullptr;
     bool overflowed = false;          // out: the answer was longer than `limit`
     std::string Body() const;

@@ -39,6 +39,8 @@ ssize_t ReadFull(int fd, void* buffer, size_t len)
     return static_cast<ssize_t>(got);
 }
 
+}  // namespace
+
 bool WriteFull(int fd, const void* data, size_t len)
 {
     const auto* p = static_cast<const char*>(data);
@@ -54,8 +56,6 @@ bool WriteFull(int fd, const void* data, size_t len)
     }
     return true;
 }
-
-}  // namespace
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
 {
@@ -157,30 +157,6 @@ bool FileExists(const std::string& path)
 void RemoveFile(const std::string& path)
 {
     ::unlink(path.c_str());
-}
-
-CutResult CutAndCheckBlock(const std::string& source, const std::string& blockPath, int64_t offset,
-                           int32_t size, std::string_view expectedSha1, std::vector<uint8_t>& block)
-{
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in.valid())
-        return CutResult::IoError;
-    if (::lseek(in.get(), static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset))
-        return CutResult::IoError;
-    block.resize(static_cast<size_t>(size));
-    ssize_t n = ReadFull(in.get(), block.data(), block.size());
-    if (n < 0)
-        return CutResult::IoError;
-    if (static_cast<size_t>(n) < block.size())
-        return CutResult::Changed;  // the file got shorter
-    Sha1 hash;
-    hash.Update(block.data(), block.size());
-    if (hash.HexDigest() != expectedSha1)
-        return CutResult::Changed;
-    UniqueFd out(::open(blockPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!out.valid() || !WriteFull(out.get(), block.data(), block.size()) || !out.Close())
-        return CutResult::IoError;
-    return CutResult::Ok;
 }
 
 CutResult ReadAndCheckBlock(int fd, int64_t offset, int32_t size, std::string_view expectedSha1,

@@ -70,17 +70,15 @@ void RemoveFile(const std::string& path);
 
 enum class CutResult { Ok, IoError, Changed };
 
-// Reads `size` bytes at `offset` of `source` into `block` (at most one block,
-// so memory stays fixed), checks their SHA-1 and writes them to a new
-// `blockPath`. Changed when the file no longer holds `size` bytes there or
-// their SHA-1 differs from `expectedSha1`; nothing is written then.
-CutResult CutAndCheckBlock(const std::string& source, const std::string& blockPath, int64_t offset,
-                           int32_t size, std::string_view expectedSha1, std::vector<uint8_t>& block);
-
-// The same check from an open source (any thread may call it: it reads with
-// pread), into `block` only; nothing is written.
+// Reads `size` bytes at `offset` of an open source into `block` (at most one
+// block, so memory stays fixed) and checks their SHA-1: Changed when the file
+// no longer holds `size` bytes there or their SHA-1 differs from
+// `expectedSha1`. Any thread may call it (it reads with pread); nothing is written.
 CutResult ReadAndCheckBlock(int fd, int64_t offset, int32_t size, std::string_view expectedSha1,
                             std::vector<uint8_t>& block);
+
+// Writes all `len` bytes, again after an interruption. False on a failure.
+bool WriteFull(int fd, const void* data, size_t len);
 
 // Copies all of `from` to the end of `to` through the kernel where it can
 // (copy_file_range), through a buffer where it cannot. False on a failure.

@@ -1,15 +1,6 @@
 #include "blocks/transfer/ufa_pool.h"
 
-#include <algorithm>
-
-#include "blocks/codec/block_codec.h"
-
 namespace ufa {
-
-int WorkerThreads()
-{
-    return TransferWorkerThreads();
-}
 
 WorkerPool::WorkerPool(int workers)
 {

@@ -13,10 +13,7 @@
 
 namespace ufa {
 
-// Worker count of a transfer: "[Tavik] WorkerThreads", by default the number
-// of cores (at most 8); 1 = every piece of work on the calling thread.
-int WorkerThreads();
-
+// A transfer's pool has TransferWorkerThreads() workers (blocks/codec/block_codec.h).
 class WorkerPool {
 public:
     // `workers` threads besides the caller's; fewer than 2 = none (work runs

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <deque>
 #include <future>
-#include <mutex>
 #include <utility>
 
 #include "common/exceptions.h"
@@ -36,9 +35,6 @@ public:
     HRESULT Report();
     // The transfer succeeded: done = total. The callback's result is not used.
     void Finish();
-
-    double Done() const { return m_lastDone; }
-    bool HasCallback() const { return m_callback != nullptr; }
 
     // The callback shape the HTTP layer calls during a block request
     // (context: the meter); download or upload figures as the meter's direction.

@@ -46,8 +46,7 @@ void UploadRequester::Perform()
     request.AddValue("sha1", sha1);
     request.AddValue("parentId", parentId);
     request.AddValue("name", name);
-    CurlWrapper local;
-    std::string text = HttpRequestPost(wrapper ? *wrapper : local, ServiceUrl("/osvr/requestUpload/"),
+    std::string text = HttpRequestPost(*wrapper, ServiceUrl("/osvr/requestUpload/"),
                                        ufa::ApiHeaders(), ToXml(request));
     RecordTree answer = ufa::ParseXmlAnswer(text, "UploadRequester::Perform");
     stub = ufa::AnswerField(answer, "stub");
@@ -77,9 +76,8 @@ void MetadataUploader::Perform()
     HRESULT hr = E_FAIL;
     TRACE_SCOPE("MetadataUploader::Perform", &hr, "Stub = %s BlockCount = %d", stub.c_str(),
                 static_cast<int>(blocks.size()));
-    CurlWrapper local;
     std::string text =
-        HttpRequestPost(wrapper ? *wrapper : local, url + "uploadMetadata", ufa::BlockServerHeaders(), Body());
+        HttpRequestPost(*wrapper, url + "uploadMetadata", ufa::BlockServerHeaders(), Body());
     RecordTree answer = ufa::ParseJsonAnswer(text, "MetadataUploader::Perform");
     keys.clear();
     // The key table is the answer's first object-valued member, whatever its name.
@@ -127,9 +125,8 @@ void Committer::Perform()
     request.AddValue("token", token);
     request.AddValue("stub", stub);
     request.AddValue("modTime", modTime);
-    CurlWrapper local;
     // A commit changes state: it is sent again only when it never reached the service.
-    std::string text = HttpRequestPost(wrapper ? *wrapper : local, ServiceUrl("/osvr/commit/"), ufa::ApiHeaders(),
+    std::string text = HttpRequestPost(*wrapper, ServiceUrl("/osvr/commit/"), ufa::ApiHeaders(),
                                        ToXml(request), RequestKind::ChangesState);
     RecordTree answer = ufa::ParseXmlAnswer(text, "Committer::Perform");
     fileVer = ufa::AnswerField(answer, "fileVer");
@@ -145,7 +142,6 @@ struct UploadArgs {
     bool sendEmptyParentId;
     int64_t fileSize;
     const std::vector<BlockRecord>& blocks;
-    const std::string& tempFolder;
     ProgressCallback callback;
     void* context;
 };
@@ -232,7 +228,7 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
             throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
         // Workers encode the blocks ahead of the one on the wire; at most
         // (workers + 2) blocks are in memory at once.
-        ufa::WorkerPool pool(ufa::WorkerThreads());
+        ufa::WorkerPool pool(TransferWorkerThreads());
         // One worker: each block finished before the next request, as written.
         const size_t window = pool.Workers() > 1 ? static_cast<size_t>(pool.Workers()) + 1 : 1;
         std::deque<std::future<PreparedBlock>> ahead;
@@ -307,9 +303,9 @@ HRESULT UploadFileGuarded(std::string_view fileId, std::string_view fileVer, std
                           const std::string& tempFolder, ProgressCallback callback, void* context,
                           RecordTree& conflict)
 {
-    const UploadArgs args{fileId,    fileVer,           sha1,     parentId, token,
-                          name,      modTime,           localPath, sendEmptyParentId,
-                          fileSize,  blocks,            tempFolder, callback, context};
+    const UploadArgs args{fileId,   fileVer,  sha1,      parentId,          token,
+                          name,     modTime,  localPath, sendEmptyParentId, fileSize,
+                          blocks,   callback, context};
     if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr))
         return hr;
     try {

@@ -10,14 +10,11 @@
 
 class CurlWrapper;
 struct BlockPace;
-namespace ufa {
-class TransferMeter;
-}
 
 // requestUpload on the API host: opens the upload session.
 class UploadRequester {
 public:
-    CurlWrapper* wrapper = nullptr;  // the transfer's connection (a fresh one when null)
+    CurlWrapper* wrapper = nullptr;  // the transfer's connection (required)
     std::string token, fileVer, size, fileId, sha1, parentId, name;
     std::string stub, url;  // out: session stub and block server base URL
     void Perform();
@@ -26,7 +23,7 @@ public:
 // uploadMetadata on the block server: the block list in, the key table out.
 class MetadataUploader {
 public:
-    CurlWrapper* wrapper = nullptr;  // the transfer's connection (a fresh one when null)
+    CurlWrapper* wrapper = nullptr;  // the transfer's connection (required)
     std::string token, stub, url;
     std::map<int32_t, BlockRecord> blocks;  // index (from 1) -> block
     std::map<std::string, std::string> keys;  // block identifier -> key text
@@ -41,7 +38,7 @@ class BlockUploader {
 public:
     std::string stub, url, size, sha1, index;
     const std::vector<uint8_t>* body = nullptr;  // the encoded block
-    CurlWrapper* wrapper = nullptr;              // the transfer's connection
+    CurlWrapper* wrapper = nullptr;              // the transfer's connection (required)
     const BlockPace* pace = nullptr;
     std::string RequestUrl() const;
     void Perform();
@@ -50,7 +47,7 @@ public:
 // commit on the API host: makes the uploaded version the file's current one.
 class Committer {
 public:
-    CurlWrapper* wrapper = nullptr;  // the transfer's connection (a fresh one when null)
+    CurlWrapper* wrapper = nullptr;  // the transfer's connection (required)
     std::string token, stub, modTime;
     std::string fileVer, fileId;  // out
     void Perform();
