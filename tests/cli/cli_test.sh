@@ -5,19 +5,10 @@ set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 orvel=$1 emulator=$2 hello=$3 src=$4 libdir=$5 crafted=$6
 
-work=$(mktemp -d)
-emu_pid= crafted_pid=
-cleanup() {
-  [[ -n $emu_pid ]] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
-  [[ -n $crafted_pid ]] && kill "$crafted_pid" 2>/dev/null && wait "$crafted_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch
 export XDG_CONFIG_HOME=$work/config ORVEL_LOG_DIR=$work/log
 unset ORVEL_SERVER ORVEL_SETTINGS_FILE
 
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 # expect STATUS CMD...: runs CMD, keeps stdout in $out and stderr in $err.
 expect() {
   local want=$1; shift

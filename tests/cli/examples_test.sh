@@ -5,16 +5,8 @@ set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 emulator=$1 transfer=$2 listing=$3 orvel=$4
 
-work=$(mktemp -d)
-emu_pid=
-cleanup() {
-  [[ -n $emu_pid ]] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch
 export ORVEL_LOG_DIR=$work/log XDG_CONFIG_HOME=$work/config
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 "$emulator" --listen 127.0.0.1:0 --user ex:S3cret-Ex >"$work/emulator.out" 2>&1 &
 emu_pid=$!

@@ -11,3 +11,21 @@ wait_ready() {
   done
   return 1
 }
+
+# scratch: a private folder in $work, removed at exit together with the
+# servers whose pids the test keeps in $emu_pid and $crafted_pid.
+scratch() {
+  work=$(mktemp -d)
+  emu_pid= crafted_pid=
+  failures=0
+  trap cleanup EXIT
+}
+cleanup() {
+  local pid
+  for pid in "${emu_pid:-}" "${crafted_pid:-}"; do
+    [[ -n $pid ]] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  done
+  rm -rf "$work"
+}
+# fail MESSAGE: one failure more, said on stderr.
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
