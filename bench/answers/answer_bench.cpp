@@ -25,25 +25,19 @@
 
 namespace {
 
-long StatusKiB(const char* field)
-{
+long StatusKiB(const char* field) {
     std::ifstream in("/proc/self/status");
     std::string line;
     const std::string prefix = std::string(field) + ":";
     while (std::getline(in, line))
-        if (line.rfind(prefix, 0) == 0)
-            return std::atol(line.c_str() + prefix.size());
+        if (line.rfind(prefix, 0) == 0) return std::atol(line.c_str() + prefix.size());
     return -1;
 }
 
 // Resets the peak resident set to the current one, so VmHWM measures this call.
-void ResetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
-std::string Item(size_t i)
-{
+std::string Item(size_t i) {
     char buf[400];
     std::snprintf(buf, sizeof buf,
                   "<item><fileId>%zu</fileId><parentId>1</parentId><name>file-%zu.txt</name><type>file</type>"
@@ -53,9 +47,8 @@ std::string Item(size_t i)
     return buf;
 }
 
-std::string Gzip(const std::string& text)
-{
-    z_stream zs {};
+std::string Gzip(const std::string& text) {
+    z_stream zs{};
     deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
     std::string out(deflateBound(&zs, text.size()), '\0');
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
@@ -70,15 +63,13 @@ std::string Gzip(const std::string& text)
 
 const std::string kHead = "<?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel result=\"ok\">";
 
-void Serve(const std::string& mode, size_t n, int readyFd)
-{
+void Serve(const std::string& mode, size_t n, int readyFd) {
     httplib::Server server;
     std::string body;
     std::string encoding;
     if (mode == "listing") {
         body = kHead;
-        for (size_t i = 0; i < n; ++i)
-            body += Item(i);
+        for (size_t i = 0; i < n; ++i) body += Item(i);
         body += "</Orvel>";
     } else if (mode == "plain") {
         body = kHead + Item(0) + std::string(n << 20, ' ') + "</Orvel>";
@@ -87,18 +78,15 @@ void Serve(const std::string& mode, size_t n, int readyFd)
         encoding = "gzip";
     } else if (mode == "json") {
         body = "{\"result\":\"ok\",\"a\":[{}";
-        while (body.size() < (n << 20))
-            body += ",{}";
+        while (body.size() < (n << 20)) body += ",{}";
         body += "]}";
     } else if (mode == "nested") {
         body = kHead + Item(0);
-        while (body.size() < (n << 20))
-            body += "<b><a/></b>";
+        while (body.size() < (n << 20)) body += "<b><a/></b>";
         body += "</Orvel>";
     } else {  // dense
         body = kHead + Item(0);
-        while (body.size() < (n << 20))
-            body += "<a/>";
+        while (body.size() < (n << 20)) body += "<a/>";
         body += "</Orvel>";
     }
     std::fprintf(stderr, "answer_bytes=%zu\n", body.size());
@@ -108,36 +96,29 @@ void Serve(const std::string& mode, size_t n, int readyFd)
                             "/b/</url><fileVer>1</fileVer><sha1>x</sha1><modTime>m</modTime><opVer>1</opVer></Orvel>",
                         "text/xml");
     });
-    server.Post("/b/downloadMetadata2", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(body, "application/json");
-    });
+    server.Post("/b/downloadMetadata2",
+                [&](const httplib::Request&, httplib::Response& res) { res.set_content(body, "application/json"); });
     server.Post("/osvr/dir/", [&](const httplib::Request&, httplib::Response& res) {
-        if (!encoding.empty())
-            res.set_header("Content-Encoding", encoding);
+        if (!encoding.empty()) res.set_header("Content-Encoding", encoding);
         res.set_content(body, "text/xml");
     });
     const int port = server.bind_to_any_port("127.0.0.1");  // ephemeral, told to the parent
-    if (write(readyFd, &port, sizeof port) != sizeof port)
-        _exit(1);
+    if (write(readyFd, &port, sizeof port) != sizeof port) _exit(1);
     server.listen_after_bind();
     _exit(0);
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "listing";
     const size_t n = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : (mode == "listing" ? 100000 : 1024);
 
     int ready[2];
-    if (pipe(ready) != 0)
-        return 1;
+    if (pipe(ready) != 0) return 1;
     const pid_t child = fork();
-    if (child < 0)
-        return 1;
-    if (child == 0)
-        Serve(mode, n, ready[1]);
+    if (child < 0) return 1;
+    if (child == 0) Serve(mode, n, ready[1]);
     close(ready[1]);  // a child that dies before telling its port ends the read below
     // The server child never outlives a failed run.
     const auto stopServer = [child] {
@@ -183,13 +164,12 @@ int main(int argc, char** argv)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long peak = StatusKiB("VmHWM");
     int count = -1;
-    if (files != nullptr)
-        ORVEL_GetFilesNum(files, &count);
+    if (files != nullptr) ORVEL_GetFilesNum(files, &count);
     ORVEL_DestoryFiles(files);
 
     stopServer();
     unlink(settings);
-    std::printf("mode=%s\nn=%zu\nresult=0x%08x\nitems=%d\nseconds=%.3f\npeak_above_baseline_mib=%.1f\n", mode.c_str(), n,
-                static_cast<unsigned>(hr), count, seconds, static_cast<double>(peak - baseline) / 1024.0);
+    std::printf("mode=%s\nn=%zu\nresult=0x%08x\nitems=%d\nseconds=%.3f\npeak_above_baseline_mib=%.1f\n", mode.c_str(),
+                n, static_cast<unsigned>(hr), count, seconds, static_cast<double>(peak - baseline) / 1024.0);
     return 0;
 }

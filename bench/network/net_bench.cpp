@@ -14,33 +14,27 @@
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since)
-{
+double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-int Upload(const std::string& token, const std::string& file, const std::string& temp)
-{
+int Upload(const std::string& token, const std::string& file, const std::string& temp) {
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0)
-        return 2;
+    if (::stat(file.c_str(), &st) != 0) return 2;
     std::vector<BlockRecord> blocks;
     std::string sha1;
-    if (BuildBlockList(file, blocks, sha1) != S_OK)
-        return 2;
+    if (BuildBlockList(file, blocks, sha1) != S_OK) return 2;
     auto start = std::chrono::steady_clock::now();
     std::string id, ver;
     RecordTree conflict;
-    HRESULT hr = UploadFileGuarded("", "0", sha1, "0", token, file.substr(file.rfind('/') + 1),
-                                   "2026-01-01 00:00:00", file, false, st.st_size, id, ver, blocks, temp,
-                                   nullptr, nullptr, conflict);
+    HRESULT hr = UploadFileGuarded("", "0", sha1, "0", token, file.substr(file.rfind('/') + 1), "2026-01-01 00:00:00",
+                                   file, false, st.st_size, id, ver, blocks, temp, nullptr, nullptr, conflict);
     std::printf("result=0x%08x\nid=%s\nblocks=%zu\nseconds=%.3f\n", static_cast<unsigned>(hr), id.c_str(),
                 blocks.size(), Seconds(start));
     return hr == S_OK ? 0 : 1;
 }
 
-int Download(const std::string& token, const std::string& id, const std::string& target, const std::string& temp)
-{
+int Download(const std::string& token, const std::string& id, const std::string& target, const std::string& temp) {
     auto start = std::chrono::steady_clock::now();
     std::string modTime, sha1, fileVer;
     int32_t opVer = -1;
@@ -51,15 +45,11 @@ int Download(const std::string& token, const std::string& id, const std::string&
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const std::string mode = argc > 2 ? argv[2] : "";
-    if (argc > 1 && std::string(argv[1]) == "single")
-        ConnectionPool::SetEnabledForTesting(false);
-    if (mode == "upload" && argc == 6)
-        return Upload(argv[3], argv[4], argv[5]);
-    if (mode == "download" && argc == 7)
-        return Download(argv[3], argv[4], argv[5], argv[6]);
+    if (argc > 1 && std::string(argv[1]) == "single") ConnectionPool::SetEnabledForTesting(false);
+    if (mode == "upload" && argc == 6) return Upload(argv[3], argv[4], argv[5]);
+    if (mode == "download" && argc == 7) return Download(argv[3], argv[4], argv[5], argv[6]);
     std::fprintf(stderr,
                  "usage: net_bench reuse|single upload TOKEN FILE TEMPDIR\n"
                  "       net_bench reuse|single download TOKEN ID TARGET TEMPDIR\n"

@@ -280,8 +280,8 @@ ORVEL_API unsigned int SysStringLen(BSTR bstr);
  *       they are not written.
  */
 ORVEL_API HRESULT ORVEL_Login(const char16_t* user, const char16_t* password, const char16_t* deviceId,
-                              const char16_t* clientName, const char16_t* clientVersion, BSTR* userId,
-                              BSTR* token, BSTR* nickName);
+                              const char16_t* clientName, const char16_t* clientVersion, BSTR* userId, BSTR* token,
+                              BSTR* nickName);
 
 /**
  * @brief Trades a session token, even an expired one, for a fresh one.
@@ -305,8 +305,8 @@ ORVEL_API HRESULT ORVEL_Relogin(const char16_t* token, const char16_t* deviceId,
  * @param totalMiB  receives the quota
  * @return S_OK, an E_OV_* of the service, a network result, or E_POINTER.
  */
-ORVEL_API HRESULT ORVEL_GetSpace(const char16_t* token, const char16_t* email, const char16_t* userId,
-                                 int64_t* usedMiB, int64_t* totalMiB);
+ORVEL_API HRESULT ORVEL_GetSpace(const char16_t* token, const char16_t* email, const char16_t* userId, int64_t* usedMiB,
+                                 int64_t* totalMiB);
 /** @} */
 
 /* ---- File management ---------------------------------------------------- */

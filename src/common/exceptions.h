@@ -12,43 +12,43 @@
 namespace EXCEPT {
 
 struct BaseException {
-  std::string type, raisedIn, detail;
+    std::string type, raisedIn, detail;
 
- protected:
-  BaseException(std::string_view type, std::string_view raisedIn, std::string_view detail);
+protected:
+    BaseException(std::string_view type, std::string_view raisedIn, std::string_view detail);
 };
 
 struct ServerError : BaseException {
-  explicit ServerError(std::string_view raisedIn, std::string_view detail = {});
+    explicit ServerError(std::string_view raisedIn, std::string_view detail = {});
 };
 struct RemoteConflict : BaseException {
-  HRESULT result;
-  RecordTree answer;
-  RemoteConflict(std::string_view raisedIn, std::string_view detail, HRESULT result, const RecordTree& answer);
+    HRESULT result;
+    RecordTree answer;
+    RemoteConflict(std::string_view raisedIn, std::string_view detail, HRESULT result, const RecordTree& answer);
 };
 struct UserSessionError : BaseException {
-  HRESULT result;
-  UserSessionError(std::string_view raisedIn, std::string_view detail, HRESULT result);
+    HRESULT result;
+    UserSessionError(std::string_view raisedIn, std::string_view detail, HRESULT result);
 };
 struct NetworkError : BaseException {
-  explicit NetworkError(std::string_view raisedIn, std::string_view detail = {});
+    explicit NetworkError(std::string_view raisedIn, std::string_view detail = {});
 };
 struct TaskCancel : BaseException {
-  explicit TaskCancel(std::string_view raisedIn, std::string_view detail = {});
+    explicit TaskCancel(std::string_view raisedIn, std::string_view detail = {});
 };
 struct CurlUnknownError : BaseException {
-  explicit CurlUnknownError(std::string_view raisedIn, std::string_view detail = {});
+    explicit CurlUnknownError(std::string_view raisedIn, std::string_view detail = {});
 };
 struct FileReadError : BaseException {
-  HRESULT result;
-  FileReadError(std::string_view raisedIn, std::string_view detail = {}, HRESULT result = E_FAIL);
+    HRESULT result;
+    FileReadError(std::string_view raisedIn, std::string_view detail = {}, HRESULT result = E_FAIL);
 };
 struct FileWriteError : BaseException {
-  HRESULT result;
-  FileWriteError(std::string_view raisedIn, std::string_view detail = {}, HRESULT result = E_FAIL);
+    HRESULT result;
+    FileWriteError(std::string_view raisedIn, std::string_view detail = {}, HRESULT result = E_FAIL);
 };
 struct FileSysError : BaseException {
-  explicit FileSysError(std::string_view raisedIn, std::string_view detail = {});
+    explicit FileSysError(std::string_view raisedIn, std::string_view detail = {});
 };
 
 }  // namespace EXCEPT

@@ -15,4 +15,5 @@ inline constexpr HRESULT E_OV_NETWORK_0x80044004 = static_cast<HRESULT>(0x800440
 
 // Progress of a transfer: totals and done counts in bytes, speed in bytes per second.
 // Returning E_FAIL asks the transfer in flight to stop.
-typedef HRESULT (*ProgressCallback)(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double speed);
+typedef HRESULT (*ProgressCallback)(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow,
+                                    double speed);

@@ -9,9 +9,9 @@
 namespace {
 
 struct Entry {
-  const char* code;
-  const char* name;
-  HRESULT value;
+    const char* code;
+    const char* name;
+    HRESULT value;
 };
 
 // The 42 result codes the service sends.
@@ -78,63 +78,63 @@ constexpr Entry kOwnResults[] = {
 
 // Built once on first use, read-only afterwards: lookups need no lock.
 const std::unordered_map<std::string, HRESULT>& ServerResultMap() {
-  static const std::unordered_map<std::string, HRESULT> map = [] {
-    std::unordered_map<std::string, HRESULT> m;
-    for (const auto& e : kServerResults) m.emplace(e.code, e.value);
-    return m;
-  }();
-  return map;
+    static const std::unordered_map<std::string, HRESULT> map = [] {
+        std::unordered_map<std::string, HRESULT> m;
+        for (const auto& e : kServerResults) m.emplace(e.code, e.value);
+        return m;
+    }();
+    return map;
 }
 
 }  // namespace
 
 HRESULT LookupServerResult(const char* code) {
-  if (code == nullptr) {
-    ORVEL_ASSERT(false);
-    return E_FAIL;
-  }
-  const auto& map = ServerResultMap();
-  const auto it = map.find(code);
-  if (it != map.end()) return it->second;
-  ORVEL_ASSERT(false && L"ServerResultMap::[] Catched UnKnown Server Error");
-  LOGF(kLogLevelError, "ServerResultMap::[] Catched UnKnown Server Error, Code = %s", code);
-  return E_OV_UNKNOWN_SERVER_ERROR;
+    if (code == nullptr) {
+        ORVEL_ASSERT(false);
+        return E_FAIL;
+    }
+    const auto& map = ServerResultMap();
+    const auto it = map.find(code);
+    if (it != map.end()) return it->second;
+    ORVEL_ASSERT(false && L"ServerResultMap::[] Catched UnKnown Server Error");
+    LOGF(kLogLevelError, "ServerResultMap::[] Catched UnKnown Server Error, Code = %s", code);
+    return E_OV_UNKNOWN_SERVER_ERROR;
 }
 
 HRESULT FoldResult(HRESULT hr) {
-  switch (hr) {
-    case E_OV_NETWORK_TIMEOUT:
-    case E_OV_NETWORK_UNREACHABLE:
-    case E_OV_NETWORK_0x80044004:
-      return E_OV_NETWORK_ERROR;
-    case E_OV_CLIENT_BAD_PARAMS:
-    case E_OV_SERVER_DENY:
-    case E_OV_SERVER_BUSY:
-    case E_OV_CLIENT_TOO_FREQUENT:
-    case E_OV_CLIENT_NO_METHOD:
-    case E_OV_ACCOUNT_SERVER_ERROR:
-    case E_OV_ACCOUNT_NOT_ACTIVE:
-    case E_OV_DATA_OPERATION_FAILED:
-    case E_OV_PERMISSION_DENIED:
-    case E_OV_GET_FILE_KEY_FAILED:
-    case E_OV_STORAGE_ERROR:
-    case E_OV_UNKNOWN_SERVER_ERROR:
-      return E_OV_SERVER_ERROR;
-    default:
-      return hr;
-  }
+    switch (hr) {
+        case E_OV_NETWORK_TIMEOUT:
+        case E_OV_NETWORK_UNREACHABLE:
+        case E_OV_NETWORK_0x80044004:
+            return E_OV_NETWORK_ERROR;
+        case E_OV_CLIENT_BAD_PARAMS:
+        case E_OV_SERVER_DENY:
+        case E_OV_SERVER_BUSY:
+        case E_OV_CLIENT_TOO_FREQUENT:
+        case E_OV_CLIENT_NO_METHOD:
+        case E_OV_ACCOUNT_SERVER_ERROR:
+        case E_OV_ACCOUNT_NOT_ACTIVE:
+        case E_OV_DATA_OPERATION_FAILED:
+        case E_OV_PERMISSION_DENIED:
+        case E_OV_GET_FILE_KEY_FAILED:
+        case E_OV_STORAGE_ERROR:
+        case E_OV_UNKNOWN_SERVER_ERROR:
+            return E_OV_SERVER_ERROR;
+        default:
+            return hr;
+    }
 }
 
 const char* ResultName(HRESULT hr) {
-  for (const auto& e : kServerResults)
-    if (e.value == hr) return e.name;
-  for (const auto& e : kOwnResults)
-    if (e.value == hr) return e.name;
-  return nullptr;
+    for (const auto& e : kServerResults)
+        if (e.value == hr) return e.name;
+    for (const auto& e : kOwnResults)
+        if (e.value == hr) return e.name;
+    return nullptr;
 }
 
 const char* ServerCodeFor(HRESULT hr) {
-  for (const auto& e : kServerResults)
-    if (e.value == hr) return e.code;
-  return nullptr;
+    for (const auto& e : kServerResults)
+        if (e.value == hr) return e.code;
+    return nullptr;
 }

@@ -73,12 +73,12 @@ CppSQLite3Exception::CppSQLite3Exception(int errCode, std::string_view errMess) 
 
 const char* CppSQLite3Exception::errorCodeAsString(int errCode) {
     static const char* const kNames[] = {
-        "SQLITE_OK",       "SQLITE_ERROR",  "SQLITE_INTERNAL", "SQLITE_PERM",     "SQLITE_ABORT",
-        "SQLITE_BUSY",     "SQLITE_LOCKED", "SQLITE_NOMEM",    "SQLITE_READONLY", "SQLITE_INTERRUPT",
-        "SQLITE_IOERR",    "SQLITE_CORRUPT", "SQLITE_NOTFOUND", "SQLITE_FULL",    "SQLITE_CANTOPEN",
-        "SQLITE_PROTOCOL", "SQLITE_EMPTY",  "SQLITE_SCHEMA",   "SQLITE_TOOBIG",   "SQLITE_CONSTRAINT",
-        "SQLITE_MISMATCH", "SQLITE_MISUSE", "SQLITE_NOLFS",    "SQLITE_AUTH",     "SQLITE_FORMAT",
-        "SQLITE_RANGE",    "SQLITE_NOTADB", "SQLITE_NOTICE",   "SQLITE_WARNING"};
+        "SQLITE_OK",       "SQLITE_ERROR",   "SQLITE_INTERNAL", "SQLITE_PERM",     "SQLITE_ABORT",
+        "SQLITE_BUSY",     "SQLITE_LOCKED",  "SQLITE_NOMEM",    "SQLITE_READONLY", "SQLITE_INTERRUPT",
+        "SQLITE_IOERR",    "SQLITE_CORRUPT", "SQLITE_NOTFOUND", "SQLITE_FULL",     "SQLITE_CANTOPEN",
+        "SQLITE_PROTOCOL", "SQLITE_EMPTY",   "SQLITE_SCHEMA",   "SQLITE_TOOBIG",   "SQLITE_CONSTRAINT",
+        "SQLITE_MISMATCH", "SQLITE_MISUSE",  "SQLITE_NOLFS",    "SQLITE_AUTH",     "SQLITE_FORMAT",
+        "SQLITE_RANGE",    "SQLITE_NOTADB",  "SQLITE_NOTICE",   "SQLITE_WARNING"};
     if (errCode == CPPSQLITE_ERROR) return "CPPSQLITE_ERROR";
     if (errCode == SQLITE_ROW) return "SQLITE_ROW";
     if (errCode == SQLITE_DONE) return "SQLITE_DONE";
@@ -109,9 +109,7 @@ void CppSQLite3Query::nextRow() {
     throw CppSQLite3Exception(rc, message);
 }
 
-int CppSQLite3Query::numFields() const {
-    return m_pStmt ? sqlite3_column_count(m_pStmt.get()) : 0;
-}
+int CppSQLite3Query::numFields() const { return m_pStmt ? sqlite3_column_count(m_pStmt.get()) : 0; }
 
 bool CppSQLite3Query::fieldIsNull(int field) const {
     checkStmt();

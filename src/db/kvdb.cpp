@@ -44,8 +44,8 @@ HRESULT kvdb::SetValue(std::string_view section, std::string_view field, std::st
     const std::string condition = KeyCondition(section, field);
     std::string sql = "UPDATE " + m_strTableName + " SET value=" + SqlQuote(value) + condition + ";";
     sql += "INSERT INTO " + m_strTableName + " (section, field, value) SELECT " + SqlQuote(section) + ", " +
-           SqlQuote(field) + ", " + SqlQuote(value) + " WHERE NOT EXISTS (SELECT 1 FROM " + m_strTableName +
-           condition + ")";
+           SqlQuote(field) + ", " + SqlQuote(value) + " WHERE NOT EXISTS (SELECT 1 FROM " + m_strTableName + condition +
+           ")";
     HRESULT hr = m_pDB->execDML(sql);
     ERROR_CHECK_COM(hr);
     return hr;

@@ -29,20 +29,20 @@ HRESULT SetProxy(CCurlHelper& helper, long curlProxyType, const std::string& ip,
 HRESULT ApplyProxySnapshot(CCurlHelper& helper, const ProxySnapshot& snap, bool emptyWhenNoSystemProxy) {
     helper.Reset(true);
     switch (static_cast<int32_t>(snap.type)) {
-    case -1:
-    case SystemProxy:
-        if (snap.systemEnabled) return SetProxy(helper, CURLPROXY_HTTP, snap.systemHost, snap.systemPort, {}, {});
-        if (emptyWhenNoSystemProxy) return helper.SetOption(CURLOPT_PROXY, "");
-        return S_OK;
-    case HttpProxy:
-        return SetProxy(helper, CURLPROXY_HTTP, snap.ip, snap.port, snap.user, snap.password);
-    case Socks4Proxy:
-        return SetProxy(helper, CURLPROXY_SOCKS4, snap.ip, snap.port, snap.user, snap.password);
-    case Socks5Proxy:
-        return SetProxy(helper, CURLPROXY_SOCKS5, snap.ip, snap.port, snap.user, snap.password);
-    default:
-        // An empty proxy also keeps libcurl from taking one from the environment.
-        return helper.SetOption(CURLOPT_PROXY, "");
+        case -1:
+        case SystemProxy:
+            if (snap.systemEnabled) return SetProxy(helper, CURLPROXY_HTTP, snap.systemHost, snap.systemPort, {}, {});
+            if (emptyWhenNoSystemProxy) return helper.SetOption(CURLOPT_PROXY, "");
+            return S_OK;
+        case HttpProxy:
+            return SetProxy(helper, CURLPROXY_HTTP, snap.ip, snap.port, snap.user, snap.password);
+        case Socks4Proxy:
+            return SetProxy(helper, CURLPROXY_SOCKS4, snap.ip, snap.port, snap.user, snap.password);
+        case Socks5Proxy:
+            return SetProxy(helper, CURLPROXY_SOCKS5, snap.ip, snap.port, snap.user, snap.password);
+        default:
+            // An empty proxy also keeps libcurl from taking one from the environment.
+            return helper.SetOption(CURLOPT_PROXY, "");
     }
 }
 
@@ -76,8 +76,7 @@ ProxySnapshot ReadProxySnapshot() {
     const int32_t type = static_cast<int32_t>(snap.type);
     if (type == -1 || type == SystemProxy) {
         bool enabled = false;
-        if (SUCCEEDED(GetSystemProxy(enabled, snap.systemHost, snap.systemPort)) && enabled)
-            snap.systemEnabled = true;
+        if (SUCCEEDED(GetSystemProxy(enabled, snap.systemHost, snap.systemPort)) && enabled) snap.systemEnabled = true;
     }
     return snap;
 }

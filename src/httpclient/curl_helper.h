@@ -29,10 +29,10 @@ void LogCurlOptionFailure();
 // Result of every request operation.
 enum CurlOutcome : int32_t {
     Ok = 0,
-    Timeout = 1,         // libcurl time-out, or a GET/download answered 504
-    Cancelled = 2,       // aborted through the cancel flag or the progress function
-    ConnectFailed = 3,   // proxy or host not resolved, or no connection
-    NetworkFailure = 4,  // any other failure; uploads also for a status outside 200..299
+    Timeout = 1,                              // libcurl time-out, or a GET/download answered 504
+    Cancelled = 2,                            // aborted through the cancel flag or the progress function
+    ConnectFailed = 3,                        // proxy or host not resolved, or no connection
+    NetworkFailure = 4,                       // any other failure; uploads also for a status outside 200..299
     ServerErrorStatus = (int32_t)0x80041011,  // GET and download: status not 200 (E_OV_SERVER_ERROR)
 };
 
@@ -54,7 +54,7 @@ struct FormField {
     std::string name;
     int32_t contentOption = FormCopyContents;  // FormCopyContents (literal) or FormFile (path)
     std::string content;
-    int32_t extraOption = FormNone;            // optional FormContentType or FormFilename
+    int32_t extraOption = FormNone;  // optional FormContentType or FormFilename
     std::string extra;
 };
 
@@ -114,7 +114,10 @@ public:
     // Asks the transfer in flight to stop at its next progress tick. Any thread.
     void Cancel() { m_cancel.exchange(1); }
     bool IsCancelled() const { return m_cancel.load() != 0; }
-    void SetProgressHook(ProgressHook hook, void* data) { m_pfnHook = hook; m_pHookData = data; }
+    void SetProgressHook(ProgressHook hook, void* data) {
+        m_pfnHook = hook;
+        m_pHookData = data;
+    }
 
     CURL* Handle() const { return m_hCURL.get(); }
     // The multi handle through which requests with a progress hook run (made on
@@ -187,8 +190,7 @@ private:
     static size_t BodyWriter(char* data, size_t size, size_t count, void* self);
     static size_t FileWriter(char* data, size_t size, size_t count, void* self);
     static size_t HeaderWriter(char* data, size_t size, size_t count, void* self);
-    static int ProgressFunction(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
-                                curl_off_t ulNow);
+    static int ProgressFunction(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow);
 
     // Declared before the handle: the handle must leave the pool before it closes.
     std::shared_ptr<ConnectionPool> m_pool;
@@ -218,9 +220,9 @@ private:
     int64_t m_recvBytes = 0;
     std::chrono::steady_clock::time_point m_recvStart;
     std::FILE* m_pDownload = nullptr;
-    std::string m_urlCopy;  // NUL-terminated copy of the URL in flight
-    int32_t m_timeoutSec = 0;  // overall limit of the request in flight
-    std::string m_caFile;  // "[Tavik] CaFile": a CA bundle trusted besides the system store
+    std::string m_urlCopy;      // NUL-terminated copy of the URL in flight
+    int32_t m_timeoutSec = 0;   // overall limit of the request in flight
+    std::string m_caFile;       // "[Tavik] CaFile": a CA bundle trusted besides the system store
     bool m_caFileRead = false;  // m_caFile is read at the helper's first security setup
     AttemptFailure m_lastAttempt;
     std::string m_lastCause;

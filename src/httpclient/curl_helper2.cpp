@@ -52,10 +52,10 @@ size_t FileReader(char* buffer, size_t size, size_t count, void* fp) {
 
 }  // namespace
 
-#define RETURN_IF_FAILED(expr)            \
-    do {                                  \
-        CURLcode rc_ = (expr);            \
-        if (rc_ != CURLE_OK) return rc_;  \
+#define RETURN_IF_FAILED(expr)           \
+    do {                                 \
+        CURLcode rc_ = (expr);           \
+        if (rc_ != CURLE_OK) return rc_; \
     } while (0)
 
 void LogCurlOptionFailure() { HELPER_LOG(5, "ERROR_CHECK_BOOL:curlRet == CURLE_OK"); }
@@ -331,8 +331,7 @@ CURLcode CCurlHelper::Perform() {
     RecordAttempt(curlRet);
     if (curlRet == CURLE_OK && m_answerTooLarge) return CURLE_OK;
     // A callback that raised is reported by the operation's own exception line.
-    if (curlRet != CURLE_OK && !m_callbackFailed)
-        LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
+    if (curlRet != CURLE_OK && !m_callbackFailed) LOGF(9, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", m_urlCopy.c_str());
     return curlRet;
 }
 
@@ -474,7 +473,8 @@ std::string UrlHostPort(std::string_view url) {
         void operator()(CURLU* u) const { curl_url_cleanup(u); }
     };
     std::unique_ptr<CURLU, UrlFree> parsed(curl_url());
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, std::string(url).c_str(), CURLU_DEFAULT_SCHEME) != CURLUE_OK)
+    if (!parsed ||
+        curl_url_set(parsed.get(), CURLUPART_URL, std::string(url).c_str(), CURLU_DEFAULT_SCHEME) != CURLUE_OK)
         return "(unknown host)";
     auto part = [&](CURLUPart which, unsigned flags) {
         char* text = nullptr;
@@ -513,9 +513,8 @@ CurlOutcome CCurlHelper::Request_URL_GET(std::string_view szURL, int32_t timeout
         curl_easy_getinfo(m_hCURL.get(), CURLINFO_RESPONSE_CODE, &m_status);  // read result not checked
         return CURLE_OK;
     };
-    return RunOperation(run, true, [&] {
-        LOGF(0, "Request_URL_GET Raise Exception! szURL = %s", OrNull(szURL).c_str());
-    });
+    return RunOperation(run, true,
+                        [&] { LOGF(0, "Request_URL_GET Raise Exception! szURL = %s", OrNull(szURL).c_str()); });
 }
 
 CurlOutcome CCurlHelper::Request_URL_POST(std::string_view szURL, int32_t timeout) {
@@ -532,9 +531,8 @@ CurlOutcome CCurlHelper::Request_URL_POST(std::string_view szURL, int32_t timeou
         RETURN_IF_FAILED(SetSecurity());
         return Perform();
     };
-    return RunOperation(run, false, [&] {
-        LOGF(0, "Request_URL_POST Raise Exception! szURL = %s", OrNull(szURL).c_str());
-    });
+    return RunOperation(run, false,
+                        [&] { LOGF(0, "Request_URL_POST Raise Exception! szURL = %s", OrNull(szURL).c_str()); });
 }
 
 // ---- uploads ----
@@ -743,8 +741,7 @@ size_t CCurlHelper::HeaderWriter(char* data, size_t size, size_t count, void* p)
     }
 }
 
-int CCurlHelper::ProgressFunction(void* p, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
-                                  curl_off_t ulNow) {
+int CCurlHelper::ProgressFunction(void* p, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow) {
     auto* self = static_cast<CCurlHelper*>(p);
     self->m_lastFigures[0] = dlTotal;
     self->m_lastFigures[1] = dlNow;

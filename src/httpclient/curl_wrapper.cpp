@@ -29,18 +29,18 @@ void RaiseCurlFailure(std::string_view origin) { throw EXCEPT::CurlUnknownError(
 
 void RaiseForOutcome(int32_t outcome, std::string_view origin) {
     switch (outcome) {
-    case Ok:
-        return;
-    case Timeout:
-        throw EXCEPT::NetworkError(origin, "Timeout");
-    case Cancelled:
-        throw EXCEPT::TaskCancel(origin);
-    case ConnectFailed:
-        throw EXCEPT::NetworkError(origin, "Couldn't connect");
-    case ServerErrorStatus:
-        throw EXCEPT::ServerError(origin, "Response not 200");
-    default:
-        RaiseCurlFailure(origin);
+        case Ok:
+            return;
+        case Timeout:
+            throw EXCEPT::NetworkError(origin, "Timeout");
+        case Cancelled:
+            throw EXCEPT::TaskCancel(origin);
+        case ConnectFailed:
+            throw EXCEPT::NetworkError(origin, "Couldn't connect");
+        case ServerErrorStatus:
+            throw EXCEPT::ServerError(origin, "Response not 200");
+        default:
+            RaiseCurlFailure(origin);
     }
 }
 
@@ -62,8 +62,7 @@ void CurlWrapper::TransferProgress(void* p, double dlTotal, double dlNow, double
     // Download speed once bytes have arrived, upload speed before (and for uploads).
     self->GetInfo(dlNow > 0.1 ? CURLINFO_SPEED_DOWNLOAD_T : CURLINFO_SPEED_UPLOAD_T, &speed);
     if (!self->m_pfnCallback) return;
-    HRESULT hr = self->m_pfnCallback(self->m_pCallbackData, dlTotal, dlNow, ulTotal, ulNow,
-                                     static_cast<double>(speed));
+    HRESULT hr = self->m_pfnCallback(self->m_pCallbackData, dlTotal, dlNow, ulTotal, ulNow, static_cast<double>(speed));
     if (hr == E_FAIL) self->Cancel();
 }
 
@@ -108,8 +107,8 @@ std::string HttpRequestPost(CurlWrapper& wrapper, std::string_view url, std::str
     return wrapper.TakeResponseText();  // the caller's copy is the only one of a large answer
 }
 
-void HttpDownloadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local,
-                      std::string_view header, std::string_view postData) {
+void HttpDownloadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local, std::string_view header,
+                      std::string_view postData) {
     if (local.empty()) LogWrite(0, "*ASSERT*: !strLocal.IsEmpty()", __FILE__, __LINE__);
     if (postData.empty()) LogWrite(0, "*ASSERT*: !strPostData.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
@@ -280,9 +279,9 @@ private:
         m_wrapper.m_lastProgress[1] = static_cast<double>(m_received);
         m_wrapper.m_lastProgress[2] = ulTotal;
         m_wrapper.m_lastProgress[3] = static_cast<double>(m_sent);
-        HRESULT hr = m_wrapper.m_pfnCallback(m_wrapper.m_pCallbackData, dlTotal > 0 ? double(dlTotal) : 0.0,
-                                             static_cast<double>(m_received), ulTotal,
-                                             static_cast<double>(m_sent), 0.0);
+        HRESULT hr =
+            m_wrapper.m_pfnCallback(m_wrapper.m_pCallbackData, dlTotal > 0 ? double(dlTotal) : 0.0,
+                                    static_cast<double>(m_received), ulTotal, static_cast<double>(m_sent), 0.0);
         if (hr == E_FAIL) {
             m_wrapper.Cancel();
             return false;
@@ -378,8 +377,8 @@ CurlOutcome BlockOutcome(CurlWrapper& wrapper, CURLcode curlRet) {
 
 }  // namespace
 
-std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const uint8_t* body,
-                             size_t size, const BlockPace& pace) {
+std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const uint8_t* body, size_t size,
+                             const BlockPace& pace) {
     if (url.empty()) LogWrite(0, "*ASSERT*: !strURL.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
     RetryPolicy policy(RequestKind::Repeatable, pace.retries);
@@ -401,11 +400,11 @@ std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const u
         long code = 0;
         bool statusOk = true;
         if (curlRet == CURLE_OK)
-            statusOk = curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code) == CURLE_OK &&
-                       code >= 200 && code <= 299;
+            statusOk = curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code) == CURLE_OK && code >= 200 &&
+                       code <= 299;
         const CurlOutcome outcome = curlRet != CURLE_OK ? BlockOutcome(wrapper, curlRet)
-                                    : statusOk           ? Ok
-                                                         : ServerErrorStatus;
+                                    : statusOk          ? Ok
+                                                        : ServerErrorStatus;
         wrapper.EndOwnAttempt(curlRet, outcome);
         if (wrapper.RetryAfter(policy, outcome, "CurlWrapper::PostFile")) continue;
         if (curlRet == CURLE_OK && !statusOk) {
@@ -422,9 +421,8 @@ std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const u
     }
 }
 
-bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_view header,
-                        std::string_view postData, size_t limit, std::vector<uint8_t>& out,
-                        const BlockPace& pace) {
+bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_view header, std::string_view postData,
+                        size_t limit, std::vector<uint8_t>& out, const BlockPace& pace) {
     if (postData.empty()) LogWrite(0, "*ASSERT*: !strPostData.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
     RetryPolicy policy(RequestKind::Repeatable, pace.retries);

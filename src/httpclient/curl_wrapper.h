@@ -36,8 +36,8 @@ public:
     template <typename T>
     void SetOpt(CURLoption option, T value);
 
-    void RequestPost(std::string_view url);                               // time limit 60 s
-    void PostFile(std::string_view url, std::string_view local);          // time limit 1200 s
+    void RequestPost(std::string_view url);                                 // time limit 60 s
+    void PostFile(std::string_view url, std::string_view local);            // time limit 1200 s
     void SimpleDownloadFile(std::string_view url, std::string_view local);  // time limit 1200 s
     std::string GetResponseString() { return GetResponseText(); }
 
@@ -91,11 +91,10 @@ std::string HttpRequestPost(CurlWrapper& wrapper, std::string_view url, std::str
                             std::string_view postData, RequestKind kind = RequestKind::Repeatable);
 // Form POST of `postData` whose answer body streams into `local` (folders are
 // created); redirects are followed and the final status must be 200.
-void HttpDownloadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local,
-                      std::string_view header, std::string_view postData);
+void HttpDownloadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local, std::string_view header,
+                      std::string_view postData);
 // Raw upload of `local` as the whole body; the status must be 200..299.
-std::string HttpUploadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local,
-                           std::string_view header);
+std::string HttpUploadFile(CurlWrapper& wrapper, std::string_view url, std::string_view local, std::string_view header);
 
 // ---- block requests from and into memory ----
 //
@@ -120,13 +119,12 @@ BlockPace ReadBlockPace();
 // Raw POST of `body` as the whole request body: the wire is that of
 // HttpUploadFile. The status must be 200..299; returns the answer text.
 // Raises as HttpUploadFile (origin "CurlWrapper::PostFile").
-std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const uint8_t* body,
-                             size_t size, const BlockPace& pace);
+std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const uint8_t* body, size_t size,
+                             const BlockPace& pace);
 
 // Form POST of `postData` whose answer body is received into `out`: the wire
 // is that of HttpDownloadFile. At most `limit` bytes are accepted; a longer
 // answer stops at once and returns false (nothing past `limit` is kept).
 // Raises as HttpDownloadFile (origin "CurlWrapper::SimpleDownloadFile").
-bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_view header,
-                        std::string_view postData, size_t limit, std::vector<uint8_t>& out,
-                        const BlockPace& pace);
+bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_view header, std::string_view postData,
+                        size_t limit, std::vector<uint8_t>& out, const BlockPace& pace);

@@ -52,7 +52,8 @@ bool HeaderAnnouncesGzip(std::string_view headerText) {
         if (after < headerText.size() && headerText[after] == ':') {
             size_t valueStart = std::min(after + 2, headerText.size());
             size_t end = headerText.find("\r\n", valueStart);
-            std::string_view value = headerText.substr(valueStart, end == std::string_view::npos ? std::string_view::npos : end - valueStart);
+            std::string_view value = headerText.substr(
+                valueStart, end == std::string_view::npos ? std::string_view::npos : end - valueStart);
             return value == "gzip";
         }
         pos = after;

@@ -35,17 +35,17 @@ bool IsTransientFailure(const AttemptFailure& f, RequestKind kind) {
     if (NeverReachedService(f)) return true;
     if (kind != RequestKind::Repeatable) return false;
     switch (f.code) {
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_GOT_NOTHING:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_SSL_CONNECT_ERROR:  // handshake cut off; a bad certificate is CURLE_PEER_FAILED_VERIFICATION
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-        return true;
-    default:
-        break;
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_GOT_NOTHING:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_SSL_CONNECT_ERROR:  // handshake cut off; a bad certificate is CURLE_PEER_FAILED_VERIFICATION
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+            return true;
+        default:
+            break;
     }
     return f.status == 429 || (f.status >= 500 && f.status <= 599);
 }

@@ -21,11 +21,11 @@ enum class RequestKind {
 
 // What one failed attempt looked like, as the request helper saw it.
 struct AttemptFailure {
-    CURLcode code = CURLE_OK;  // libcurl's result of the transfer
-    long status = 0;           // HTTP status of the answer, 0 when none came
-    long osErrno = 0;          // the socket error of a failed connect
+    CURLcode code = CURLE_OK;    // libcurl's result of the transfer
+    long status = 0;             // HTTP status of the answer, 0 when none came
+    long osErrno = 0;            // the socket error of a failed connect
     int64_t retryAfterSec = -1;  // the answer's Retry-After, -1 when none
-    bool cancelled = false;    // the caller asked the transfer to stop
+    bool cancelled = false;      // the caller asked the transfer to stop
 };
 
 // True when the fault is worth another attempt for a request of this kind.

@@ -19,8 +19,8 @@ inline constexpr int kLogLevelInfo = 4;
 inline constexpr int kLogLevelWarn = 5;
 inline constexpr int kLogLevelTrace = 9;
 inline constexpr int kLogDefaultThreshold = 4;
-inline constexpr size_t kLogMaxMessage = 1023;  // a formatted message is cut here (UTF-16 units)
-inline constexpr size_t kLogMaxLine = 1100;     // the whole line (a longer one loses its line end)
+inline constexpr size_t kLogMaxMessage = 1023;          // a formatted message is cut here (UTF-16 units)
+inline constexpr size_t kLogMaxLine = 1100;             // the whole line (a longer one loses its line end)
 inline constexpr uint64_t kLogMaxFileSize = 104857600;  // checked every 100 writes
 inline constexpr const char* kLogMutexName = "_#_LogFile_Z_MutxName_#_";
 
@@ -48,19 +48,19 @@ std::string LogFormatWhole(const char* fmt, ...) __attribute__((format(printf, 1
 
 // Entry and exit lines of an operation (level 9).
 class CTraceStack {
- public:
-  CTraceStack(std::string_view detail, std::string_view name, const char* file, int line, const HRESULT* result);
-  ~CTraceStack();
-  CTraceStack(const CTraceStack&) = delete;
-  CTraceStack& operator=(const CTraceStack&) = delete;
+public:
+    CTraceStack(std::string_view detail, std::string_view name, const char* file, int line, const HRESULT* result);
+    ~CTraceStack();
+    CTraceStack(const CTraceStack&) = delete;
+    CTraceStack& operator=(const CTraceStack&) = delete;
 
- private:
-  uint32_t m_start;
-  std::string m_name;
-  const HRESULT* m_result;
-  int32_t m_toLog = 1;
-  const char* m_file;
-  int m_line;
+private:
+    uint32_t m_start;
+    std::string m_name;
+    const HRESULT* m_result;
+    int32_t m_toLog = 1;
+    const char* m_file;
+    int m_line;
 };
 
 namespace orvel::logtest {
@@ -94,19 +94,20 @@ bool SecondaryCom(HRESULT hr, const char* file, int line);
 #define LOGF(level, fmt, ...) LogWriteFormat((level), __FILE__, __LINE__, fmt __VA_OPT__(, ) __VA_ARGS__)
 
 #define ORVEL_ASSERT(cond) \
-  (static_cast<bool>(cond) || ::orvel::logdetail::CheckFailed(0, "*ASSERT*: " #cond, __FILE__, __LINE__))
+    (static_cast<bool>(cond) || ::orvel::logdetail::CheckFailed(0, "*ASSERT*: " #cond, __FILE__, __LINE__))
 #define ERROR_CHECK_BOOL(cond) \
-  (static_cast<bool>(cond) || ::orvel::logdetail::CheckFailed(5, "ERROR_CHECK_BOOL:" #cond, __FILE__, __LINE__))
+    (static_cast<bool>(cond) || ::orvel::logdetail::CheckFailed(5, "ERROR_CHECK_BOOL:" #cond, __FILE__, __LINE__))
 #define ERROR_CHECK_BOOLEX(cond) \
-  (static_cast<bool>(cond) || ::orvel::logdetail::CheckFailed(5, "ERROR_CHECK_BOOLEX:" #cond, __FILE__, __LINE__))
+    (static_cast<bool>(cond) || ::orvel::logdetail::CheckFailed(5, "ERROR_CHECK_BOOLEX:" #cond, __FILE__, __LINE__))
 #define ERROR_CHECK_COM(hr) ::orvel::logdetail::CheckCom(5, (hr), __FILE__, __LINE__)
 #define ERROR_CHECK_COM_LEVEL(level, hr) ::orvel::logdetail::CheckCom((level), (hr), __FILE__, __LINE__)
 #define ERROR_CHECK_COM_MSG(level, hr, msg) ::orvel::logdetail::CheckComMsg((level), (hr), (msg), __FILE__, __LINE__)
-#define CHECK_BOOL(cond, msg) ::orvel::logdetail::CheckBoolMsg(static_cast<bool>(cond), #cond, (msg), __FILE__, __LINE__)
+#define CHECK_BOOL(cond, msg) \
+    ::orvel::logdetail::CheckBoolMsg(static_cast<bool>(cond), #cond, (msg), __FILE__, __LINE__)
 #define CHECK_COM(hr) ::orvel::logdetail::SecondaryCom((hr), __FILE__, __LINE__)
 
 // Declares a CTraceStack for the rest of the scope; the detail is formatted only when traces are on.
-#define TRACE_SCOPE(name, phr, detailFmt, ...)                                                                     \
-  ::CTraceStack ORVEL_LOG_CONCAT(orvelTraceScope_, __LINE__)(                                                     \
-      ::LogLevelEnabled(kLogLevelTrace) ? ::LogFormat(detailFmt __VA_OPT__(, ) __VA_ARGS__) : ::std::string(), \
-      (name), __FILE__, __LINE__, (phr))
+#define TRACE_SCOPE(name, phr, detailFmt, ...)                                                                   \
+    ::CTraceStack ORVEL_LOG_CONCAT(orvelTraceScope_, __LINE__)(                                                  \
+        ::LogLevelEnabled(kLogLevelTrace) ? ::LogFormat(detailFmt __VA_OPT__(, ) __VA_ARGS__) : ::std::string(), \
+        (name), __FILE__, __LINE__, (phr))

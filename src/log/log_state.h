@@ -12,19 +12,19 @@
 namespace orvel::logimpl {
 
 struct LogState {
-  LogState();
-  std::string logName;
-  std::string basePath;
-  std::string currentFile;
-  std::atomic<int> threshold{4};
-  int lastYear = -1;
-  int lastYday = -1;  // -1: the first line names the file
-  NamedMutex mutex{"_#_LogFile_Z_MutxName_#_"};  // kLogMutexName
-  uint32_t writeCount = 0;
-  std::atomic<bool> sleepEnabled{true};
-  std::mutex hookLock;  // guards the hooks below
-  std::function<time_t()> now;
-  std::function<uint32_t()> ticks;
+    LogState();
+    std::string logName;
+    std::string basePath;
+    std::string currentFile;
+    std::atomic<int> threshold{4};
+    int lastYear = -1;
+    int lastYday = -1;                             // -1: the first line names the file
+    NamedMutex mutex{"_#_LogFile_Z_MutxName_#_"};  // kLogMutexName
+    uint32_t writeCount = 0;
+    std::atomic<bool> sleepEnabled{true};
+    std::mutex hookLock;  // guards the hooks below
+    std::function<time_t()> now;
+    std::function<uint32_t()> ticks;
 };
 
 LogState& State();

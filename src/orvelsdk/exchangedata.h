@@ -12,24 +12,24 @@
 #include "common/recordtree.h"
 
 struct FileListItem {
-  int32_t nType = 1;   // 0 folder, 1 anything else
-  int32_t nSize = 0;   // clamped to the 32-bit range (the 32-bit accessor)
-  int64_t nSize64 = 0; // the full size for ORVEL_GetFileSize64
-  std::string strVersion;
-  std::string strSha1;
-  std::string strName;
-  std::string strId;
-  std::string strParentId;
-  std::string strModifyTime;
+    int32_t nType = 1;    // 0 folder, 1 anything else
+    int32_t nSize = 0;    // clamped to the 32-bit range (the 32-bit accessor)
+    int64_t nSize64 = 0;  // the full size for ORVEL_GetFileSize64
+    std::string strVersion;
+    std::string strSha1;
+    std::string strName;
+    std::string strId;
+    std::string strParentId;
+    std::string strModifyTime;
 };
 
 // The handle type of the public header is the record itself.
 struct OrvelFileList {
-  std::vector<FileListItem> m_files;
+    std::vector<FileListItem> m_files;
 
-  // The item at `index`, or null (with the assertion record) when the index
-  // is at or beyond the item count.
-  const FileListItem* At(uint32_t index) const;
+    // The item at `index`, or null (with the assertion record) when the index
+    // is at or beyond the item count.
+    const FileListItem* At(uint32_t index) const;
 };
 using FileList = OrvelFileList;
 

@@ -11,8 +11,8 @@ namespace {
 
 // The name comes from ResultName().
 struct ResultText {
-  HRESULT hr;
-  const char* meaning;
+    HRESULT hr;
+    const char* meaning;
 };
 
 constexpr ResultText kResults[] = {
@@ -72,9 +72,9 @@ constexpr ResultText kResults[] = {
 };
 
 const ResultText* Find(HRESULT hr) {
-  for (const auto& r : kResults)
-    if (r.hr == hr) return &r;
-  return nullptr;
+    for (const auto& r : kResults)
+        if (r.hr == hr) return &r;
+    return nullptr;
 }
 
 }  // namespace
@@ -82,28 +82,28 @@ const ResultText* Find(HRESULT hr) {
 extern "C" {
 
 ORVEL_API HRESULT ORVEL_GetResultText(HRESULT result, BSTR* name, BSTR* meaning) {
-  return GuardExport("ORVEL_GetResultText", [&]() -> HRESULT {
-    if (name == nullptr && meaning == nullptr) return E_POINTER;
-    const ResultText* r = Find(result);
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(result));
-    // Both strings are made before either is handed over: on failure the
-    // out-parameters stay as they were.
-    const char* known = r != nullptr ? ResultName(result) : nullptr;
-    UniqueBstr n = MakeBstr(known != nullptr ? known : hex);
-    UniqueBstr m = MakeBstr(r != nullptr ? r->meaning : "unknown result");
-    if (name != nullptr) *name = n.release();
-    if (meaning != nullptr) *meaning = m.release();
-    return r != nullptr ? S_OK : S_FALSE;
-  });
+    return GuardExport("ORVEL_GetResultText", [&]() -> HRESULT {
+        if (name == nullptr && meaning == nullptr) return E_POINTER;
+        const ResultText* r = Find(result);
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(result));
+        // Both strings are made before either is handed over: on failure the
+        // out-parameters stay as they were.
+        const char* known = r != nullptr ? ResultName(result) : nullptr;
+        UniqueBstr n = MakeBstr(known != nullptr ? known : hex);
+        UniqueBstr m = MakeBstr(r != nullptr ? r->meaning : "unknown result");
+        if (name != nullptr) *name = n.release();
+        if (meaning != nullptr) *meaning = m.release();
+        return r != nullptr ? S_OK : S_FALSE;
+    });
 }
 
 ORVEL_API HRESULT ORVEL_GetVersion(int* major, int* minor, int* patch) {
-  if (major == nullptr && minor == nullptr && patch == nullptr) return E_POINTER;
-  if (major != nullptr) *major = ORVELSDK_VERSION_MAJOR;
-  if (minor != nullptr) *minor = ORVELSDK_VERSION_MINOR;
-  if (patch != nullptr) *patch = ORVELSDK_VERSION_PATCH;
-  return S_OK;
+    if (major == nullptr && minor == nullptr && patch == nullptr) return E_POINTER;
+    if (major != nullptr) *major = ORVELSDK_VERSION_MAJOR;
+    if (minor != nullptr) *minor = ORVELSDK_VERSION_MINOR;
+    if (patch != nullptr) *patch = ORVELSDK_VERSION_PATCH;
+    return S_OK;
 }
 
 }  // extern "C"

@@ -26,29 +26,29 @@ void ClearLastFailureCause() noexcept;
 // earlier call's failure is forgotten first, whatever this call returns.
 template <class Body>
 HRESULT GuardServiceExport(const char* exportName, Body&& body) noexcept {
-  ClearLastFailureCause();
-  return GuardExport(exportName, std::forward<Body>(body));
+    ClearLastFailureCause();
+    return GuardExport(exportName, std::forward<Body>(body));
 }
 
 template <class Body>
 HRESULT GuardExport(const char* exportName, Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    LogExportException(exportName, "out of memory");
-    return E_OUTOFMEMORY;
-  } catch (const std::exception& e) {
-    LogExportException(exportName, e.what());
-    return E_FAIL;
-  } catch (...) {
-    LogExportException(exportName, "unknown exception");
-    return E_FAIL;
-  }
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        LogExportException(exportName, "out of memory");
+        return E_OUTOFMEMORY;
+    } catch (const std::exception& e) {
+        LogExportException(exportName, e.what());
+        return E_FAIL;
+    } catch (...) {
+        LogExportException(exportName, "unknown exception");
+        return E_FAIL;
+    }
 }
 
 // Owns a BSTR until it is handed to the caller.
 struct BstrDeleter {
-  void operator()(char16_t* p) const noexcept { SysFreeString(p); }
+    void operator()(char16_t* p) const noexcept { SysFreeString(p); }
 };
 using UniqueBstr = std::unique_ptr<char16_t, BstrDeleter>;
 
@@ -65,15 +65,15 @@ bool PathFileExistsW(const char16_t* path);
 // One reference on a remote-storage object, released on scope exit.
 class StorageRef {
 public:
-  StorageRef() = default;
-  StorageRef(const StorageRef&) = delete;
-  StorageRef& operator=(const StorageRef&) = delete;
-  ~StorageRef();
-  IRemoteStorage* operator->() const { return m_p; }
-  IRemoteStorage** Receive() { return &m_p; }
+    StorageRef() = default;
+    StorageRef(const StorageRef&) = delete;
+    StorageRef& operator=(const StorageRef&) = delete;
+    ~StorageRef();
+    IRemoteStorage* operator->() const { return m_p; }
+    IRemoteStorage** Receive() { return &m_p; }
 
 private:
-  IRemoteStorage* m_p = nullptr;
+    IRemoteStorage* m_p = nullptr;
 };
 
 // Steps 1 and 2 of the call pattern: create the object and initialise it.

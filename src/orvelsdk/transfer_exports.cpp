@@ -21,41 +21,41 @@ namespace {
 
 // What an upload needs to know about the local file.
 struct LocalFileFacts {
-  std::vector<BlockRecord> blocks;
-  std::string sha1;
-  std::string modTime;  // local time, "YYYY-MM-DD hh:mm:ss"
-  int64_t size = 0;
+    std::vector<BlockRecord> blocks;
+    std::string sha1;
+    std::string modTime;  // local time, "YYYY-MM-DD hh:mm:ss"
+    int64_t size = 0;
 };
 
 // The last-write time in local time, to the second (the service keeps no
 // fractions).
 HRESULT FileModifyTime(const std::string& path, std::string& text) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return E_FAIL;
-  struct tm local {};
-  if (::localtime_r(&st.st_mtim.tv_sec, &local) == nullptr) return E_FAIL;
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  text = buffer;
-  return S_OK;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return E_FAIL;
+    struct tm local {};
+    if (::localtime_r(&st.st_mtim.tv_sec, &local) == nullptr) return E_FAIL;
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    text = buffer;
+    return S_OK;
 }
 
 HRESULT FileSize64(const std::string& path, int64_t& size) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return E_FAIL;
-  size = static_cast<int64_t>(st.st_size);
-  return S_OK;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return E_FAIL;
+    size = static_cast<int64_t>(st.st_size);
+    return S_OK;
 }
 
 HRESULT GatherFacts(const std::string& path, LocalFileFacts& facts) {
-  HRESULT hr = BuildBlockList(path, facts.blocks, facts.sha1);
-  if (!ERROR_CHECK_COM(hr)) return hr;
-  hr = FileModifyTime(path, facts.modTime);
-  if (!ERROR_CHECK_COM(hr)) return hr;
-  hr = FileSize64(path, facts.size);
-  if (!ERROR_CHECK_COM(hr)) return hr;
-  return S_OK;
+    HRESULT hr = BuildBlockList(path, facts.blocks, facts.sha1);
+    if (!ERROR_CHECK_COM(hr)) return hr;
+    hr = FileModifyTime(path, facts.modTime);
+    if (!ERROR_CHECK_COM(hr)) return hr;
+    hr = FileSize64(path, facts.size);
+    if (!ERROR_CHECK_COM(hr)) return hr;
+    return S_OK;
 }
 
 }  // namespace
@@ -65,92 +65,92 @@ extern "C" {
 ORVEL_API HRESULT ORVEL_Upload(const char16_t* strToken, const char16_t* strParentId, const char16_t* strName,
                                const char16_t* strFilePath, const char16_t* strTempFolderPath, BSTR* strFileId,
                                ORVEL_PROGRESS hProgress) {
-  return GuardServiceExport("ORVEL_Upload", [&]() -> HRESULT {
-    ORVEL_ASSERT(!IsStrEmpty(strToken));
-    ORVEL_ASSERT(!IsStrEmpty(strName));
-    ORVEL_ASSERT(::PathFileExistsW(strFilePath));
-    ORVEL_ASSERT(::PathFileExistsW(strTempFolderPath));
-    // Without a handle or a place for the id the transfer could neither be
-    // followed nor reported: refuse before anything is sent.
-    if (!ORVEL_ASSERT(hProgress)) return E_POINTER;
-    if (!ORVEL_ASSERT(strFileId)) return E_POINTER;
+    return GuardServiceExport("ORVEL_Upload", [&]() -> HRESULT {
+        ORVEL_ASSERT(!IsStrEmpty(strToken));
+        ORVEL_ASSERT(!IsStrEmpty(strName));
+        ORVEL_ASSERT(::PathFileExistsW(strFilePath));
+        ORVEL_ASSERT(::PathFileExistsW(strTempFolderPath));
+        // Without a handle or a place for the id the transfer could neither be
+        // followed nor reported: refuse before anything is sent.
+        if (!ORVEL_ASSERT(hProgress)) return E_POINTER;
+        if (!ORVEL_ASSERT(strFileId)) return E_POINTER;
 
-    const std::string filePath = ArgText(strFilePath);
-    LocalFileFacts facts;
-    HRESULT hr = GatherFacts(filePath, facts);
-    if (FAILED(hr)) return hr;
+        const std::string filePath = ArgText(strFilePath);
+        LocalFileFacts facts;
+        HRESULT hr = GatherFacts(filePath, facts);
+        if (FAILED(hr)) return hr;
 
-    RecordTree conflict;
-    std::string newId, newVer;
-    hr = UploadFileGuarded("", "0", facts.sha1, ArgText(strParentId), ArgText(strToken), ArgText(strName),
-                           facts.modTime, filePath, false, facts.size, newId, newVer, facts.blocks,
-                           ArgText(strTempFolderPath), UploadProgressCallback, hProgress, conflict);
-    if (!ERROR_CHECK_BOOL(hr == S_OK || hr == E_OV_TARGET_EXISTS)) return hr;
+        RecordTree conflict;
+        std::string newId, newVer;
+        hr = UploadFileGuarded("", "0", facts.sha1, ArgText(strParentId), ArgText(strToken), ArgText(strName),
+                               facts.modTime, filePath, false, facts.size, newId, newVer, facts.blocks,
+                               ArgText(strTempFolderPath), UploadProgressCallback, hProgress, conflict);
+        if (!ERROR_CHECK_BOOL(hr == S_OK || hr == E_OV_TARGET_EXISTS)) return hr;
 
-    // On a name conflict the caller gets the id of the item that holds the name.
-    *strFileId = MakeBstr(hr == S_OK ? newId : conflict.GetValue("fileId")).release();
-    return hr;
-  });
+        // On a name conflict the caller gets the id of the item that holds the name.
+        *strFileId = MakeBstr(hr == S_OK ? newId : conflict.GetValue("fileId")).release();
+        return hr;
+    });
 }
 
 ORVEL_API HRESULT ORVEL_Update(const char16_t* strToken, const char16_t* strFileId, const char16_t* strFilePath,
                                const char16_t* strTempFolderPath, ORVEL_PROGRESS hProgress) {
-  return GuardServiceExport("ORVEL_Update", [&]() -> HRESULT {
-    ORVEL_ASSERT(!IsStrEmpty(strToken));
-    ORVEL_ASSERT(!IsStrEmpty(strFileId));
-    ORVEL_ASSERT(::PathFileExistsW(strFilePath));
-    ORVEL_ASSERT(::PathFileExistsW(strTempFolderPath));
-    if (!ORVEL_ASSERT(hProgress)) return E_POINTER;
+    return GuardServiceExport("ORVEL_Update", [&]() -> HRESULT {
+        ORVEL_ASSERT(!IsStrEmpty(strToken));
+        ORVEL_ASSERT(!IsStrEmpty(strFileId));
+        ORVEL_ASSERT(::PathFileExistsW(strFilePath));
+        ORVEL_ASSERT(::PathFileExistsW(strTempFolderPath));
+        if (!ORVEL_ASSERT(hProgress)) return E_POINTER;
 
-    StorageRef storage;
-    HRESULT hr = OpenStorage(storage);
-    if (FAILED(hr)) return hr;
+        StorageRef storage;
+        HRESULT hr = OpenStorage(storage);
+        if (FAILED(hr)) return hr;
 
-    TaskData_GetItemInfo task;
-    task.strToken = ArgText(strToken);
-    task.strId = ArgText(strFileId);
-    RecordTree info;
-    hr = storage->GetItemInfo(task, nullptr, nullptr, info);
-    if (!ERROR_CHECK_COM(hr)) return hr;
+        TaskData_GetItemInfo task;
+        task.strToken = ArgText(strToken);
+        task.strId = ArgText(strFileId);
+        RecordTree info;
+        hr = storage->GetItemInfo(task, nullptr, nullptr, info);
+        if (!ERROR_CHECK_COM(hr)) return hr;
 
-    const std::string filePath = ArgText(strFilePath);
-    LocalFileFacts facts;
-    hr = GatherFacts(filePath, facts);
-    if (FAILED(hr)) return hr;
+        const std::string filePath = ArgText(strFilePath);
+        LocalFileFacts facts;
+        hr = GatherFacts(filePath, facts);
+        if (FAILED(hr)) return hr;
 
-    RecordTree conflict;
-    std::string newId, newVer;
-    hr = UploadFileGuarded(info.GetValue("fileId"), info.GetValue("fileVer"), facts.sha1, info.GetValue("parentId"),
-                           task.strToken, info.GetValue("fileName"), facts.modTime, filePath, false, facts.size,
-                           newId, newVer, facts.blocks, ArgText(strTempFolderPath), UploadProgressCallback,
-                           hProgress, conflict);
-    ERROR_CHECK_COM(hr);
-    return hr;
-  });
+        RecordTree conflict;
+        std::string newId, newVer;
+        hr = UploadFileGuarded(info.GetValue("fileId"), info.GetValue("fileVer"), facts.sha1, info.GetValue("parentId"),
+                               task.strToken, info.GetValue("fileName"), facts.modTime, filePath, false, facts.size,
+                               newId, newVer, facts.blocks, ArgText(strTempFolderPath), UploadProgressCallback,
+                               hProgress, conflict);
+        ERROR_CHECK_COM(hr);
+        return hr;
+    });
 }
 
 ORVEL_API HRESULT ORVEL_Download(const char16_t* strToken, const char16_t* strFileId, const char16_t* strModTime,
                                  const char16_t* strFilePath, const char16_t* strSha1, const char16_t* strFileVer,
                                  const char16_t* strTempFolderPath, int previousVersion, ORVEL_PROGRESS hProgress) {
-  return GuardServiceExport("ORVEL_Download", [&]() -> HRESULT {
-    ORVEL_ASSERT(!IsStrEmpty(strToken));
-    ORVEL_ASSERT(!IsStrEmpty(strFileId));
-    ORVEL_ASSERT(!IsStrEmpty(strModTime));
-    ORVEL_ASSERT(!IsStrEmpty(strSha1));
-    ORVEL_ASSERT(!IsStrEmpty(strFileVer));
-    ORVEL_ASSERT(::PathFileExistsW(strTempFolderPath));
-    if (!ORVEL_ASSERT(hProgress)) return E_POINTER;
+    return GuardServiceExport("ORVEL_Download", [&]() -> HRESULT {
+        ORVEL_ASSERT(!IsStrEmpty(strToken));
+        ORVEL_ASSERT(!IsStrEmpty(strFileId));
+        ORVEL_ASSERT(!IsStrEmpty(strModTime));
+        ORVEL_ASSERT(!IsStrEmpty(strSha1));
+        ORVEL_ASSERT(!IsStrEmpty(strFileVer));
+        ORVEL_ASSERT(::PathFileExistsW(strTempFolderPath));
+        if (!ORVEL_ASSERT(hProgress)) return E_POINTER;
 
-    // The service's current values overwrite these copies; the arguments
-    // themselves only serve the checks above.
-    std::string modTime = ArgText(strModTime);
-    std::string sha1 = ArgText(strSha1);
-    std::string fileVer = ArgText(strFileVer);
-    int32_t opVer = -1;
-    return DownloadGuarded(DownloadProgressCallback, hProgress, ArgText(strToken), ArgText(strFileId), modTime,
-                           ArgText(strFilePath), sha1, fileVer, opVer, ArgText(strTempFolderPath),
-                           previousVersion != 0);
-  });
+        // The service's current values overwrite these copies; the arguments
+        // themselves only serve the checks above.
+        std::string modTime = ArgText(strModTime);
+        std::string sha1 = ArgText(strSha1);
+        std::string fileVer = ArgText(strFileVer);
+        int32_t opVer = -1;
+        return DownloadGuarded(DownloadProgressCallback, hProgress, ArgText(strToken), ArgText(strFileId), modTime,
+                               ArgText(strFilePath), sha1, fileVer, opVer, ArgText(strTempFolderPath),
+                               previousVersion != 0);
+    });
 }
 
 }  // extern "C"

@@ -10,24 +10,24 @@
 #include <string_view>
 
 class NamedMutex {
- public:
-  explicit NamedMutex(std::string_view name);
-  ~NamedMutex();
-  NamedMutex(const NamedMutex&) = delete;
-  NamedMutex& operator=(const NamedMutex&) = delete;
+public:
+    explicit NamedMutex(std::string_view name);
+    ~NamedMutex();
+    NamedMutex(const NamedMutex&) = delete;
+    NamedMutex& operator=(const NamedMutex&) = delete;
 
-  void lock();
-  void unlock();
+    void lock();
+    void unlock();
 
-  // Empty when no private lock folder could be had: only this process's threads are serialised.
-  const std::string& LockFilePath() const { return m_path; }
+    // Empty when no private lock folder could be had: only this process's threads are serialised.
+    const std::string& LockFilePath() const { return m_path; }
 
- private:
-  // Opens and checks the lock file at m_path (found once, when constructed).
-  void Open();
+private:
+    // Opens and checks the lock file at m_path (found once, when constructed).
+    void Open();
 
-  std::mutex m_local;
-  std::string m_path;
-  int m_fd = -1;
-  int m_pid = 0;
+    std::mutex m_local;
+    std::string m_path;
+    int m_fd = -1;
+    int m_pid = 0;
 };

@@ -12,18 +12,18 @@
 namespace orvel::reg {
 
 struct ParsedValue {
-  std::string name;   // "" for the default value "@"
-  bool usable = false;  // false: a type the readers do not know, or malformed data
-  RegType type = RegType::String;
-  std::string text;
-  uint32_t dword = 0;
+    std::string name;     // "" for the default value "@"
+    bool usable = false;  // false: a type the readers do not know, or malformed data
+    RegType type = RegType::String;
+    std::string text;
+    uint32_t dword = 0;
 };
 
 struct ParsedFile {
-  bool unicode = true;        // 5.00 (UTF-16 hex data) rather than REGEDIT4 (8-bit)
-  bool utf16File = false;     // the file itself was UTF-16LE
-  bool hasSection = false;    // the key's section was present
-  std::vector<ParsedValue> values;  // values of the key's section, last write wins
+    bool unicode = true;              // 5.00 (UTF-16 hex data) rather than REGEDIT4 (8-bit)
+    bool utf16File = false;           // the file itself was UTF-16LE
+    bool hasSection = false;          // the key's section was present
+    std::vector<ParsedValue> values;  // values of the key's section, last write wins
 };
 
 // Raw file bytes (any encoding handled) to UTF-8 text; sets utf16File.

@@ -9,12 +9,28 @@ namespace {
 bool NeedsEscape(unsigned char c) {
     if (c > 0x7E) return true;
     switch (c) {
-    case 0x20: case 0x22: case 0x25: case 0x26: case 0x2B: case 0x2E: case 0x2F:
-    case 0x3B: case 0x3C: case 0x3D: case 0x3E: case 0x5B: case 0x5C: case 0x5D:
-    case 0x5E: case 0x60: case 0x7B: case 0x7C: case 0x7D:
-        return true;
-    default:
-        return false;
+        case 0x20:
+        case 0x22:
+        case 0x25:
+        case 0x26:
+        case 0x2B:
+        case 0x2E:
+        case 0x2F:
+        case 0x3B:
+        case 0x3C:
+        case 0x3D:
+        case 0x3E:
+        case 0x5B:
+        case 0x5C:
+        case 0x5D:
+        case 0x5E:
+        case 0x60:
+        case 0x7B:
+        case 0x7C:
+        case 0x7D:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -124,7 +140,6 @@ std::string MaskToken(std::string_view text) {
         }
     }
     CutElement(out, "<token>", "</token>");
-    while (CutElement(out, "<password>", "</password>")) {
-    }
+    while (CutElement(out, "<password>", "</password>")) {}
     return out;
 }

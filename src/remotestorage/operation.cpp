@@ -20,10 +20,14 @@ RecordTree RequestTree(std::initializer_list<Field> fields) {
 
 std::string BuildUrl(Root root, std::string_view path) {
     switch (root) {
-    case Root::Command: return CommandUrl(path);
-    case Root::Push: return PushUrl(path);
-    case Root::Web: return WebUrl(path);
-    case Root::Service: break;
+        case Root::Command:
+            return CommandUrl(path);
+        case Root::Push:
+            return PushUrl(path);
+        case Root::Web:
+            return WebUrl(path);
+        case Root::Service:
+            break;
     }
     return ServiceUrl(path);
 }
@@ -36,14 +40,14 @@ HRESULT RunRequest(CRemoteStorage& self, const OpSpec& op, const std::string* bo
     std::string url = BuildUrl(op.root, op.path);
     if (op.appendIsEnt) AppendIsEnt(url);
 
-    HRESULT hr = self._HttpRequest(op.passCallback ? cb : nullptr, op.passCallback ? ctx : nullptr, header,
-                                   url, body, answer, op.timeoutSec, op.flags);
+    HRESULT hr = self._HttpRequest(op.passCallback ? cb : nullptr, op.passCallback ? ctx : nullptr, header, url, body,
+                                   answer, op.timeoutSec, op.flags);
     if (op.logFailure) ERROR_CHECK_COM(hr);
     return hr;
 }
 
-HRESULT RunOperation(CRemoteStorage& self, const OpSpec& op, const RecordTree& request, ProgressCallback cb,
-                     void* ctx, RecordTree& answer) {
+HRESULT RunOperation(CRemoteStorage& self, const OpSpec& op, const RecordTree& request, ProgressCallback cb, void* ctx,
+                     RecordTree& answer) {
     if (op.body == Body::Get) return RunRequest(self, op, nullptr, cb, ctx, answer);
     const std::string body = op.body == Body::Form ? ToKv(request) : ToXml(request);
     return RunRequest(self, op, &body, cb, ctx, answer);

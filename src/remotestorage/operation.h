@@ -50,8 +50,8 @@ HRESULT RunRequest(CRemoteStorage& self, const OpSpec& op, const std::string* bo
                    RecordTree& answer);
 
 // Runs one request whose body is made from the request tree as the operation says.
-HRESULT RunOperation(CRemoteStorage& self, const OpSpec& op, const RecordTree& request, ProgressCallback cb,
-                     void* ctx, RecordTree& answer);
+HRESULT RunOperation(CRemoteStorage& self, const OpSpec& op, const RecordTree& request, ProgressCallback cb, void* ctx,
+                     RecordTree& answer);
 
 inline const char* TF(bool b) { return b ? "true" : "false"; }
 

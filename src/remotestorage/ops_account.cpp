@@ -22,8 +22,7 @@ HRESULT CRemoteStorage::Login(const TaskData_Login& TaskData, ProgressCallback c
     return hr;
 }
 
-HRESULT CRemoteStorage::ReLogin(const TaskData_ReLogin& TaskData, ProgressCallback cb, void* ctx,
-                                RecordTree& answer) {
+HRESULT CRemoteStorage::ReLogin(const TaskData_ReLogin& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) {
     HRESULT hr = S_OK;
     TRACE_SCOPE("CRemoteStorage::ReLogin()", &hr, "%s", "");
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strToken));
@@ -52,8 +51,8 @@ HRESULT CRemoteStorage::TeleUdbLogin(const TaskData_TeleUdbLogin& TaskData, Reco
                                             {"deviceId", TaskData.strDeviceId},
                                             {"clientName", TaskData.strClientName},
                                             {"clientVersion", TaskData.strClientVersion}});
-    hr = RunOperation(*this, {.root = Root::Service, .path = "/osvr/lazyTeleudbLogin/", .passCallback = false},
-                      request, nullptr, nullptr, answer);
+    hr = RunOperation(*this, {.root = Root::Service, .path = "/osvr/lazyTeleudbLogin/", .passCallback = false}, request,
+                      nullptr, nullptr, answer);
     return hr;
 }
 
@@ -78,8 +77,7 @@ HRESULT CRemoteStorage::GetSpace(const TaskData_GetSpace& TaskData, ProgressCall
     return hr;
 }
 
-HRESULT CRemoteStorage::GetMaxVers(const TaskDataBase& TaskData, ProgressCallback cb, void* ctx,
-                                   RecordTree& answer) {
+HRESULT CRemoteStorage::GetMaxVers(const TaskDataBase& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) {
     HRESULT hr = S_OK;
     TRACE_SCOPE("CRemoteStorage::GetMaxVers()", &hr, "%s", "");
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strToken));
@@ -102,22 +100,22 @@ HRESULT CRemoteStorage::SetUserProp(std::string_view szToken, std::string_view s
     return hr;
 }
 
-HRESULT CRemoteStorage::GetUserProp(std::string_view szToken, std::string_view szKey, ProgressCallback cb,
-                                    void* ctx, RecordTree& answer) {
+HRESULT CRemoteStorage::GetUserProp(std::string_view szToken, std::string_view szKey, ProgressCallback cb, void* ctx,
+                                    RecordTree& answer) {
     HRESULT hr = S_OK;
     TRACE_SCOPE("CRemoteStorage::GetUserProp()", &hr, "szKey = %s", std::string(szKey).c_str());
     ORVEL_ASSERT(!IsStrEmpty(szToken));
     ORVEL_ASSERT(!IsStrEmpty(szKey));
     const RecordTree request = RequestTree({{"token", szToken}, {"key", szKey}});
-    hr = RunOperation(*this, {.root = Root::Service, .path = "/osvr/getProp/", .logFailure = false}, request, cb,
-                      ctx, answer);
+    hr = RunOperation(*this, {.root = Root::Service, .path = "/osvr/getProp/", .logFailure = false}, request, cb, ctx,
+                      answer);
     // A property that was never set is a normal answer.
     ERROR_CHECK_BOOLEX(S_OK == hr || E_OV_TARGET_NOT_EXISTS == hr);
     return hr;
 }
 
-HRESULT CRemoteStorage::ForkToken(std::string_view szToken, std::string_view szDeviceId,
-                                  std::string_view szClientName, RecordTree& answer) {
+HRESULT CRemoteStorage::ForkToken(std::string_view szToken, std::string_view szDeviceId, std::string_view szClientName,
+                                  RecordTree& answer) {
     HRESULT hr = S_OK;
     TRACE_SCOPE("CRemoteStorage::ForkToken()", &hr, "%s", "");
     const RecordTree request =

@@ -39,21 +39,20 @@ HRESULT CRemoteStorage::PushNotify(const TaskData_PushNotify& TaskData, Progress
     return hr;
 }
 
-HRESULT CRemoteStorage::SubmitServerCommandData(std::string_view szPath, std::string_view szData,
-                                                ProgressCallback cb, void* ctx, RecordTree& answer) {
+HRESULT CRemoteStorage::SubmitServerCommandData(std::string_view szPath, std::string_view szData, ProgressCallback cb,
+                                                void* ctx, RecordTree& answer) {
     HRESULT hr = S_OK;
     const std::string body(szData);
     TRACE_SCOPE("CRemoteStorage::SubmitServerCommandData()", &hr, "szData = %s", body.c_str());
     ORVEL_ASSERT(!IsStrEmpty(szData));
-    hr = RunRequest(*this,
-                    {.root = Root::Command, .path = szPath, .timeoutSec = 180, .flags = {false, true, true}}, &body,
-                    cb, ctx, answer);
+    hr = RunRequest(*this, {.root = Root::Command, .path = szPath, .timeoutSec = 180, .flags = {false, true, true}},
+                    &body, cb, ctx, answer);
     return hr;
 }
 
 HRESULT CRemoteStorage::UploadServerCommandFile(std::string_view szFileId, std::string_view szUser,
-                                                std::string_view szPath, std::string_view szUrl,
-                                                ProgressCallback cb, void* ctx, RecordTree& answer, bool command) {
+                                                std::string_view szPath, std::string_view szUrl, ProgressCallback cb,
+                                                void* ctx, RecordTree& answer, bool command) {
     HRESULT hr = S_OK;
     const std::string localPath(szPath);
     TRACE_SCOPE("CRemoteStorage::SubmitServerCommandData()", &hr, "szPath = %s", localPath.c_str());
@@ -93,8 +92,8 @@ HRESULT CRemoteStorage::UploadServerCommandFile(std::string_view szFileId, std::
     }
     hr = FromXml(bstrResultXml, answer);
     if (hr != S_OK) {
-        LogWrite(5, "ERROR_CHECK_BOOL:S_OK == hr && L\"CRemoteStorage::_UploadFile() Process XML Failed\"",
-                 __FILE__, __LINE__);
+        LogWrite(5, "ERROR_CHECK_BOOL:S_OK == hr && L\"CRemoteStorage::_UploadFile() Process XML Failed\"", __FILE__,
+                 __LINE__);
         return hr;
     }
     const std::string strResultCode = answer.GetAttr("result");
@@ -106,8 +105,8 @@ HRESULT CRemoteStorage::UploadServerCommandFile(std::string_view szFileId, std::
     return hr;
 }
 
-HRESULT CRemoteStorage::GetInvideURL(std::string_view szToken, std::string_view szEmail, ProgressCallback cb,
-                                     void* ctx, RecordTree& answer) {
+HRESULT CRemoteStorage::GetInvideURL(std::string_view szToken, std::string_view szEmail, ProgressCallback cb, void* ctx,
+                                     RecordTree& answer) {
     HRESULT hr = S_OK;
     TRACE_SCOPE("CRemoteStorage::GetInvideURL()", &hr, "%s", "");
     const RecordTree request = RequestTree({{"token", szToken}, {"email", szEmail}});
@@ -121,8 +120,8 @@ HRESULT CRemoteStorage::GetInvideURL(std::string_view szToken, std::string_view 
     return hr;
 }
 
-HRESULT CRemoteStorage::GetMessages(std::string_view szUserId, std::string_view szEmail,
-                                    std::string_view szVersion, RecordTree& answer) {
+HRESULT CRemoteStorage::GetMessages(std::string_view szUserId, std::string_view szEmail, std::string_view szVersion,
+                                    RecordTree& answer) {
     RecordTree request;
     request.AddValue("userid", szUserId);
     request.AddValue("email", szEmail);
@@ -182,12 +181,9 @@ HRESULT CRemoteStorage::QueryNetSpeedLimit(std::string_view szUserId, ProgressCa
     TRACE_SCOPE("CRemoteStorage::QueryNetSpeedLimit()", &hr, "%s", "");
     ORVEL_ASSERT(!IsStrEmpty(szUserId));
     const std::string path = "/getcinfo?uid=" + std::string(szUserId);
-    hr = RunRequest(*this,
-                    {.root = Root::Service,
-                     .path = path,
-                     .body = Body::Get,
-                     .timeoutSec = 10,
-                     .flags = {false, true, false}},
-                    nullptr, cb, ctx, answer);
+    hr = RunRequest(
+        *this,
+        {.root = Root::Service, .path = path, .body = Body::Get, .timeoutSec = 10, .flags = {false, true, false}},
+        nullptr, cb, ctx, answer);
     return hr;
 }

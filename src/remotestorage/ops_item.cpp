@@ -66,8 +66,7 @@ HRESULT CRemoteStorage::DeleteVerTree(const TaskData_DeleteEx& TaskData, Progres
 HRESULT CRemoteStorage::Rename(const TaskData_Rename& TaskData, ProgressCallback cb, void* ctx) {
     HRESULT hr = S_OK;
     // The scope carries the export's name; log readers search for it.
-    TRACE_SCOPE("ORVEL_Rename()", &hr, "Id = %s, NewName = %s", TaskData.strId.c_str(),
-                TaskData.strNewName.c_str());
+    TRACE_SCOPE("ORVEL_Rename()", &hr, "Id = %s, NewName = %s", TaskData.strId.c_str(), TaskData.strNewName.c_str());
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strToken));
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strId));
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strNewName));
@@ -100,8 +99,8 @@ HRESULT CRemoteStorage::NewFolder(const TaskData_DirectoryAdd& TaskData, Progres
                 TaskData.strName.c_str());
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strToken));
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strName));
-    const RecordTree request = RequestTree(
-        {{"token", TaskData.strToken}, {"parentId", TaskData.strParentId}, {"name", TaskData.strName}});
+    const RecordTree request =
+        RequestTree({{"token", TaskData.strToken}, {"parentId", TaskData.strParentId}, {"name", TaskData.strName}});
     hr = RunOperation(*this, ItemSpec("/osvr/newFolder/", true, false), request, cb, ctx, answer);
     // A folder of that name already there, or a vanished parent, is a normal answer.
     if (!ERROR_CHECK_BOOLEX(S_OK == hr || E_OV_TARGET_EXISTS == hr || E_OV_PARENT_NOT_EXIST == hr)) {

@@ -21,8 +21,8 @@ HRESULT RunFeed(CRemoteStorage& self, const OpSpec& op, std::string_view failedI
 
 // The four sharing calls go through the raw request: the caller reads the
 // result code from the answer text itself.
-HRESULT RunShare(CRemoteStorage& self, const RecordTree& request, std::string_view path, ProgressCallback cb,
-                 void* ctx, int32_t timeoutSec, std::string& answerText) {
+HRESULT RunShare(CRemoteStorage& self, const RecordTree& request, std::string_view path, ProgressCallback cb, void* ctx,
+                 int32_t timeoutSec, std::string& answerText) {
     const std::string body = ToXml(request);
     HRESULT hr = self.HttpRequest(ServiceUrl(path), &body, cb, ctx, answerText, timeoutSec);
     ERROR_CHECK_COM(hr);
@@ -42,8 +42,8 @@ HRESULT CRemoteStorage::GetNormalItemSnapshot(const TaskData_Snapshot& TaskData,
     TRACE_SCOPE("CRemoteStorage::GetNormalItemSnapshot()", &hr, "OpVersion = %s", TaskData.strOpVersion.c_str());
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strToken));
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strOpVersion));
-    const RecordTree request = RequestTree(
-        {{"token", TaskData.strToken}, {"opVer", TaskData.strOpVersion}, {"size", TaskData.strSize}});
+    const RecordTree request =
+        RequestTree({{"token", TaskData.strToken}, {"opVer", TaskData.strOpVersion}, {"size", TaskData.strSize}});
     hr = RunFeed(*this, FeedSpec("/osvr/syncFile/", 10), "SyncFileFailed", request, cb, ctx, answer);
     return hr;
 }
@@ -54,8 +54,8 @@ HRESULT CRemoteStorage::GetDeletedItemSnapshot(const TaskData_Snapshot& TaskData
     TRACE_SCOPE("CRemoteStorage::GetDeletedItemSnapshot()", &hr, "OpVersion = %s", TaskData.strOpVersion.c_str());
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strToken));
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strOpVersion));
-    const RecordTree request = RequestTree(
-        {{"token", TaskData.strToken}, {"opVer", TaskData.strOpVersion}, {"size", TaskData.strSize}});
+    const RecordTree request =
+        RequestTree({{"token", TaskData.strToken}, {"opVer", TaskData.strOpVersion}, {"size", TaskData.strSize}});
     hr = RunFeed(*this, FeedSpec("/osvr/syncDelFile/", 60), "SyncDeletesFileFailed", request, cb, ctx, answer);
     return hr;
 }
@@ -77,8 +77,8 @@ HRESULT CRemoteStorage::SyncSharers(const TaskData_Snapshot& TaskData, ProgressC
     HRESULT hr = S_OK;
     TRACE_SCOPE("CRemoteStorage::SyncSharers()", &hr, "%s", "");
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strToken));
-    const RecordTree request = RequestTree(
-        {{"token", TaskData.strToken}, {"opVer", TaskData.strOpVersion}, {"size", TaskData.strSize}});
+    const RecordTree request =
+        RequestTree({{"token", TaskData.strToken}, {"opVer", TaskData.strOpVersion}, {"size", TaskData.strSize}});
     hr = RunFeed(*this, FeedSpec("/osvr/syncShares/", 60), "SyncSharesFailed", request, cb, ctx, answer);
     return hr;
 }
@@ -105,8 +105,7 @@ HRESULT CRemoteStorage::GetDeletedShareItems(const TaskData_Snapshot& TaskData, 
                                             {"opVer", TaskData.strOpVersion},
                                             {"shareId", TaskData.strShareId},
                                             {"size", TaskData.strSize}});
-    hr = RunFeed(*this, FeedSpec("/osvr/syncShareDelFile/", 10), "GetDeleteShareItemFailed", request, cb, ctx,
-                 answer);
+    hr = RunFeed(*this, FeedSpec("/osvr/syncShareDelFile/", 10), "GetDeleteShareItemFailed", request, cb, ctx, answer);
     return hr;
 }
 
@@ -139,10 +138,9 @@ HRESULT CRemoteStorage::ShareCancel(std::string_view szToken, std::string_view s
     return hr;
 }
 
-HRESULT CRemoteStorage::RegistAndShare(std::string_view szToken, std::string_view szFileId,
-                                       std::string_view szSharers, bool writable, bool sendMail,
-                                       std::string_view szMailContent, ProgressCallback cb, void* ctx,
-                                       int32_t timeoutSec, std::string& answerText) {
+HRESULT CRemoteStorage::RegistAndShare(std::string_view szToken, std::string_view szFileId, std::string_view szSharers,
+                                       bool writable, bool sendMail, std::string_view szMailContent,
+                                       ProgressCallback cb, void* ctx, int32_t timeoutSec, std::string& answerText) {
     HRESULT hr = S_OK;
     TRACE_SCOPE("CRemoteStorage::RegistAndShare()", &hr, "Id = %s", std::string(szFileId).c_str());
     AssertShareInputs(szToken, szFileId);
@@ -166,14 +164,13 @@ HRESULT CRemoteStorage::GetSharedFileInfo(std::string_view szToken, std::string_
     return hr;
 }
 
-HRESULT CRemoteStorage::ExitShare(const TaskDataBase& TaskData, ProgressCallback cb, void* ctx,
-                                  RecordTree& answer) {
+HRESULT CRemoteStorage::ExitShare(const TaskDataBase& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) {
     HRESULT hr = S_OK;
     TRACE_SCOPE("CRemoteStorage::ExitShare()", &hr, "Id = %s", TaskData.strId.c_str());
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strToken));
     ORVEL_ASSERT(!IsStrEmpty(TaskData.strId));
-    const RecordTree request = RequestTree(
-        {{"token", TaskData.strToken}, {"fileId", TaskData.strId}, {"sharers", ""}, {"sendMail", "false"}});
+    const RecordTree request =
+        RequestTree({{"token", TaskData.strToken}, {"fileId", TaskData.strId}, {"sharers", ""}, {"sendMail", "false"}});
     hr = RunOperation(*this, {.root = Root::Service, .path = "/osvr/asmUnshare/"}, request, cb, ctx, answer);
     return hr;
 }

@@ -36,10 +36,21 @@ std::string FirstChars(std::string_view text, size_t count) {
 
 // Service calls that only read: sending one twice is harmless.
 constexpr std::string_view kReadOnlyPaths[] = {
-    "/osvr/dir/",           "/osvr/getItemInfo/",    "/osvr/getSpace/",          "/kmg/usertask/getuserspace/",
-    "/osvr/getMaxVers/",    "/osvr/getProp/",        "/osvr/syncFile/",          "/osvr/syncDelFile/",
-    "/osvr/syncShares/",    "/osvr/syncShareFile/",  "/osvr/syncShareDelFile/",  "/osvr/asmGetAllSharedFiles/",
-    "/osvr/asmGetSharedFileInfo/", "/kmg/space/getchannel/", "/kmg/msg/getmsg/",
+    "/osvr/dir/",
+    "/osvr/getItemInfo/",
+    "/osvr/getSpace/",
+    "/kmg/usertask/getuserspace/",
+    "/osvr/getMaxVers/",
+    "/osvr/getProp/",
+    "/osvr/syncFile/",
+    "/osvr/syncDelFile/",
+    "/osvr/syncShares/",
+    "/osvr/syncShareFile/",
+    "/osvr/syncShareDelFile/",
+    "/osvr/asmGetAllSharedFiles/",
+    "/osvr/asmGetSharedFileInfo/",
+    "/kmg/space/getchannel/",
+    "/kmg/msg/getmsg/",
 };
 
 bool IsReadOnlyCall(std::string_view url, const std::string* body) {
@@ -107,8 +118,7 @@ HRESULT CRemoteStorage::MakeTransport(ProgressCallback cb, void* ctx, TransportP
     }
     if (cb != nullptr) made->SetCallback(cb, ctx);
     // Only reads may be sent again after a fault that may have reached the service.
-    if (repeatable)
-        made->SetRequestKind(RequestKind::Repeatable);
+    if (repeatable) made->SetRequestKind(RequestKind::Repeatable);
     transport = std::move(made);
     return hr;
 }
@@ -122,9 +132,8 @@ void LogTransferFailure(HRESULT hr) {
     }
 }
 
-HRESULT CRemoteStorage::_HttpRequest(ProgressCallback cb, void* ctx, const std::string& header,
-                                     const std::string& url, const std::string* body, RecordTree& answer,
-                                     int32_t timeoutSec, CallFlags flags) {
+HRESULT CRemoteStorage::_HttpRequest(ProgressCallback cb, void* ctx, const std::string& header, const std::string& url,
+                                     const std::string* body, RecordTree& answer, int32_t timeoutSec, CallFlags flags) {
     HRESULT hr = S_OK;
     TRACE_SCOPE("CRemoteStorage::_HttpRequest()", &hr, "szUri = %s, szParams = %s", url.c_str(),
                 body ? MaskToken(*body).c_str() : "(null)");
@@ -190,8 +199,8 @@ HRESULT CRemoteStorage::_HttpRequest(ProgressCallback cb, void* ctx, const std::
     return hr;
 }
 
-HRESULT CRemoteStorage::HttpRequest(std::string_view szUri, const std::string* body, ProgressCallback cb,
-                                    void* ctx, std::string& answerText, int32_t timeoutSec) {
+HRESULT CRemoteStorage::HttpRequest(std::string_view szUri, const std::string* body, ProgressCallback cb, void* ctx,
+                                    std::string& answerText, int32_t timeoutSec) {
     HRESULT hr = S_OK;
     const std::string url(szUri);
     TRACE_SCOPE("CRemoteStorage::HttpRequest()", &hr, "szUri = %s", url.c_str());

@@ -39,14 +39,21 @@ public:
     virtual HRESULT GetSpace(const TaskData_GetSpace& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
     virtual HRESULT GetMaxVers(const TaskDataBase& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
     // 11
-    virtual HRESULT PushNotify(const TaskData_PushNotify& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
+    virtual HRESULT PushNotify(const TaskData_PushNotify& TaskData, ProgressCallback cb, void* ctx,
+                               RecordTree& answer) = 0;
     // 12-17: change feeds and share list
-    virtual HRESULT GetNormalItemSnapshot(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
-    virtual HRESULT GetDeletedItemSnapshot(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
-    virtual HRESULT GetAllShareFile(const TaskData_AllShareFile& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
-    virtual HRESULT SyncSharers(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
-    virtual HRESULT GetNormalShareItems(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
-    virtual HRESULT GetDeletedShareItems(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
+    virtual HRESULT GetNormalItemSnapshot(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx,
+                                          RecordTree& answer) = 0;
+    virtual HRESULT GetDeletedItemSnapshot(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx,
+                                           RecordTree& answer) = 0;
+    virtual HRESULT GetAllShareFile(const TaskData_AllShareFile& TaskData, ProgressCallback cb, void* ctx,
+                                    RecordTree& answer) = 0;
+    virtual HRESULT SyncSharers(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx,
+                                RecordTree& answer) = 0;
+    virtual HRESULT GetNormalShareItems(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx,
+                                        RecordTree& answer) = 0;
+    virtual HRESULT GetDeletedShareItems(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx,
+                                         RecordTree& answer) = 0;
     // 18-25: items
     virtual HRESULT Dir(const TaskData_Dir& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
     virtual HRESULT Delete(const TaskDataBase& TaskData, ProgressCallback cb, void* ctx) = 0;
@@ -54,22 +61,26 @@ public:
     virtual HRESULT DeleteVerTree(const TaskData_DeleteEx& TaskData, ProgressCallback cb, void* ctx) = 0;
     virtual HRESULT Rename(const TaskData_Rename& TaskData, ProgressCallback cb, void* ctx) = 0;
     virtual HRESULT Move(const TaskData_Move& TaskData, ProgressCallback cb, void* ctx) = 0;
-    virtual HRESULT NewFolder(const TaskData_DirectoryAdd& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
-    virtual HRESULT GetItemInfo(const TaskData_GetItemInfo& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
+    virtual HRESULT NewFolder(const TaskData_DirectoryAdd& TaskData, ProgressCallback cb, void* ctx,
+                              RecordTree& answer) = 0;
+    virtual HRESULT GetItemInfo(const TaskData_GetItemInfo& TaskData, ProgressCallback cb, void* ctx,
+                                RecordTree& answer) = 0;
     // 26-30: sharing
-    virtual HRESULT ShareFile(std::string_view szToken, std::string_view szFileId, std::string_view szSharers, bool writable,
-                              bool sendMail, std::string_view szMailContent, ProgressCallback cb, void* ctx,
-                              int32_t timeoutSec, std::string& answerText) = 0;
-    virtual HRESULT ShareCancel(std::string_view szToken, std::string_view szFileId, std::string_view szSharers, bool unused,
-                                ProgressCallback cb, void* ctx, int32_t timeoutSec, std::string& answerText) = 0;
+    virtual HRESULT ShareFile(std::string_view szToken, std::string_view szFileId, std::string_view szSharers,
+                              bool writable, bool sendMail, std::string_view szMailContent, ProgressCallback cb,
+                              void* ctx, int32_t timeoutSec, std::string& answerText) = 0;
+    virtual HRESULT ShareCancel(std::string_view szToken, std::string_view szFileId, std::string_view szSharers,
+                                bool unused, ProgressCallback cb, void* ctx, int32_t timeoutSec,
+                                std::string& answerText) = 0;
     virtual HRESULT RegistAndShare(std::string_view szToken, std::string_view szFileId, std::string_view szSharers,
                                    bool writable, bool sendMail, std::string_view szMailContent, ProgressCallback cb,
                                    void* ctx, int32_t timeoutSec, std::string& answerText) = 0;
-    virtual HRESULT GetSharedFileInfo(std::string_view szToken, std::string_view szFileId, ProgressCallback cb, void* ctx,
-                                      int32_t timeoutSec, std::string& answerText) = 0;
+    virtual HRESULT GetSharedFileInfo(std::string_view szToken, std::string_view szFileId, ProgressCallback cb,
+                                      void* ctx, int32_t timeoutSec, std::string& answerText) = 0;
     virtual HRESULT ExitShare(const TaskDataBase& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
     // 31-33
-    virtual HRESULT SetFileModTime(const TaskData_SetModTime& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
+    virtual HRESULT SetFileModTime(const TaskData_SetModTime& TaskData, ProgressCallback cb, void* ctx,
+                                   RecordTree& answer) = 0;
     virtual HRESULT SetUserProp(std::string_view szToken, std::string_view szKey, std::string_view szValue,
                                 ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
     virtual HRESULT GetUserProp(std::string_view szToken, std::string_view szKey, ProgressCallback cb, void* ctx,
@@ -88,7 +99,8 @@ public:
     virtual HRESULT CheckProxyServer(std::string_view unused) = 0;
     virtual HRESULT ForkToken(std::string_view szToken, std::string_view szDeviceId, std::string_view szClientName,
                               RecordTree& answer) = 0;
-    virtual HRESULT QueryNetSpeedLimit(std::string_view szUserId, ProgressCallback cb, void* ctx, RecordTree& answer) = 0;
+    virtual HRESULT QueryNetSpeedLimit(std::string_view szUserId, ProgressCallback cb, void* ctx,
+                                       RecordTree& answer) = 0;
     // 41: raw request; the answer text is returned unjudged. A null body makes a GET.
     virtual HRESULT HttpRequest(std::string_view szUri, const std::string* body, ProgressCallback cb, void* ctx,
                                 std::string& answerText, int32_t timeoutSec) = 0;
@@ -116,33 +128,42 @@ public:
     HRESULT TeleUdbLogin(const TaskData_TeleUdbLogin& TaskData, RecordTree& answer) override;
     HRESULT GetSpace(const TaskData_GetSpace& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
     HRESULT GetMaxVers(const TaskDataBase& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
-    HRESULT PushNotify(const TaskData_PushNotify& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
-    HRESULT GetNormalItemSnapshot(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
-    HRESULT GetDeletedItemSnapshot(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
-    HRESULT GetAllShareFile(const TaskData_AllShareFile& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
+    HRESULT PushNotify(const TaskData_PushNotify& TaskData, ProgressCallback cb, void* ctx,
+                       RecordTree& answer) override;
+    HRESULT GetNormalItemSnapshot(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx,
+                                  RecordTree& answer) override;
+    HRESULT GetDeletedItemSnapshot(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx,
+                                   RecordTree& answer) override;
+    HRESULT GetAllShareFile(const TaskData_AllShareFile& TaskData, ProgressCallback cb, void* ctx,
+                            RecordTree& answer) override;
     HRESULT SyncSharers(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
-    HRESULT GetNormalShareItems(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
-    HRESULT GetDeletedShareItems(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
+    HRESULT GetNormalShareItems(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx,
+                                RecordTree& answer) override;
+    HRESULT GetDeletedShareItems(const TaskData_Snapshot& TaskData, ProgressCallback cb, void* ctx,
+                                 RecordTree& answer) override;
     HRESULT Dir(const TaskData_Dir& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
     HRESULT Delete(const TaskDataBase& TaskData, ProgressCallback cb, void* ctx) override;
     HRESULT DeleteEx(const TaskData_DeleteEx& TaskData, ProgressCallback cb, void* ctx) override;
     HRESULT DeleteVerTree(const TaskData_DeleteEx& TaskData, ProgressCallback cb, void* ctx) override;
     HRESULT Rename(const TaskData_Rename& TaskData, ProgressCallback cb, void* ctx) override;
     HRESULT Move(const TaskData_Move& TaskData, ProgressCallback cb, void* ctx) override;
-    HRESULT NewFolder(const TaskData_DirectoryAdd& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
-    HRESULT GetItemInfo(const TaskData_GetItemInfo& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
+    HRESULT NewFolder(const TaskData_DirectoryAdd& TaskData, ProgressCallback cb, void* ctx,
+                      RecordTree& answer) override;
+    HRESULT GetItemInfo(const TaskData_GetItemInfo& TaskData, ProgressCallback cb, void* ctx,
+                        RecordTree& answer) override;
     HRESULT ShareFile(std::string_view szToken, std::string_view szFileId, std::string_view szSharers, bool writable,
                       bool sendMail, std::string_view szMailContent, ProgressCallback cb, void* ctx, int32_t timeoutSec,
                       std::string& answerText) override;
     HRESULT ShareCancel(std::string_view szToken, std::string_view szFileId, std::string_view szSharers, bool unused,
                         ProgressCallback cb, void* ctx, int32_t timeoutSec, std::string& answerText) override;
-    HRESULT RegistAndShare(std::string_view szToken, std::string_view szFileId, std::string_view szSharers, bool writable,
-                           bool sendMail, std::string_view szMailContent, ProgressCallback cb, void* ctx,
+    HRESULT RegistAndShare(std::string_view szToken, std::string_view szFileId, std::string_view szSharers,
+                           bool writable, bool sendMail, std::string_view szMailContent, ProgressCallback cb, void* ctx,
                            int32_t timeoutSec, std::string& answerText) override;
     HRESULT GetSharedFileInfo(std::string_view szToken, std::string_view szFileId, ProgressCallback cb, void* ctx,
                               int32_t timeoutSec, std::string& answerText) override;
     HRESULT ExitShare(const TaskDataBase& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
-    HRESULT SetFileModTime(const TaskData_SetModTime& TaskData, ProgressCallback cb, void* ctx, RecordTree& answer) override;
+    HRESULT SetFileModTime(const TaskData_SetModTime& TaskData, ProgressCallback cb, void* ctx,
+                           RecordTree& answer) override;
     HRESULT SetUserProp(std::string_view szToken, std::string_view szKey, std::string_view szValue, ProgressCallback cb,
                         void* ctx, RecordTree& answer) override;
     HRESULT GetUserProp(std::string_view szToken, std::string_view szKey, ProgressCallback cb, void* ctx,

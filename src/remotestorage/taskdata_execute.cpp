@@ -8,9 +8,7 @@
 namespace {
 
 // A record handed no storage object fails like the base instead of crashing.
-bool HaveStorage(const IRemoteStorage* storage) {
-    return ORVEL_ASSERT(storage);
-}
+bool HaveStorage(const IRemoteStorage* storage) { return ORVEL_ASSERT(storage); }
 
 }  // namespace
 
@@ -40,9 +38,7 @@ std::unique_ptr<TaskDataBase> TaskData_TeleUdbLogin::Clone() const {
 std::unique_ptr<TaskDataBase> TaskData_PushNotify::Clone() const {
     return std::make_unique<TaskData_PushNotify>(*this);
 }
-std::unique_ptr<TaskDataBase> TaskData_Snapshot::Clone() const {
-    return std::make_unique<TaskData_Snapshot>(*this);
-}
+std::unique_ptr<TaskDataBase> TaskData_Snapshot::Clone() const { return std::make_unique<TaskData_Snapshot>(*this); }
 std::unique_ptr<TaskDataBase> TaskData_AllShareFile::Clone() const {
     return std::make_unique<TaskData_AllShareFile>(*this);
 }

@@ -59,21 +59,21 @@ void CTransport::ProgressHookFn(void* p, double dlTotal, double dlNow, double ul
 
 HRESULT CTransport::MapOutcome(CurlOutcome outcome) {
     switch (outcome) {
-    case Ok:
-        return S_OK;
-    case Timeout:
-        return E_OV_NETWORK_TIMEOUT;
-    case Cancelled:
-        return E_OV_CANCELLED;
-    case ConnectFailed:
-        return E_OV_NETWORK_UNREACHABLE;
-    case NetworkFailure:
-        return E_OV_NETWORK_ERROR;
-    case ServerErrorStatus:
-        return E_OV_SERVER_ERROR;  // a GET or download answered with a status other than 200
-    default:
-        TRANSPORT_LOG(0, "*ASSERT*: !\"unknown request outcome\"");
-        return static_cast<HRESULT>(outcome);
+        case Ok:
+            return S_OK;
+        case Timeout:
+            return E_OV_NETWORK_TIMEOUT;
+        case Cancelled:
+            return E_OV_CANCELLED;
+        case ConnectFailed:
+            return E_OV_NETWORK_UNREACHABLE;
+        case NetworkFailure:
+            return E_OV_NETWORK_ERROR;
+        case ServerErrorStatus:
+            return E_OV_SERVER_ERROR;  // a GET or download answered with a status other than 200
+        default:
+            TRANSPORT_LOG(0, "*ASSERT*: !\"unknown request outcome\"");
+            return static_cast<HRESULT>(outcome);
     }
 }
 
@@ -171,8 +171,7 @@ HRESULT CTransport::Upload(const std::string& header, std::optional<std::string>
 }
 
 HRESULT CTransport::PostMultiForm(const std::string& url, const std::string& local, const std::string& header,
-                                  const std::string& form, std::optional<std::string>* response,
-                                  int32_t timeLimit) {
+                                  const std::string& form, std::optional<std::string>* response, int32_t timeLimit) {
     if (response) response->reset();
     if (local.empty()) {
         TRANSPORT_LOG(5, "ERROR_CHECK_BOOLEX:szLocal && wcslen(szLocal)");

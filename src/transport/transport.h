@@ -48,8 +48,7 @@ public:
     // Multipart upload: every "k=v" pair of `form` ("&"-joined) becomes a text part,
     // then `local` is attached as the file part "FileCont". Status must be 200..299.
     virtual HRESULT PostMultiForm(const std::string& url, const std::string& local, const std::string& header,
-                                  const std::string& form, std::optional<std::string>* response,
-                                  int32_t timeLimit) = 0;
+                                  const std::string& form, std::optional<std::string>* response, int32_t timeLimit) = 0;
 
     // Raw upload: the file is the whole request body. Status must be 200..299.
     // `reserved` is not read.
@@ -83,6 +82,8 @@ using TransportFactory = HRESULT (*)(ITransport** pp);
 
 // Owning pointer that releases its reference.
 struct TransportRelease {
-    void operator()(ITransport* p) const { if (p) p->Release(); }
+    void operator()(ITransport* p) const {
+        if (p) p->Release();
+    }
 };
 using TransportPtr = std::unique_ptr<ITransport, TransportRelease>;

@@ -35,14 +35,13 @@ Bytes LzmaAloneUnknownSize(const Bytes& plain);
 
 // A block key text and the key bytes it stands for (digits swapped per byte).
 struct KeyPair {
-  std::string text;
-  Bytes bytes;
+    std::string text;
+    Bytes bytes;
 };
 KeyPair MakeKey(uint32_t seed);
 
 // Builds a current-format file around an already made payload.
-Bytes CurrentFile(uint8_t flags, int32_t plainSize, const Bytes& sha1Raw, const Bytes& key,
-                  const Bytes& payload);
+Bytes CurrentFile(uint8_t flags, int32_t plainSize, const Bytes& sha1Raw, const Bytes& key, const Bytes& payload);
 // Builds a legacy-format file around a plain payload.
 Bytes LegacyFile(const Bytes& key, const Bytes& plain);
 

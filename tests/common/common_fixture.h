@@ -9,13 +9,13 @@
 #include "log/log.h"
 
 class CommonTest : public ::testing::Test {
- protected:
-  TempDir dir;
-  void SetUp() override {
-    orvel::logtest::SetSleepEnabled(false);
-    LogSetNames("sdkrd.log", dir / "sdkrd.log");
-  }
-  void TearDown() override { orvel::logtest::SetThreshold(4); }
-  std::string LogText() const { return ReadFile(orvel::logtest::CurrentFile()); }
-  bool Logged(const std::string& piece) const { return LogText().find(piece) != std::string::npos; }
+protected:
+    TempDir dir;
+    void SetUp() override {
+        orvel::logtest::SetSleepEnabled(false);
+        LogSetNames("sdkrd.log", dir / "sdkrd.log");
+    }
+    void TearDown() override { orvel::logtest::SetThreshold(4); }
+    std::string LogText() const { return ReadFile(orvel::logtest::CurrentFile()); }
+    bool Logged(const std::string& piece) const { return LogText().find(piece) != std::string::npos; }
 };

@@ -123,8 +123,9 @@ TEST(CDB, ConstructionInitAndFailures) {
 
         log.Clear();
         EXPECT_EQ(db.execDML("INSERT INTO t (nope) VALUES (1)"), E_DB_ERROR);
-        EXPECT_TRUE(log.Contains("Src:SQLITE_ERROR[1]: table t has no column named nope -- CDB::execDML -- "
-                                 "SQL:INSERT INTO t (nope) VALUES (1)"));
+        EXPECT_TRUE(
+            log.Contains("Src:SQLITE_ERROR[1]: table t has no column named nope -- CDB::execDML -- "
+                         "SQL:INSERT INTO t (nope) VALUES (1)"));
 
         // "(null)" in a statement is suspicious but still runs.
         log.Clear();
@@ -153,11 +154,16 @@ TEST(CDB, InvalidUtf8IsReplacedBeforeSqlite) {
     CDB db;
     ASSERT_EQ(db.Init(dir.file("a.db")), S_OK);
     ASSERT_EQ(db.CreateTable("t", "v TEXT"), S_OK);
-    ASSERT_EQ(db.InsertRow("t", "v", SqlQuote("a\xff" "b")), S_OK);
+    ASSERT_EQ(db.InsertRow("t", "v",
+                           SqlQuote("a\xff"
+                                    "b")),
+              S_OK);
     std::vector<std::vector<std::string>> rows;
     ASSERT_EQ(db.QueryRows("SELECT v FROM t", &rows), S_OK);
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0][0], "a\xef\xbf\xbd" "b");
+    EXPECT_EQ(rows[0][0],
+              "a\xef\xbf\xbd"
+              "b");
 }
 
 // A value cannot leave its literal: quotes are doubled, semicolons stay text,

@@ -95,8 +95,10 @@ TEST(DbBusy, QueryWaitsThroughOuterLoop) {
     releaser.join();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0][0], "row");
-    EXPECT_TRUE(log.Contains("DataBase BUSY! CppSQLite3DB::execQuery()...sqlite3_step() SQLString:SELECT v FROM t "
-                             "LoopCount: " + std::to_string(before) + "\r\n"));
+    EXPECT_TRUE(
+        log.Contains("DataBase BUSY! CppSQLite3DB::execQuery()...sqlite3_step() SQLString:SELECT v FROM t "
+                     "LoopCount: " +
+                     std::to_string(before) + "\r\n"));
 }
 
 TEST(DbBusy, FailedInsertIsRetriedOnceAfterAPause) {
@@ -117,7 +119,8 @@ TEST(DbBusy, FailedInsertIsRetriedOnceAfterAPause) {
     EXPECT_EQ(db.InsertRow("late", "v", "'x'"), S_OK);
     creator.join();
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms);
-    EXPECT_TRUE(log.Contains("Src:SQLITE_ERROR[1]: no such table: late -- CDB::execDML -- SQL:INSERT INTO late (v) VALUES ('x')"));
+    EXPECT_TRUE(log.Contains(
+        "Src:SQLITE_ERROR[1]: no such table: late -- CDB::execDML -- SQL:INSERT INTO late (v) VALUES ('x')"));
     EXPECT_TRUE(log.Contains("Sql Execute Failed And Retry Succeeded!"));
 }
 

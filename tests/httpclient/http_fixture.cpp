@@ -15,8 +15,8 @@ void HttpTest::SetUp() {
     };
     set("ORVEL_SETTINGS_FILE", m_settingsFile);
     set("ORVEL_REGISTRY_FILE", m_registryFile);
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                             "no_proxy", "NO_PROXY"})
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
         set(name, std::nullopt);
     LogSetNames("sdkrd.log", m_dir->File("sdkrd.log"));
     orvel::logtest::SetThreshold(9);

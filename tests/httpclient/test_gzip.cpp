@@ -95,8 +95,8 @@ TEST_F(GzipAnswerTest, OtherValuesLeaveTheBodyAsReceived) {
     EXPECT_EQ(upToZero, Fetch(packed, "Content-Encoding: GZIP\r\n"));
     EXPECT_EQ(upToZero, Fetch(packed, "Content-Encoding: gzip, deflate\r\n"));
     EXPECT_EQ(upToZero, Fetch(packed, "Content-Encoding:gzip\r\n"));
-    EXPECT_EQ("plain text", Fetch(Deflate("plain text", 15 + 16),
-                                  "X-Content-Encoding-Hint: none\r\nContent-Encoding: gzip\r\n"));
+    EXPECT_EQ("plain text",
+              Fetch(Deflate("plain text", 15 + 16), "X-Content-Encoding-Hint: none\r\nContent-Encoding: gzip\r\n"));
 }
 
 TEST_F(GzipAnswerTest, TextEndsAtTheFirstZeroByte) {

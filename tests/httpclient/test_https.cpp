@@ -16,9 +16,15 @@ using namespace orvel::testsupport;
 namespace orvel::httptest {
 namespace {
 
-struct PkeyFree { void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); } };
-struct X509Free { void operator()(X509* c) const { X509_free(c); } };
-struct BioFree { void operator()(BIO* b) const { BIO_free(b); } };
+struct PkeyFree {
+    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+};
+struct X509Free {
+    void operator()(X509* c) const { X509_free(c); }
+};
+struct BioFree {
+    void operator()(BIO* b) const { BIO_free(b); }
+};
 
 // Writes a self-signed certificate whose subject alternative name is `san`
 // ("IP:127.0.0.1" or "DNS:other.example") and its key as PEM files.
@@ -32,12 +38,14 @@ void MakeCertificate(const std::string& san, const std::string& certPath, const 
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600);
     X509_set_pubkey(cert.get(), key.get());
     X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("orvel test"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("orvel test"), -1, -1,
+                               0);
     X509_set_issuer_name(cert.get(), name);
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, cert.get(), cert.get(), nullptr, nullptr, 0);
-    for (auto [nid, value] : {std::pair{NID_subject_alt_name, san}, std::pair{NID_basic_constraints, std::string("critical,CA:TRUE")}}) {
+    for (auto [nid, value] :
+         {std::pair{NID_subject_alt_name, san}, std::pair{NID_basic_constraints, std::string("critical,CA:TRUE")}}) {
         X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
         ASSERT_NE(nullptr, ext);
         X509_add_ext(cert.get(), ext, -1);

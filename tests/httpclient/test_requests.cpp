@@ -70,7 +70,8 @@ TEST_F(RequestTest, AmpersandSplitsAHeaderLineAndEmptyPiecesSendNothing) {
 
 TEST_F(RequestTest, PostSendsTheBodyExactly) {
     RawServer raw([](const std::string&) { return RawServer::Response(200, "<r result=\"ok\"/>"); });
-    const std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Orvel><name>\xC3\xA9t\xC3\xA9 &amp; co</name></Orvel>";
+    const std::string body =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Orvel><name>\xC3\xA9t\xC3\xA9 &amp; co</name></Orvel>";
     m_helper.AddHeader(kPipelineHeader);
     m_helper.AddPostField(body);
     EXPECT_EQ(Ok, m_helper.Request_URL_POST(raw.Url("/svc/post"), 10));

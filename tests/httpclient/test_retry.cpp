@@ -125,8 +125,7 @@ TEST_F(RetryTest, ACancelEndsTheBackoffWaitAtOnce) {
     };
     CurlWrapper wrapper(callback, &calls);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_THROW(HttpDownloadFile(wrapper, m_server.Url("/block"), m_dir->File("blk"), "", "a=1"),
-                 EXCEPT::TaskCancel);
+    EXPECT_THROW(HttpDownloadFile(wrapper, m_server.Url("/block"), m_dir->File("blk"), "", "a=1"), EXCEPT::TaskCancel);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(1, m_requests.load());
     EXPECT_GT(calls, 0);

@@ -20,7 +20,9 @@ using Clock = std::chrono::steady_clock;
 namespace orvel::httptest {
 namespace {
 
-long Millis(Clock::duration d) { return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()); }
+long Millis(Clock::duration d) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
 
 // An HTTP proxy: takes the absolute-URI request, fetches it from the target
 // with a plain client and hands the answer back.

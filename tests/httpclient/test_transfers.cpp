@@ -18,7 +18,6 @@ std::string BinaryBytes(size_t size) {
     return bytes;
 }
 
-
 using TransferTest = HelperTest;
 
 TEST_F(TransferTest, RawUploadSendsTheFileAsTheWholeBody) {
@@ -50,8 +49,9 @@ TEST_F(TransferTest, RawUploadChecksTheStatusRange) {
     for (int status : {300, 404, 500}) {
         RawServer raw([status](const std::string&) { return RawServer::Response(status, "no"); });
         EXPECT_EQ(NetworkFailure, m_helper.PostFileBody(raw.Url("/u"), path, 10)) << status;
-        EXPECT_TRUE(LogHas('W', "GetInfo Error Or Response Code Not In Range 200~300, Response Code:" +
-                                    std::to_string(status), "curl_helper2.cpp"));
+        EXPECT_TRUE(
+            LogHas('W', "GetInfo Error Or Response Code Not In Range 200~300, Response Code:" + std::to_string(status),
+                   "curl_helper2.cpp"));
     }
     EXPECT_TRUE(LogHas('W', "CCurlHelper Visit Network Failded. CURLcode = 87"));
 }
@@ -152,9 +152,8 @@ protected:
         });
         http.Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/file"); });
         http.Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
-        http.Get("/elsewhere", [](const httplib::Request&, httplib::Response& res) {
-            res.set_redirect("file:///etc/hostname");
-        });
+        http.Get("/elsewhere",
+                 [](const httplib::Request&, httplib::Response& res) { res.set_redirect("file:///etc/hostname"); });
         for (int status : {206, 404, 504}) {
             http.Get("/s" + std::to_string(status), [status](const httplib::Request&, httplib::Response& res) {
                 res.status = status;

@@ -139,7 +139,8 @@ TEST_F(WrapperTest, DownloadsAndUploadsAreCountedToo) {
 TEST_F(WrapperTest, AValueThatCannotBeReadRaisesFromGetInfo) {
     CurlWrapper wrapper;
     long value = 0;
-    auto e = Catch<EXCEPT::CurlUnknownError>([&] { wrapper.GetInfo(static_cast<CURLINFO>(CURLINFO_LONG + 999), &value); });
+    auto e =
+        Catch<EXCEPT::CurlUnknownError>([&] { wrapper.GetInfo(static_cast<CURLINFO>(CURLINFO_LONG + 999), &value); });
     EXPECT_EQ("CurlWrapper::GetInfo", e.raisedIn);
     EXPECT_EQ("Network Error", e.detail);
     EXPECT_TRUE(LogHas('W', "ERROR_CHECK_BOOL:curlRet == CURLE_OK"));

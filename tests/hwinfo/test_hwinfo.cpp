@@ -57,7 +57,8 @@ TEST(HardwareInfoPieces, Md5AndFormatting) {
     EXPECT_EQ(HardwareInfo::Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
     const uint8_t mac[6] = {0x00, 0x1a, 0x2b, 0xc3, 0xd4, 0xff};
     EXPECT_EQ(HardwareInfo::FormatMac(mac), "00-1A-2B-C3-D4-FF");
-    EXPECT_EQ(HardwareInfo::ComposeDiskId("WDC WD10EZEX", "01.01A01", "WD-WCC6Y0123456"), "WDC 01.0WD-WCC6Y0123456     ");
+    EXPECT_EQ(HardwareInfo::ComposeDiskId("WDC WD10EZEX", "01.01A01", "WD-WCC6Y0123456"),
+              "WDC 01.0WD-WCC6Y0123456     ");
     EXPECT_EQ(HardwareInfo::ComposeDiskId("ab", "1", "s"), "ab  1   s                   ");
     EXPECT_EQ(HardwareInfo::ComposeDiskId("m", "f", std::string(30, 'S')).size(), 28u);
 }

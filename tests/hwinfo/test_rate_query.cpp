@@ -176,7 +176,8 @@ TEST_F(RateQueryTest, ARefusedQueryIsNotRetried) {
     orvel::logtest::SetThreshold(4);
     std::ifstream in(orvel::logtest::CurrentFile());
     const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(log.find("Network request to 127.0.0.1:" + std::to_string(closedPort) + " failed"), std::string::npos) << log;
+    EXPECT_NE(log.find("Network request to 127.0.0.1:" + std::to_string(closedPort) + " failed"), std::string::npos)
+        << log;
     EXPECT_EQ(log.find("Retrying network request"), std::string::npos) << log;
 }
 

@@ -131,7 +131,8 @@ TEST_F(InfoStoreTest, UndeletableLeftoverIsMovedAside) {
     size_t movedAside = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         const std::string name = entry.path().filename().string();
-        if (std::regex_match(name, std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}-journal)")))
+        if (std::regex_match(name,
+                             std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}-journal)")))
             ++movedAside;
     }
     EXPECT_EQ(movedAside, 1u);

@@ -104,20 +104,20 @@ TEST_P(MaskTokenTest, RemovesCredentials) { EXPECT_EQ(MaskToken(GetParam().in), 
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MaskTokenTest,
-    ::testing::Values(
-        MaskCase{"TokenElement", "<Orvel><token>abc</token><fileId>7</fileId></Orvel>",
-                 "<Orvel><fileId>7</fileId></Orvel>"},
-        MaskCase{"TokenItem", "a=1&token=abc&b=2", "a=1&b=2"},
-        // A last "token=" item goes to the end of the text.
-        MaskCase{"LastTokenItem", "uid=1&token=abc", "uid=1&"},
-        MaskCase{"PasswordElement", "<Orvel><user>u</user><password>secret</password><deviceId>d</deviceId></Orvel>",
-                 "<Orvel><user>u</user><deviceId>d</deviceId></Orvel>"},
-        MaskCase{"TokenAndPassword", "<token>t</token><password>p</password>", ""},
-        MaskCase{"UnterminatedPassword", "<Orvel><password>p", "<Orvel>"},
-        MaskCase{"UnterminatedToken", "<Orvel><token>unterminated", "<Orvel>"},
-        MaskCase{"EveryTokenElement", "<a><token>1</token><b><token>2</token></b></a>", "<a><b></b></a>"},
-        MaskCase{"EveryTokenItem", "token=1&x=2&token=3", "x=2&"},
-        MaskCase{"NothingToHide", "nothing to hide", "nothing to hide"}),
+    ::testing::Values(MaskCase{"TokenElement", "<Orvel><token>abc</token><fileId>7</fileId></Orvel>",
+                               "<Orvel><fileId>7</fileId></Orvel>"},
+                      MaskCase{"TokenItem", "a=1&token=abc&b=2", "a=1&b=2"},
+                      // A last "token=" item goes to the end of the text.
+                      MaskCase{"LastTokenItem", "uid=1&token=abc", "uid=1&"},
+                      MaskCase{"PasswordElement",
+                               "<Orvel><user>u</user><password>secret</password><deviceId>d</deviceId></Orvel>",
+                               "<Orvel><user>u</user><deviceId>d</deviceId></Orvel>"},
+                      MaskCase{"TokenAndPassword", "<token>t</token><password>p</password>", ""},
+                      MaskCase{"UnterminatedPassword", "<Orvel><password>p", "<Orvel>"},
+                      MaskCase{"UnterminatedToken", "<Orvel><token>unterminated", "<Orvel>"},
+                      MaskCase{"EveryTokenElement", "<a><token>1</token><b><token>2</token></b></a>", "<a><b></b></a>"},
+                      MaskCase{"EveryTokenItem", "token=1&x=2&token=3", "x=2&"},
+                      MaskCase{"NothingToHide", "nothing to hide", "nothing to hide"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

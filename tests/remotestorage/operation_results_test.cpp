@@ -59,8 +59,9 @@ TEST_F(ResultTest, CredentialsNeverReachTheLog) {
     TaskData_Dir dir;
     dir.strToken = "tok123";
     ASSERT_EQ(storage->Dir(dir, nullptr, nullptr, answer), S_OK);
-    EXPECT_TRUE(Logged('T', "CTraceStack In, CRemoteStorage::Login() : User = u, DeviceId = d, ClientName = , "
-                            "ClientVersion = "));
+    EXPECT_TRUE(Logged('T',
+                       "CTraceStack In, CRemoteStorage::Login() : User = u, DeviceId = d, ClientName = , "
+                       "ClientVersion = "));
     EXPECT_FALSE(AnyLineContains("secretpw"));
     EXPECT_FALSE(AnyLineContains("tok123"));
 }
@@ -109,8 +110,9 @@ TEST_F(ResultTest, DeleteExFailureFilesTheResultCode) {
     server->AnswerXml(Answer("permissionDenied"));
     auto storage = MakeStorage();
     EXPECT_EQ(storage->DeleteEx(DeleteRecord(), nullptr, nullptr), E_OV_SERVER_ERROR);
-    EXPECT_TRUE(Logged('W', "ERROR_CHECK_BOOLEX:S_OK == hr || E_OV_TARGET_NOT_EXISTS == hr || "
-                            "E_OV_FOLDER_NON_EMPTY == hr"));
+    EXPECT_TRUE(Logged('W',
+                       "ERROR_CHECK_BOOLEX:S_OK == hr || E_OV_TARGET_NOT_EXISTS == hr || "
+                       "E_OV_FOLDER_NON_EMPTY == hr"));
     auto items = ItemsOf("DeleteFailed");
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].GetValue("Detail"), "permissionDenied");
@@ -143,8 +145,9 @@ TEST_F(ResultTest, NewFolderKeepsTheAnswerAndFilesOnlyRealFailures) {
     server->AnswerXml(Answer("serverBusy"));
     RecordTree busy;
     EXPECT_EQ(storage->NewFolder(rec, nullptr, nullptr, busy), E_OV_SERVER_ERROR);
-    EXPECT_TRUE(Logged('W', "ERROR_CHECK_BOOLEX:S_OK == hr || E_OV_TARGET_EXISTS == hr || "
-                            "E_OV_PARENT_NOT_EXIST == hr"));
+    EXPECT_TRUE(Logged('W',
+                       "ERROR_CHECK_BOOLEX:S_OK == hr || E_OV_TARGET_EXISTS == hr || "
+                       "E_OV_PARENT_NOT_EXIST == hr"));
     auto items = ItemsOf("NewFolderFailed");
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].GetValue("Detail"), "serverBusy");
@@ -182,8 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FeedCase{"Deleted", &IRemoteStorage::GetDeletedItemSnapshot, "SyncDeletesFileFailed"},
                       FeedCase{"Sharers", &IRemoteStorage::SyncSharers, "SyncSharesFailed"},
                       FeedCase{"ShareItems", &IRemoteStorage::GetNormalShareItems, "GetNormalShareItemFailed"},
-                      FeedCase{"DeletedShareItems", &IRemoteStorage::GetDeletedShareItems,
-                               "GetDeleteShareItemFailed"}),
+                      FeedCase{"DeletedShareItems", &IRemoteStorage::GetDeletedShareItems, "GetDeleteShareItemFailed"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ResultTest, GetAllShareFileFilesItsItemOnFailure) {
@@ -286,12 +288,13 @@ TEST_F(ResultTest, UploadServerCommandFileJudgesWithoutFolding) {
 TEST_F(ResultTest, UploadServerCommandFileTransportFailureLine) {
     auto storage = MakeStorage();
     RecordTree answer;
-    EXPECT_EQ(storage->UploadServerCommandFile("", "", "", "http://" + ClosedRoot() + "/x?", nullptr, nullptr,
-                                               answer, false),
-              E_OV_NETWORK_UNREACHABLE);
+    EXPECT_EQ(
+        storage->UploadServerCommandFile("", "", "", "http://" + ClosedRoot() + "/x?", nullptr, nullptr, answer, false),
+        E_OV_NETWORK_UNREACHABLE);
     EXPECT_TRUE(Logged('E', "*ASSERT*: !IsStrEmpty(szUser)"));
-    EXPECT_TRUE(Logged('E', "ERROR_CHECK_COM: hr = 80044002 MSG: CRemoteStorage::_UploadFile() Call "
-                            "CTransport::Upload() Failed"));
+    EXPECT_TRUE(Logged('E',
+                       "ERROR_CHECK_COM: hr = 80044002 MSG: CRemoteStorage::_UploadFile() Call "
+                       "CTransport::Upload() Failed"));
 }
 
 TEST_F(ResultTest, RequiredInputsOnlyAssert) {

@@ -163,16 +163,15 @@ const WireCase kCases[] = {
          return s.GetAllShareFile(WithToken<TaskData_AllShareFile>(), nullptr, nullptr, a);
      },
      "POST", "/osvr/asmGetAllSharedFiles/", Xml("<token>tok</token><type>out</type>"), "3", true},
-    {"SyncSharers", [](IRemoteStorage& s, RecordTree& a) { return s.SyncSharers(Feed(), nullptr, nullptr, a); },
-     "POST", "/osvr/syncShares/", Xml("<token>tok</token><opVer>5</opVer><size>100</size>"), "2", true},
+    {"SyncSharers", [](IRemoteStorage& s, RecordTree& a) { return s.SyncSharers(Feed(), nullptr, nullptr, a); }, "POST",
+     "/osvr/syncShares/", Xml("<token>tok</token><opVer>5</opVer><size>100</size>"), "2", true},
     {"GetNormalShareItems",
      [](IRemoteStorage& s, RecordTree& a) { return s.GetNormalShareItems(Feed(), nullptr, nullptr, a); }, "POST",
-     "/osvr/syncShareFile/", Xml("<token>tok</token><opVer>5</opVer><shareId>s9</shareId><size>100</size>"), "2",
-     true},
+     "/osvr/syncShareFile/", Xml("<token>tok</token><opVer>5</opVer><shareId>s9</shareId><size>100</size>"), "2", true},
     {"GetDeletedShareItems",
      [](IRemoteStorage& s, RecordTree& a) { return s.GetDeletedShareItems(Feed(), nullptr, nullptr, a); }, "POST",
-     "/osvr/syncShareDelFile/", Xml("<token>tok</token><opVer>5</opVer><shareId>s9</shareId><size>100</size>"),
-     "2", true},
+     "/osvr/syncShareDelFile/", Xml("<token>tok</token><opVer>5</opVer><shareId>s9</shareId><size>100</size>"), "2",
+     true},
     {"Dir",
      [](IRemoteStorage& s, RecordTree& a) {
          auto rec = WithToken<TaskData_Dir>();
@@ -262,8 +261,7 @@ const WireCase kCases[] = {
          rec.strMTime = "2011-05-03 09:05:03";
          return s.SetFileModTime(rec, nullptr, nullptr, a);
      },
-     "POST", "/osvr/setModTime/",
-     Xml("<token>tok</token><fileId>f1</fileId><modTime>2011-05-03 09:05:03</modTime>")},
+     "POST", "/osvr/setModTime/", Xml("<token>tok</token><fileId>f1</fileId><modTime>2011-05-03 09:05:03</modTime>")},
     {"SetUserProp",
      [](IRemoteStorage& s, RecordTree& a) { return s.SetUserProp("tok", "k", "v", nullptr, nullptr, a); }, "POST",
      "/osvr/setProp/", Xml("<token>tok</token><key>k</key><value>v</value>")},

@@ -26,8 +26,7 @@ protected:
         std::string header;
         BuildRequestHeaders(header, false, "2");
         const std::string body = "<?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel><token>t</token></Orvel>";
-        return Impl(storage)._HttpRequest(cb, nullptr, header, Url(), get ? nullptr : &body, answer, timeoutSec,
-                                          flags);
+        return Impl(storage)._HttpRequest(cb, nullptr, header, Url(), get ? nullptr : &body, answer, timeoutSec, flags);
     }
     std::string Url() const { return ServiceUrl("/osvr/test/"); }
 };
@@ -65,8 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
     Answers, JudgeTest,
     ::testing::Values(
         JudgeCase{"Ok", Answer("ok"), {true, true, true}, S_OK, nullptr},
-        JudgeCase{"SessionNotFolded", Answer("clientTokenExpired"), {true, true, true}, E_OV_CLIENT_TOKEN_EXPIRED,
-                  nullptr},
+        JudgeCase{
+            "SessionNotFolded", Answer("clientTokenExpired"), {true, true, true}, E_OV_CLIENT_TOKEN_EXPIRED, nullptr},
         JudgeCase{"BusyFolded", Answer("serverBusy"), {true, true, true}, E_OV_SERVER_ERROR, nullptr},
         JudgeCase{"BusyUnfolded", Answer("serverBusy"), {true, false, true}, E_OV_SERVER_BUSY, nullptr},
         JudgeCase{"UnknownUnfolded", Answer("weird"), {true, false, true}, E_OV_UNKNOWN_SERVER_ERROR, "weird"},
@@ -95,8 +94,8 @@ TEST_F(PipelineTest, TraceShowsTheUrlAndTheBodyWithoutItsToken) {
     EXPECT_TRUE(Logged('T', "CTraceStack In, CRemoteStorage::_HttpRequest() : szUri = " + Url() +
                                 ", szParams = <?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel></Orvel>"));
     ASSERT_EQ(Call({true, true, true}, get, 10, true), S_OK);
-    EXPECT_TRUE(Logged('T', "CTraceStack In, CRemoteStorage::_HttpRequest() : szUri = " + Url() +
-                                ", szParams = (null)"));
+    EXPECT_TRUE(
+        Logged('T', "CTraceStack In, CRemoteStorage::_HttpRequest() : szUri = " + Url() + ", szParams = (null)"));
 }
 
 TEST_F(PipelineTest, FailedAnswerStaysInTheTree) {
@@ -104,8 +103,8 @@ TEST_F(PipelineTest, FailedAnswerStaysInTheTree) {
     RecordTree answer;
     EXPECT_EQ(Call({true, true, true}, answer), E_OV_TARGET_EXISTS);
     EXPECT_EQ(answer.GetValue("fileId"), "9");
-    EXPECT_TRUE(Logged('E', "ERROR_CHECK_COM: hr = 8004101a :L\"CRemoteStorage::_HttpRequest() Failed, URL = " +
-                                Url() + ", ResultCode = 'targetExist'\""));
+    EXPECT_TRUE(Logged('E', "ERROR_CHECK_COM: hr = 8004101a :L\"CRemoteStorage::_HttpRequest() Failed, URL = " + Url() +
+                                ", ResultCode = 'targetExist'\""));
 }
 
 TEST_F(PipelineTest, UnknownCodeWritesTheMapLinesAndTheFailureLine) {
@@ -114,8 +113,8 @@ TEST_F(PipelineTest, UnknownCodeWritesTheMapLinesAndTheFailureLine) {
     Call({true, true, true}, answer);
     EXPECT_TRUE(Logged('E', "*ASSERT*: false && L\"ServerResultMap::[] Catched UnKnown Server Error\""));
     EXPECT_TRUE(Logged('E', "ServerResultMap::[] Catched UnKnown Server Error, Code = weird"));
-    EXPECT_TRUE(Logged('E', "ERROR_CHECK_COM: hr = 80041010 :L\"CRemoteStorage::_HttpRequest() Failed, URL = " +
-                                Url() + ", ResultCode = 'weird'\""));
+    EXPECT_TRUE(Logged('E', "ERROR_CHECK_COM: hr = 80041010 :L\"CRemoteStorage::_HttpRequest() Failed, URL = " + Url() +
+                                ", ResultCode = 'weird'\""));
 }
 
 TEST_F(PipelineTest, AnswerWithoutResultFilesItsFirst128Characters) {
@@ -219,8 +218,8 @@ TEST_F(PipelineTest, StateChangingPostIsNotRetriedAfter503ButIsWhenRefused) {
     EXPECT_EQ(ThreadNetworkError(), "connection refused (" + hostPort + ")");
     bool failureLine = false;
     for (const auto& line : Log())
-        failureLine = failureLine || (line.level == 'W' && line.message.rfind("Network request to " + hostPort +
-                                                                             " failed: ", 0) == 0 &&
+        failureLine = failureLine || (line.level == 'W' &&
+                                      line.message.rfind("Network request to " + hostPort + " failed: ", 0) == 0 &&
                                       line.message.find(", HTTP status 0") != std::string::npos);
     EXPECT_TRUE(failureLine);
 }

@@ -8,7 +8,9 @@
 namespace rstest {
 
 struct StorageRelease {
-    void operator()(IRemoteStorage* p) const { if (p) p->Release(); }
+    void operator()(IRemoteStorage* p) const {
+        if (p) p->Release();
+    }
 };
 using StoragePtr = std::unique_ptr<IRemoteStorage, StorageRelease>;
 

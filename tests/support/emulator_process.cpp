@@ -85,7 +85,8 @@ bool EmulatorProcess::Start(const std::vector<std::string>& args, std::string& e
     std::string seen;
     const auto deadline = std::chrono::steady_clock::now() + kStartWait;
     while (seen.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         pollfd p{fds[0], POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
@@ -142,8 +143,8 @@ bool EmulatorProcess::AddFault(std::string_view ruleJson) const {
 void EmulatorProcess::ClearFaults() const { ClientFor(m_port, m_tls).Delete("/_emulator/faults"); }
 
 bool EmulatorProcess::AdvanceClock(int64_t seconds) const {
-    auto res = ClientFor(m_port, m_tls).Post("/_emulator/clock", "{\"advance\":\"" + std::to_string(seconds) + "\"}",
-                                      "application/json");
+    auto res = ClientFor(m_port, m_tls)
+                   .Post("/_emulator/clock", "{\"advance\":\"" + std::to_string(seconds) + "\"}", "application/json");
     return res && res->status == 200;
 }
 

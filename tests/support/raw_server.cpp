@@ -61,8 +61,8 @@ std::string RawServer::LastRequest() const {
 }
 
 std::string RawServer::Response(int status, std::string_view body, std::string_view extraHeaders) {
-    std::string out = "HTTP/1.1 " + std::to_string(status) + " Status\r\nContent-Length: " +
-                      std::to_string(body.size()) + "\r\nConnection: close\r\n";
+    std::string out = "HTTP/1.1 " + std::to_string(status) +
+                      " Status\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n";
     out += extraHeaders;
     out += "\r\n";
     out += body;

@@ -23,8 +23,8 @@ bool MakeServer(const std::string& dir, const std::string& name, const std::stri
     const std::string ext = dir + "/" + name + ".ext";
     std::ofstream(ext) << "subjectAltName=" << san << "\nbasicConstraints=CA:FALSE\n"
                        << "keyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n";
-    return Run("openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=" + name +
-                   " -keyout " + Quote(key) + " -out " + Quote(csr),
+    return Run("openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=" + name + " -keyout " +
+                   Quote(key) + " -out " + Quote(csr),
                error) &&
            Run("openssl x509 -req -days 2 -in " + Quote(csr) + " -CA " + Quote(ca.caCert) + " -CAkey " +
                    Quote(dir + "/ca.key") + " -set_serial 0x" + std::to_string(name.size() + 1000) + " -extfile " +

@@ -30,20 +30,18 @@ struct ServedBlock {
     std::string stored;   // bytes served
 };
 
-HRESULT CancelAt(void* ctx, double, double dlNow, double, double, double)
-{
+HRESULT CancelAt(void* ctx, double, double dlNow, double, double, double) {
     return dlNow >= *static_cast<double*>(ctx) ? E_FAIL : S_OK;
 }
 
 class DownloadWire : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         for (const char* path : {"/osvr/requestDownload/", "/osvr/requestDownloadPreviousVer/"}) {
             fake.server.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
                 fake.Record(req);
-                res.set_content("<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S</stub><url>" +
-                                    fake.Url("/a/") + "</url><fileVer>3</fileVer><sha1>" + fileSha1 +
+                res.set_content("<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S</stub><url>" + fake.Url("/a/") +
+                                    "</url><fileVer>3</fileVer><sha1>" + fileSha1 +
                                     "</sha1><modTime>2011-03-02 09:05:03</modTime><opVer>17</opVer>" + sizeElement +
                                     "</Orvel>",
                                 "text/xml");
@@ -76,14 +74,12 @@ protected:
                     return;
                 }
                 std::string bytes = served.at(id).stored;
-                if (corrupt.erase(id))
-                    bytes[bytes.size() / 2] ^= 0x55;
+                if (corrupt.erase(id)) bytes[bytes.size() / 2] ^= 0x55;
                 if (drop.erase(id)) {
                     const size_t half = bytes.size() / 2;
                     res.set_content_provider(bytes.size(), "application/octet-stream",
                                              [bytes, half](size_t offset, size_t, httplib::DataSink& sink) {
-                                                 if (offset < half)
-                                                     sink.write(bytes.data(), half);
+                                                 if (offset < half) sink.write(bytes.data(), half);
                                                  return offset < half;  // then drop the connection
                                              });
                     return;
@@ -96,8 +92,7 @@ protected:
     }
 
     // Serves `bytes` as blocks; block 2 (when there is one) comes from group /b/.
-    void Serve(const std::string& bytes)
-    {
+    void Serve(const std::string& bytes) {
         content = bytes;
         fileSha1 = Sha1Hex(bytes);
         served.clear();
@@ -113,28 +108,24 @@ protected:
         }
     }
 
-    std::string Encode(const std::string& plain)
-    {
+    std::string Encode(const std::string& plain) {
         WriteFileBytes(scratch.File("plain"), plain);
         EXPECT_EQ(S_OK, EncodeFile(kKey, "x" + extension, static_cast<int32_t>(plain.size()), Sha1Hex(plain),
                                    scratch.File("plain"), scratch.File("enc")));
         return ReadFileBytes(scratch.File("enc"));
     }
 
-    HRESULT Download(bool previous = false, ProgressCallback callback = nullptr, void* context = nullptr)
-    {
+    HRESULT Download(bool previous = false, ProgressCallback callback = nullptr, void* context = nullptr) {
         modTime = sha1 = fileVer = "unset";
         opVer = -1;
-        return DownloadGuarded(callback, context, "TOKEN", "F1", modTime, target, sha1, fileVer, opVer,
-                               temp.Path(), previous);
+        return DownloadGuarded(callback, context, "TOKEN", "F1", modTime, target, sha1, fileVer, opVer, temp.Path(),
+                               previous);
     }
 
-    int Fetches(const std::string& id)
-    {
+    int Fetches(const std::string& id) {
         int n = 0;
         for (const auto& r : fake.Requests())
-            n += r.path.find("downloadBlock2") != std::string::npos &&
-                 r.body == R"({"stub":"S","id":")" + id + "\"}";
+            n += r.path.find("downloadBlock2") != std::string::npos && r.body == R"({"stub":"S","id":")" + id + "\"}";
         return n;
     }
 
@@ -151,8 +142,7 @@ protected:
     int32_t opVer = -1;
 };
 
-TEST_F(DownloadWire, BlocksComeFromTheirGroupAndAssembleInOrder)
-{
+TEST_F(DownloadWire, BlocksComeFromTheirGroupAndAssembleInOrder) {
     Serve(RandomBytes(2 * 4194304 + 5, 20));
     LogCapture log;
     ASSERT_EQ(S_OK, Download());
@@ -175,16 +165,13 @@ TEST_F(DownloadWire, BlocksComeFromTheirGroupAndAssembleInOrder)
     EXPECT_EQ("/b/downloadBlock2", requests[3].path);
     EXPECT_EQ(R"({"stub":"S","id":"b2"})", requests[3].body);
     EXPECT_EQ("/a/downloadBlock2", requests[4].path);
-    for (size_t i = 1; i < requests.size(); ++i)
-        EXPECT_EQ("3", requests[i].version);
-    for (const auto& r : requests)
-        EXPECT_EQ("tavik-1.0.0.0", r.userAgent);
+    for (size_t i = 1; i < requests.size(); ++i) EXPECT_EQ("3", requests[i].version);
+    for (const auto& r : requests) EXPECT_EQ("tavik-1.0.0.0", r.userAgent);
     EXPECT_TRUE(temp.Entries().empty());
     EXPECT_EQ(std::vector<std::string>{"target.bin"}, out.Entries());
 }
 
-TEST_F(DownloadWire, EachFetchedBlockFeedsTheSpeedRecorder)
-{
+TEST_F(DownloadWire, EachFetchedBlockFeedsTheSpeedRecorder) {
     Serve(RandomBytes(4194304 + 5, 26));
     SpeedRecording recording(fake.Root());
     InfoItems items;
@@ -204,8 +191,7 @@ TEST_F(DownloadWire, EachFetchedBlockFeedsTheSpeedRecorder)
     }
 }
 
-TEST_F(DownloadWire, EmptyAndSmallFiles)
-{
+TEST_F(DownloadWire, EmptyAndSmallFiles) {
     Serve("");
     ASSERT_EQ(S_OK, Download());
     EXPECT_TRUE(Exists(target));
@@ -215,36 +201,30 @@ TEST_F(DownloadWire, EmptyAndSmallFiles)
     EXPECT_EQ("z", ReadFileBytes(target));
 }
 
-TEST_F(DownloadWire, PreviousVersionUsesItsOwnRequest)
-{
+TEST_F(DownloadWire, PreviousVersionUsesItsOwnRequest) {
     LogCapture log;
     Serve(TextBytes(3000));
     ASSERT_EQ(S_OK, Download(true));
     EXPECT_EQ(1, fake.Count("/osvr/requestDownloadPreviousVer/"));
     EXPECT_EQ(0, fake.Count("/osvr/requestDownload/"));
-    EXPECT_TRUE(log.HasLine("CTraceStack In, DownloadRequester::PerformDownload_PrevVer : Id = F1"))
-        << log.Text();
+    EXPECT_TRUE(log.HasLine("CTraceStack In, DownloadRequester::PerformDownload_PrevVer : Id = F1")) << log.Text();
 }
 
-TEST_F(DownloadWire, ListedSha1InOtherLetterCaseIsAccepted)
-{
+TEST_F(DownloadWire, ListedSha1InOtherLetterCaseIsAccepted) {
     Serve(TextBytes(3000));
-    for (auto& c : served["b1"].sha1)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (auto& c : served["b1"].sha1) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     ASSERT_EQ(S_OK, Download());
     EXPECT_EQ(content, ReadFileBytes(target));
 }
 
-TEST_F(DownloadWire, CorruptedBlockIsDroppedAndARerunFetchesOnlyIt)
-{
+TEST_F(DownloadWire, CorruptedBlockIsDroppedAndARerunFetchesOnlyIt) {
     WriteFileBytes(target, "old contents");
     Serve(RandomBytes(2 * 4194304 + 5, 21));
     corrupt = {"b2"};
     {
         LogCapture log;
         EXPECT_EQ(kNetworkError, Download());
-        EXPECT_TRUE(log.HasLine("UFA_FILE::Download Some blocks dropped because of network error."))
-            << log.Text();
+        EXPECT_TRUE(log.HasLine("UFA_FILE::Download Some blocks dropped because of network error.")) << log.Text();
     }
     EXPECT_EQ("old contents", ReadFileBytes(target));
     EXPECT_EQ(3, fake.Count("/a/downloadBlock2") + fake.Count("/b/downloadBlock2"));
@@ -268,8 +248,7 @@ TEST_F(DownloadWire, CorruptedBlockIsDroppedAndARerunFetchesOnlyIt)
     EXPECT_TRUE(temp.Entries().empty());
 }
 
-TEST_F(DownloadWire, CompressedBlocksDropAndResumeTheSameWay)
-{
+TEST_F(DownloadWire, CompressedBlocksDropAndResumeTheSameWay) {
     extension = ".txt";
     WriteFileBytes(target, "old contents");
     Serve(TextBytes(2 * 4194304 + 99));
@@ -294,12 +273,10 @@ TEST_F(DownloadWire, CompressedBlocksDropAndResumeTheSameWay)
     UseServiceRoot(fake.Root(), "WorkerThreads=4\n");
     EXPECT_EQ(E_FAIL, Download());
     EXPECT_EQ(content, ReadFileBytes(target));
-    for (const std::string& entry : temp.Entries())
-        EXPECT_NE(served["b1"].blockId + ".done", entry);
+    for (const std::string& entry : temp.Entries()) EXPECT_NE(served["b1"].blockId + ".done", entry);
 }
 
-TEST_F(DownloadWire, BlockThatDecodesToOtherBytesFailsAsADecodeFailure)
-{
+TEST_F(DownloadWire, BlockThatDecodesToOtherBytesFailsAsADecodeFailure) {
     WriteFileBytes(target, "old contents");
     Serve(TextBytes(5000));
     served["b1"].stored = Encode(TextBytes(4999) + "!");
@@ -313,8 +290,7 @@ TEST_F(DownloadWire, BlockThatDecodesToOtherBytesFailsAsADecodeFailure)
     EXPECT_TRUE(temp.Entries().empty());
 }
 
-TEST_F(DownloadWire, UndecodableBlockFailsAndLeavesNoDoneFile)
-{
+TEST_F(DownloadWire, UndecodableBlockFailsAndLeavesNoDoneFile) {
     Serve(TextBytes(5000));
     served["b1"].stored = "not a block file at all";
     served["b1"].sha1 = Sha1Hex(served["b1"].stored);
@@ -323,8 +299,7 @@ TEST_F(DownloadWire, UndecodableBlockFailsAndLeavesNoDoneFile)
     EXPECT_TRUE(temp.Entries().empty());
 }
 
-TEST_F(DownloadWire, WholeFileMismatchLeavesTheTargetUntouched)
-{
+TEST_F(DownloadWire, WholeFileMismatchLeavesTheTargetUntouched) {
     WriteFileBytes(target, "old contents");
     Serve(RandomBytes(4194304 + 10, 22));
     fileSha1 = Sha1Hex("something else");
@@ -334,8 +309,7 @@ TEST_F(DownloadWire, WholeFileMismatchLeavesTheTargetUntouched)
     EXPECT_TRUE(temp.Entries().empty());
 }
 
-TEST_F(DownloadWire, ServerErrorsTwiceThenSuccess)
-{
+TEST_F(DownloadWire, ServerErrorsTwiceThenSuccess) {
     Serve(TextBytes(70000));
     failures["b1"] = 2;
     ASSERT_EQ(S_OK, Download());
@@ -343,8 +317,7 @@ TEST_F(DownloadWire, ServerErrorsTwiceThenSuccess)
     EXPECT_EQ(content, ReadFileBytes(target));
 }
 
-TEST_F(DownloadWire, ThreeServerErrorsEndTheDownload)
-{
+TEST_F(DownloadWire, ThreeServerErrorsEndTheDownload) {
     UseServiceRoot(fake.Root(), "NetworkRetries=0\n");  // Retries off: the first fault ends the transfer.
     WriteFileBytes(target, "old contents");
     Serve(TextBytes(70000));
@@ -361,8 +334,7 @@ TEST_F(DownloadWire, ThreeServerErrorsEndTheDownload)
     EXPECT_TRUE(temp.Entries().empty());
 }
 
-TEST_F(DownloadWire, DroppedConnectionMidBlock)
-{
+TEST_F(DownloadWire, DroppedConnectionMidBlock) {
     UseServiceRoot(fake.Root(), "NetworkRetries=0\n");  // Retries off: the first fault ends the transfer.
     WriteFileBytes(target, "old contents");
     Serve(RandomBytes(2 * 4194304, 23));
@@ -375,8 +347,7 @@ TEST_F(DownloadWire, DroppedConnectionMidBlock)
     EXPECT_EQ(1, Fetches("b1"));
 }
 
-TEST_F(DownloadWire, CancelBeforeStartAndMidBlock)
-{
+TEST_F(DownloadWire, CancelBeforeStartAndMidBlock) {
     WriteFileBytes(target, "old contents");
     Serve(RandomBytes(4194304 + 100, 24));
     double at = 0;
@@ -387,8 +358,7 @@ TEST_F(DownloadWire, CancelBeforeStartAndMidBlock)
     EXPECT_TRUE(temp.Entries().empty());
 }
 
-TEST_F(DownloadWire, ProgressFollowsTheWholeFile)
-{
+TEST_F(DownloadWire, ProgressFollowsTheWholeFile) {
     Serve(RandomBytes(4194304 + 100000, 25));
     std::vector<std::array<double, 4>> calls;
     auto record = [](void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double) -> HRESULT {
@@ -410,10 +380,10 @@ TEST_F(DownloadWire, ProgressFollowsTheWholeFile)
     EXPECT_EQ(static_cast<double>(content.size()), last);
 }
 
-TEST_F(DownloadWire, UntrustworthyMetadataIsRefusedBeforeAnyFileIsMade)
-{
+TEST_F(DownloadWire, UntrustworthyMetadataIsRefusedBeforeAnyFileIsMade) {
     Serve(TextBytes(100));
-    metadataAnswer = R"({"result":"ok","http://127.0.0.1:1/a/":[{"sha1":"x","id":"b1","blockId":"../../../../tmp/evil","fileKey":"k","index":"1"}]})";
+    metadataAnswer =
+        R"({"result":"ok","http://127.0.0.1:1/a/":[{"sha1":"x","id":"b1","blockId":"../../../../tmp/evil","fileKey":"k","index":"1"}]})";
     EXPECT_EQ(kServerError, Download());
     EXPECT_EQ(3, fake.Count("/a/downloadMetadata2"));
     EXPECT_EQ(0, fake.Count("/a/downloadBlock2"));
@@ -425,8 +395,7 @@ TEST_F(DownloadWire, UntrustworthyMetadataIsRefusedBeforeAnyFileIsMade)
     EXPECT_FALSE(Exists(target));
 }
 
-TEST_F(DownloadWire, WorkerCountLeavesTheWireByteIdentical)
-{
+TEST_F(DownloadWire, WorkerCountLeavesTheWireByteIdentical) {
     Serve(RandomBytes(3 * 4194304 + 17, 27));
     std::vector<std::vector<FakeServer::Request>> runs;
     for (const char* workers : {"WorkerThreads=1\n", "WorkerThreads=4\n"}) {
@@ -448,16 +417,16 @@ TEST_F(DownloadWire, WorkerCountLeavesTheWireByteIdentical)
 
 // A block answer longer than any valid block file of its size stops at the
 // limit: the block is dropped, nothing of it is kept, a rerun fetches it.
-TEST_F(DownloadWire, OverLongBlockAnswerIsDroppedAtTheLimit)
-{
+TEST_F(DownloadWire, OverLongBlockAnswerIsDroppedAtTheLimit) {
     WriteFileBytes(target, "old contents");
     Serve(TextBytes(5000) + RandomBytes(4194304, 28));
     const std::string good = served["b1"].stored;
     served["b1"].stored = good + RandomBytes(8 * 1024 * 1024, 29);  // far past 5000 + growth
     LogCapture log;
     EXPECT_EQ(kNetworkError, Download());
-    EXPECT_TRUE(log.HasLine("UFA_FILE::Download Block 1 dropped: the answer is longer than any block "
-                            "file of 4194304 bytes"))
+    EXPECT_TRUE(
+        log.HasLine("UFA_FILE::Download Block 1 dropped: the answer is longer than any block "
+                    "file of 4194304 bytes"))
         << log.Text();
     EXPECT_EQ("old contents", ReadFileBytes(target));
     EXPECT_EQ(std::vector<std::string>{served["b2"].blockId + ".done"}, temp.Entries());
@@ -469,8 +438,7 @@ TEST_F(DownloadWire, OverLongBlockAnswerIsDroppedAtTheLimit)
 
 // The same block listed twice: when its one fetch is too long, the repeat has
 // nothing to stand on and the file is dropped as a whole, not failed as a file error.
-TEST_F(DownloadWire, OverLongAnswerForABlockListedTwiceDropsTheFile)
-{
+TEST_F(DownloadWire, OverLongAnswerForABlockListedTwiceDropsTheFile) {
     const std::string half = RandomBytes(4194304, 47);
     Serve(half + half);
     served["b1"].stored += RandomBytes(8 * 1024 * 1024, 48);
@@ -479,8 +447,7 @@ TEST_F(DownloadWire, OverLongAnswerForABlockListedTwiceDropsTheFile)
     EXPECT_TRUE(temp.Entries().empty());
 }
 
-TEST_F(DownloadWire, ABlockListThatCannotDescribeTheFileFailsBeforeAnyBlockIsFetched)
-{
+TEST_F(DownloadWire, ABlockListThatCannotDescribeTheFileFailsBeforeAnyBlockIsFetched) {
     Serve(RandomBytes(4194304 + 10, 31));
     const std::string whole = served["b1"].blockId, tail = served["b2"].blockId;
     auto listOf = [&](const std::vector<std::pair<std::string, std::string>>& blocks) {
@@ -492,11 +459,11 @@ TEST_F(DownloadWire, ABlockListThatCannotDescribeTheFileFailsBeforeAnyBlockIsFet
     };
     sizeElement = "<size>4194314</size>";
     const std::string bad[] = {
-        listOf({{"1", whole}, {"3", tail}}),                    // a gap
-        listOf({{"1", whole}, {"1", whole}, {"2", tail}}),      // a repeat
-        listOf({{"1", tail}, {"2", whole}}),                    // a short block before the last
-        listOf({{"1", whole}, {"2", whole}}),                   // sizes beyond the file's size
-        listOf({{"1", whole}}),                                 // too few blocks
+        listOf({{"1", whole}, {"3", tail}}),                // a gap
+        listOf({{"1", whole}, {"1", whole}, {"2", tail}}),  // a repeat
+        listOf({{"1", tail}, {"2", whole}}),                // a short block before the last
+        listOf({{"1", whole}, {"2", whole}}),               // sizes beyond the file's size
+        listOf({{"1", whole}}),                             // too few blocks
     };
     for (const std::string& answer : bad) {
         metadataAnswer = answer;
@@ -507,8 +474,7 @@ TEST_F(DownloadWire, ABlockListThatCannotDescribeTheFileFailsBeforeAnyBlockIsFet
     // A 10-byte file listed with many blocks costs one metadata request and no block request.
     sizeElement = "<size>10</size>";
     std::vector<std::pair<std::string, std::string>> many;
-    for (int i = 1; i <= 2000; ++i)
-        many.emplace_back(std::to_string(i), whole);
+    for (int i = 1; i <= 2000; ++i) many.emplace_back(std::to_string(i), whole);
     metadataAnswer = listOf(many);
     EXPECT_EQ(kServerError, Download());
     EXPECT_EQ(static_cast<int>(std::size(bad)) + 1, fake.Count("/a/downloadMetadata2"));
@@ -524,8 +490,7 @@ TEST_F(DownloadWire, ABlockListThatCannotDescribeTheFileFailsBeforeAnyBlockIsFet
     EXPECT_EQ(content, ReadFileBytes(target));
 }
 
-TEST_F(DownloadWire, AnUnusableTemporaryFolderFailsBeforeAnythingIsSentOrWritten)
-{
+TEST_F(DownloadWire, AnUnusableTemporaryFolderFailsBeforeAnythingIsSentOrWritten) {
     Serve(TextBytes(100));
     const std::string file = out.File("plain.txt");
     WriteFileBytes(file, "x");
@@ -539,12 +504,12 @@ TEST_F(DownloadWire, AnUnusableTemporaryFolderFailsBeforeAnythingIsSentOrWritten
     ASSERT_EQ(S_OK, BuildBlockList(file, blocks, listSha1));
     for (const auto& [folder, why] : cases) {
         LogCapture log;
-        EXPECT_EQ(E_INVALIDARG, DownloadGuarded(nullptr, nullptr, "TOKEN", "F1", modTime, target, sha1, fileVer,
-                                                opVer, folder, false));
+        EXPECT_EQ(E_INVALIDARG, DownloadGuarded(nullptr, nullptr, "TOKEN", "F1", modTime, target, sha1, fileVer, opVer,
+                                                folder, false));
         std::string id, ver;
         RecordTree conflict;
-        EXPECT_EQ(E_INVALIDARG, UploadFileGuarded("", "0", listSha1, "0", "TOKEN", "plain.txt", "m", file, false, 1,
-                                                  id, ver, blocks, folder, nullptr, nullptr, conflict));
+        EXPECT_EQ(E_INVALIDARG, UploadFileGuarded("", "0", listSha1, "0", "TOKEN", "plain.txt", "m", file, false, 1, id,
+                                                  ver, blocks, folder, nullptr, nullptr, conflict));
         EXPECT_EQ(2u, log.Count("Unusable temporary folder '" + folder + "': " + why)) << log.Text();
     }
     EXPECT_TRUE(fake.Requests().empty());
@@ -554,8 +519,7 @@ TEST_F(DownloadWire, AnUnusableTemporaryFolderFailsBeforeAnythingIsSentOrWritten
     EXPECT_EQ("", TempFolderProblem(temp.Path()));
 }
 
-TEST(BlockListCheck, AcceptsOnlyCompleteConsistentLists)
-{
+TEST(BlockListCheck, AcceptsOnlyCompleteConsistentLists) {
     const std::string sha(40, 'a');
     const std::string whole = "400000" + sha, last = "00000a" + sha, empty = "000000" + sha;
     EXPECT_EQ("", CheckBlockList({{2, last}, {1, whole}}, 4194314));
@@ -574,8 +538,7 @@ TEST(BlockListCheck, AcceptsOnlyCompleteConsistentLists)
     EXPECT_EQ("block sizes add up to 10, the file has 11", CheckBlockList({{1, last}}, 11));
     // Above 4 GiB: 1280 whole blocks and one byte.
     std::vector<ListedBlock> big;
-    for (int32_t i = 1; i <= 1280; ++i)
-        big.push_back({i, whole});
+    for (int32_t i = 1; i <= 1280; ++i) big.push_back({i, whole});
     big.push_back({1281, "000001" + sha});
     EXPECT_EQ("", CheckBlockList(big, int64_t{1280} * 4194304 + 1));
     EXPECT_EQ("1281 blocks for a file of 5368709120 bytes", CheckBlockList(big, int64_t{1280} * 4194304));

@@ -31,16 +31,13 @@ struct Progress {
     bool cancelled = false;
     int calls = 0;
 
-    static HRESULT Upload(void* ctx, double, double, double ulTotal, double ulNow, double speed)
-    {
+    static HRESULT Upload(void* ctx, double, double, double ulTotal, double ulNow, double speed) {
         return static_cast<Progress*>(ctx)->Update(ulTotal, ulNow, speed);
     }
-    static HRESULT Download(void* ctx, double dlTotal, double dlNow, double, double, double speed)
-    {
+    static HRESULT Download(void* ctx, double dlTotal, double dlNow, double, double, double speed) {
         return static_cast<Progress*>(ctx)->Update(dlTotal, dlNow, speed);
     }
-    HRESULT Update(double t, double d, double s)
-    {
+    HRESULT Update(double t, double d, double s) {
         std::lock_guard<std::mutex> guard(lock);
         total = t;
         done = d;
@@ -48,13 +45,11 @@ struct Progress {
         ++calls;
         return cancelled ? E_FAIL : S_OK;
     }
-    void Cancel()
-    {
+    void Cancel() {
         std::lock_guard<std::mutex> guard(lock);
         cancelled = true;
     }
-    std::pair<double, double> Query()
-    {
+    std::pair<double, double> Query() {
         std::lock_guard<std::mutex> guard(lock);
         return {total, done};
     }
@@ -62,10 +57,8 @@ struct Progress {
 
 class EmulatorTransfer : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!EmulatorAvailable())
-            return;
+    static void SetUpTestSuite() {
+        if (!EmulatorAvailable()) return;
         emulator = std::make_unique<orvel::testsupport::EmulatorProcess>(ORVEL_EMULATOR_PATH);
         std::string error;
         if (emulator->Start({}, error))
@@ -75,10 +68,8 @@ protected:
     }
     static void TearDownTestSuite() { emulator.reset(); }
 
-    void SetUp() override
-    {
-        if (!emulator || !emulator->Running() || token.empty())
-            GTEST_SKIP() << "orvel-emulator is not available";
+    void SetUp() override {
+        if (!emulator || !emulator->Running() || token.empty()) GTEST_SKIP() << "orvel-emulator is not available";
         UseServiceRoot(emulator->HostPort());
         emulator->ClearFaults();
     }
@@ -86,42 +77,36 @@ protected:
     // Uploads `path` (whose contents are already written) into the root folder.
     HRESULT UploadPath(const std::string& path, const std::string& name, std::string& id, std::string& ver,
                        const std::string& baseId = "", const std::string& baseVer = "0",
-                       ProgressCallback callback = nullptr, void* context = nullptr)
-    {
+                       ProgressCallback callback = nullptr, void* context = nullptr) {
         std::vector<BlockRecord> blocks;
         std::string sha1;
         EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
         conflict = RecordTree();
-        return UploadFileGuarded(baseId, baseVer, sha1, "0", token, name, "2011-03-02 09:05:03", path,
-                                 false, FileSizeOf(path), id, ver, blocks, temp.Path(), callback, context,
-                                 conflict);
+        return UploadFileGuarded(baseId, baseVer, sha1, "0", token, name, "2011-03-02 09:05:03", path, false,
+                                 FileSizeOf(path), id, ver, blocks, temp.Path(), callback, context, conflict);
     }
 
     HRESULT Upload(const std::string& bytes, const std::string& name, std::string& id, std::string& ver,
                    const std::string& baseId = "", const std::string& baseVer = "0",
-                   ProgressCallback callback = nullptr, void* context = nullptr)
-    {
+                   ProgressCallback callback = nullptr, void* context = nullptr) {
         const std::string path = files.File(name);
         WriteFileBytes(path, bytes);
         return UploadPath(path, name, id, ver, baseId, baseVer, callback, context);
     }
 
     HRESULT Download(const std::string& id, const std::string& target, bool previous = false,
-                     ProgressCallback callback = nullptr, void* context = nullptr)
-    {
+                     ProgressCallback callback = nullptr, void* context = nullptr) {
         opVer = -1;
-        return DownloadGuarded(callback, context, token, id, modTime, target, sha1, fileVer, opVer,
-                               temp.Path(), previous);
+        return DownloadGuarded(callback, context, token, id, modTime, target, sha1, fileVer, opVer, temp.Path(),
+                               previous);
     }
 
-    static int64_t FileSizeOf(const std::string& path)
-    {
+    static int64_t FileSizeOf(const std::string& path) {
         struct stat st {};
         return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
     }
 
-    static std::string UniqueName(const std::string& ext)
-    {
+    static std::string UniqueName(const std::string& ext) {
         static int n = 0;
         return "f" + std::to_string(::getpid()) + "_" + std::to_string(++n) + ext;
     }
@@ -137,8 +122,7 @@ protected:
 std::unique_ptr<orvel::testsupport::EmulatorProcess> EmulatorTransfer::emulator;
 std::string EmulatorTransfer::token;
 
-TEST_F(EmulatorTransfer, RoundTripsOfEveryShape)
-{
+TEST_F(EmulatorTransfer, RoundTripsOfEveryShape) {
     struct Case {
         std::string bytes, ext;
     };
@@ -165,8 +149,7 @@ TEST_F(EmulatorTransfer, RoundTripsOfEveryShape)
     }
 }
 
-TEST_F(EmulatorTransfer, NewVersionAndThePreviousOneBack)
-{
+TEST_F(EmulatorTransfer, NewVersionAndThePreviousOneBack) {
     const std::string name = UniqueName(".txt");
     const std::string v1 = TextBytes(10000), v2 = RandomBytes(4194400, 34);
     std::string id, ver;
@@ -182,8 +165,7 @@ TEST_F(EmulatorTransfer, NewVersionAndThePreviousOneBack)
     EXPECT_EQ(ver, fileVer);
 }
 
-TEST_F(EmulatorTransfer, NameConflictReportsTheExistingId)
-{
+TEST_F(EmulatorTransfer, NameConflictReportsTheExistingId) {
     const std::string name = UniqueName(".txt");
     std::string id, ver;
     ASSERT_EQ(S_OK, Upload("first", name, id, ver));
@@ -192,8 +174,7 @@ TEST_F(EmulatorTransfer, NameConflictReportsTheExistingId)
     EXPECT_EQ(id, conflict.GetValue("fileId"));
 }
 
-TEST_F(EmulatorTransfer, SecondUploadOfTheSameBytesSendsNoBlocks)
-{
+TEST_F(EmulatorTransfer, SecondUploadOfTheSameBytesSendsNoBlocks) {
     const std::string bytes = RandomBytes(4194304 + 4096, 35);
     std::string id, ver;
     ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id, ver));
@@ -212,8 +193,7 @@ TEST_F(EmulatorTransfer, SecondUploadOfTheSameBytesSendsNoBlocks)
     EXPECT_TRUE(bytes == ReadFileBytes(out.File("copy")));
 }
 
-TEST_F(EmulatorTransfer, ServerErrorsTwiceThenSuccessThreeTimesFail)
-{
+TEST_F(EmulatorTransfer, ServerErrorsTwiceThenSuccessThreeTimesFail) {
     UseServiceRoot(emulator->HostPort(), "NetworkRetries=0\n");  // Retries off: the first fault ends the transfer.
     ASSERT_TRUE(emulator->AddFault(R"({"path":"uploadBlock","times":2,"result":"serverError"})"));
     std::string id, ver;
@@ -230,8 +210,7 @@ TEST_F(EmulatorTransfer, ServerErrorsTwiceThenSuccessThreeTimesFail)
     EXPECT_EQ("keep", ReadFileBytes(out.File("b")));
 }
 
-TEST_F(EmulatorTransfer, DroppedConnectionsAndCorruptedBlocks)
-{
+TEST_F(EmulatorTransfer, DroppedConnectionsAndCorruptedBlocks) {
     UseServiceRoot(emulator->HostPort(), "NetworkRetries=0\n");  // Retries off: the first fault ends the transfer.
     const std::string bytes = RandomBytes(2 * 4194304 + 77, 36);
     std::string id, ver;
@@ -268,35 +247,29 @@ struct Ticks {
     std::atomic<bool> cancelled{false};
     std::chrono::steady_clock::time_point cancelledAt;
 
-    static HRESULT Upload(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double speed)
-    {
+    static HRESULT Upload(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double speed) {
         EXPECT_EQ(0.0, dlTotal + dlNow);
         return static_cast<Ticks*>(ctx)->Add(ulTotal, ulNow, speed);
     }
-    static HRESULT Download(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double speed)
-    {
+    static HRESULT Download(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double speed) {
         EXPECT_EQ(0.0, ulTotal + ulNow);
         return static_cast<Ticks*>(ctx)->Add(dlTotal, dlNow, speed);
     }
-    HRESULT Add(double total, double done, double speed)
-    {
+    HRESULT Add(double total, double done, double speed) {
         std::lock_guard<std::mutex> guard(lock);
         ticks.push_back({std::chrono::steady_clock::now(), total, done, speed});
         return cancelled ? E_FAIL : S_OK;
     }
-    void Cancel()
-    {
+    void Cancel() {
         cancelledAt = std::chrono::steady_clock::now();
         cancelled = true;
     }
-    double Done()
-    {
+    double Done() {
         std::lock_guard<std::mutex> guard(lock);
         return ticks.empty() ? 0 : ticks.back().done;
     }
     // Done never goes back nor past the total, and ends at `expectEnd`.
-    void ExpectPlainBytes(double size, double expectEnd)
-    {
+    void ExpectPlainBytes(double size, double expectEnd) {
         ASSERT_FALSE(ticks.empty()) << size;
         double last = 0;
         for (const Tick& t : ticks) {
@@ -310,11 +283,10 @@ struct Ticks {
     }
 };
 
-TEST_F(EmulatorTransfer, DoneCountsPlainBytesAndEndsAtTheTotal)
-{
+TEST_F(EmulatorTransfer, DoneCountsPlainBytesAndEndsAtTheTotal) {
     const std::string text = TextBytes(10388890);
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {text, ".txt"},                         // compressible: blocks far smaller on the wire
+        {text, ".txt"},                            // compressible: blocks far smaller on the wire
         {RandomBytes(4194304 + 999, 41), ".bin"},  // incompressible
         {"", ".txt"},
         {"z", ".txt"},
@@ -335,8 +307,7 @@ TEST_F(EmulatorTransfer, DoneCountsPlainBytesAndEndsAtTheTotal)
     }
 }
 
-TEST_F(EmulatorTransfer, DownloadsSharingATemporaryFolderAllSucceed)
-{
+TEST_F(EmulatorTransfer, DownloadsSharingATemporaryFolderAllSucceed) {
     // Two files of the same content: their blocks share identifiers and so
     // done-file names in the one temporary folder.
     const std::string bytes = RandomBytes(3 * 4194304 + 77, 42);
@@ -353,8 +324,7 @@ TEST_F(EmulatorTransfer, DownloadsSharingATemporaryFolderAllSucceed)
                                          out.File("copy" + std::to_string(i)), s, v, op, temp.Path(), false);
         });
     }
-    for (auto& t : threads)
-        t.join();
+    for (auto& t : threads) t.join();
     for (size_t i = 0; i < results.size(); ++i) {
         EXPECT_EQ(S_OK, results[i]) << i;
         EXPECT_TRUE(bytes == ReadFileBytes(out.File("copy" + std::to_string(i)))) << i;
@@ -366,19 +336,16 @@ TEST_F(EmulatorTransfer, DownloadsSharingATemporaryFolderAllSucceed)
 // thread to watch it and cancel it.
 class CappedEmulatorTransfer : public EmulatorTransfer {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         EmulatorTransfer::SetUp();
-        if (IsSkipped())
-            return;
+        if (IsSkipped()) return;
         WriteFileBytes(settings.Path() + "/s.ini", "[Tavik]\nServerRoot=" + emulator->HostPort() + "\n");
         ::setenv("ORVEL_SETTINGS_FILE", (settings.Path() + "/s.ini").c_str(), 1);
     }
     TempDir settings;
 };
 
-TEST_F(CappedEmulatorTransfer, ProgressSeenFromAnotherThreadAndCancelMidBlock)
-{
+TEST_F(CappedEmulatorTransfer, ProgressSeenFromAnotherThreadAndCancelMidBlock) {
     const std::string bytes = RandomBytes(400000, static_cast<uint32_t>(::getpid()));
     Progress progress;
     std::vector<std::pair<double, double>> seen;
@@ -398,8 +365,7 @@ TEST_F(CappedEmulatorTransfer, ProgressSeenFromAnotherThreadAndCancelMidBlock)
     double last = 0;
     int moving = 0;
     for (const auto& [total, done] : seen) {
-        if (total == 0)
-            continue;
+        if (total == 0) continue;
         EXPECT_EQ(400000.0, total);
         EXPECT_GE(done, last);
         EXPECT_LE(done, 400000.0 + 64 + 16);  // the encoded block carries a header and padding
@@ -412,8 +378,7 @@ TEST_F(CappedEmulatorTransfer, ProgressSeenFromAnotherThreadAndCancelMidBlock)
     Progress cancel;
     std::atomic<bool> over{false};
     std::thread canceller([&] {
-        while (!over && cancel.Query().second <= 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!over && cancel.Query().second <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         cancel.Cancel();
     });
     const HRESULT cancelled =
@@ -426,8 +391,8 @@ TEST_F(CappedEmulatorTransfer, ProgressSeenFromAnotherThreadAndCancelMidBlock)
     // Cancelled before the start: stops at the first tick, upload and download alike.
     Progress before;
     before.Cancel();
-    EXPECT_EQ(kCancelled, Upload(RandomBytes(100000, 40), UniqueName(".mp4"), id, ver, "", "0",
-                                 &Progress::Upload, &before));
+    EXPECT_EQ(kCancelled,
+              Upload(RandomBytes(100000, 40), UniqueName(".mp4"), id, ver, "", "0", &Progress::Upload, &before));
     const std::string target = out.File("t");
     WriteFileBytes(target, "keep");
     EXPECT_EQ(kCancelled, Download(firstId, target, false, &Progress::Download, &before));
@@ -440,27 +405,23 @@ TEST_F(CappedEmulatorTransfer, ProgressSeenFromAnotherThreadAndCancelMidBlock)
 // the speed is the rate of the cap.
 class SlowEmulatorTransfer : public EmulatorTransfer {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         EmulatorTransfer::SetUp();
-        if (IsSkipped())
-            return;
-        WriteFileBytes(settings.Path() + "/s.ini", "[Tavik]\nServerRoot=" + emulator->HostPort() +
-                                                       "\nUploadSpeed=200000\nDownloadSpeed=200000\n");
+        if (IsSkipped()) return;
+        WriteFileBytes(settings.Path() + "/s.ini",
+                       "[Tavik]\nServerRoot=" + emulator->HostPort() + "\nUploadSpeed=200000\nDownloadSpeed=200000\n");
         ::setenv("ORVEL_SETTINGS_FILE", (settings.Path() + "/s.ini").c_str(), 1);
     }
 
     // Runs `transfer` with `ticks` as its record; cancels it from another
     // thread after `cancelAfter` plain bytes (negative: never).
     HRESULT Watch(Ticks& ticks, double cancelAfter, const std::function<HRESULT()>& transfer,
-                  std::chrono::steady_clock::time_point& ended)
-    {
+                  std::chrono::steady_clock::time_point& ended) {
         std::atomic<bool> over{false};
         std::thread canceller([&] {
             while (!over && (cancelAfter < 0 || ticks.Done() < cancelAfter))
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            if (!over)
-                ticks.Cancel();
+            if (!over) ticks.Cancel();
         });
         const HRESULT hr = transfer();
         ended = std::chrono::steady_clock::now();
@@ -469,8 +430,7 @@ protected:
         return hr;
     }
 
-    static void ExpectSteadyTicks(const Ticks& ticks)
-    {
+    static void ExpectSteadyTicks(const Ticks& ticks) {
         ASSERT_GT(ticks.ticks.size(), 4u);
         for (size_t i = 1; i < ticks.ticks.size(); ++i)
             EXPECT_LE(ticks.ticks[i].at - ticks.ticks[i - 1].at, std::chrono::milliseconds(250)) << i;
@@ -479,15 +439,16 @@ protected:
     TempDir settings;
 };
 
-TEST_F(SlowEmulatorTransfer, TicksEveryQuarterSecondAndCancelsWithinHalfASecond)
-{
+TEST_F(SlowEmulatorTransfer, TicksEveryQuarterSecondAndCancelsWithinHalfASecond) {
     const std::string bytes = RandomBytes(500000, 43);
     std::string id, ver;
     std::chrono::steady_clock::time_point ended;
     // Upload: steady ticks all the way, the speed near the cap.
     Ticks up;
-    ASSERT_EQ(S_OK, Watch(up, -1, [&] { return Upload(bytes, UniqueName(".mp4"), id, ver, "", "0", &Ticks::Upload, &up); },
-                          ended));
+    ASSERT_EQ(
+        S_OK,
+        Watch(
+            up, -1, [&] { return Upload(bytes, UniqueName(".mp4"), id, ver, "", "0", &Ticks::Upload, &up); }, ended));
     up.ExpectPlainBytes(500000, 500000);
     ExpectSteadyTicks(up);
     const double upSpeed = up.ticks[up.ticks.size() / 2].speed;
@@ -495,8 +456,8 @@ TEST_F(SlowEmulatorTransfer, TicksEveryQuarterSecondAndCancelsWithinHalfASecond)
     EXPECT_LT(upSpeed, 400000.0);
 
     Ticks down;
-    ASSERT_EQ(S_OK, Watch(down, -1, [&] { return Download(id, out.File("t"), false, &Ticks::Download, &down); },
-                          ended));
+    ASSERT_EQ(S_OK, Watch(
+                        down, -1, [&] { return Download(id, out.File("t"), false, &Ticks::Download, &down); }, ended));
     down.ExpectPlainBytes(500000, 500000);
     ExpectSteadyTicks(down);
     const double downSpeed = down.ticks[down.ticks.size() / 2].speed;
@@ -506,40 +467,47 @@ TEST_F(SlowEmulatorTransfer, TicksEveryQuarterSecondAndCancelsWithinHalfASecond)
     // Cancelled from another thread mid-block: over within half a second.
     Ticks upCancel;
     std::string id2, ver2;
-    EXPECT_EQ(kCancelled, Watch(upCancel, 100000, [&] {
-                  return Upload(RandomBytes(500000, 44), UniqueName(".mp4"), id2, ver2, "", "0", &Ticks::Upload,
-                                &upCancel);
-              }, ended));
+    EXPECT_EQ(kCancelled, Watch(
+                              upCancel, 100000,
+                              [&] {
+                                  return Upload(RandomBytes(500000, 44), UniqueName(".mp4"), id2, ver2, "", "0",
+                                                &Ticks::Upload, &upCancel);
+                              },
+                              ended));
     EXPECT_LE(ended - upCancel.cancelledAt, std::chrono::milliseconds(500));
     Ticks downCancel;
     const std::string target = out.File("kept");
     WriteFileBytes(target, "keep");
-    EXPECT_EQ(kCancelled, Watch(downCancel, 100000, [&] {
-                  return Download(id, target, false, &Ticks::Download, &downCancel);
-              }, ended));
+    EXPECT_EQ(kCancelled, Watch(
+                              downCancel, 100000,
+                              [&] { return Download(id, target, false, &Ticks::Download, &downCancel); }, ended));
     EXPECT_LE(ended - downCancel.cancelledAt, std::chrono::milliseconds(500));
     EXPECT_EQ("keep", ReadFileBytes(target));
     EXPECT_TRUE(temp.Entries().empty());  // the block in flight never became a done file
 }
 
 // A slow commit still ticks, and a cancel during it lands within half a second.
-TEST_F(SlowEmulatorTransfer, ASlowCommitTicksAndCancels)
-{
+TEST_F(SlowEmulatorTransfer, ASlowCommitTicksAndCancels) {
     ASSERT_TRUE(emulator->AddFault(R"({"path":"commit","delayMs":1500})"));
     const std::string bytes = RandomBytes(100000, 45);
     std::string id, ver;
     std::chrono::steady_clock::time_point ended;
     Ticks slow;
-    ASSERT_EQ(S_OK, Watch(slow, -1, [&] { return Upload(bytes, UniqueName(".mp4"), id, ver, "", "0", &Ticks::Upload, &slow); },
-                          ended));
+    ASSERT_EQ(S_OK,
+              Watch(
+                  slow, -1, [&] { return Upload(bytes, UniqueName(".mp4"), id, ver, "", "0", &Ticks::Upload, &slow); },
+                  ended));
     ExpectSteadyTicks(slow);
     ASSERT_TRUE(emulator->AddFault(R"({"path":"commit","delayMs":1500})"));
     Ticks cancelled;
     std::string id2, ver2;
-    EXPECT_EQ(kCancelled, Watch(cancelled, 100000, [&] {
-                  return Upload(RandomBytes(100000, 46), UniqueName(".mp4"), id2, ver2, "", "0", &Ticks::Upload,
-                                &cancelled);
-              }, ended));
+    EXPECT_EQ(kCancelled, Watch(
+                              cancelled, 100000,
+                              [&] {
+                                  return Upload(RandomBytes(100000, 46), UniqueName(".mp4"), id2, ver2, "", "0",
+                                                &Ticks::Upload, &cancelled);
+                              },
+                              ended));
     EXPECT_LE(ended - cancelled.cancelledAt, std::chrono::milliseconds(500));
 }
 

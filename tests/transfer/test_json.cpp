@@ -10,19 +10,14 @@
 
 namespace {
 
-HRESULT Read(const std::string& text, RecordTree& tree)
-{
-    return ReadJson(text, tree);
-}
+HRESULT Read(const std::string& text, RecordTree& tree) { return ReadJson(text, tree); }
 
-bool Accepts(const std::string& text)
-{
+bool Accepts(const std::string& text) {
     RecordTree tree;
     return SUCCEEDED(ReadJson(text, tree));
 }
 
-TEST(JsonReader, StringsObjectsAndArraysLandInTheTree)
-{
+TEST(JsonReader, StringsObjectsAndArraysLandInTheTree) {
     RecordTree tree;
     ASSERT_EQ(S_OK, Read(R"({"result":"ok","keys":{"a":"1","b":"2"},"list":[{"x":"y"},{}]})", tree));
     EXPECT_EQ("ok", tree.GetAttr("result"));
@@ -39,16 +34,14 @@ TEST(JsonReader, StringsObjectsAndArraysLandInTheTree)
     EXPECT_TRUE(tree.Values.empty());
 }
 
-TEST(JsonReader, RepeatedKeyKeepsTheLastValue)
-{
+TEST(JsonReader, RepeatedKeyKeepsTheLastValue) {
     RecordTree tree;
     ASSERT_EQ(S_OK, Read(R"({"code":"serverError","code":"ok"})", tree));
     EXPECT_EQ("ok", tree.GetAttr("code"));
     EXPECT_EQ(1u, tree.Attrs.size());
 }
 
-TEST(JsonReader, SpacesAreTheOnlyWhiteSpace)
-{
+TEST(JsonReader, SpacesAreTheOnlyWhiteSpace) {
     EXPECT_TRUE(Accepts(R"(   { "a" : "b" , "c" : [ { } ] }   )"));
     EXPECT_FALSE(Accepts("{\"a\":\t\"b\"}"));
     EXPECT_FALSE(Accepts("{\"a\":\"b\"}\n"));
@@ -56,8 +49,7 @@ TEST(JsonReader, SpacesAreTheOnlyWhiteSpace)
     EXPECT_FALSE(Accepts("{\r\"a\":\"b\"}"));
 }
 
-TEST(JsonReader, OnlyStringsObjectsAndArraysOfObjectsAreValues)
-{
+TEST(JsonReader, OnlyStringsObjectsAndArraysOfObjectsAreValues) {
     EXPECT_FALSE(Accepts(R"({"index":1})"));
     EXPECT_FALSE(Accepts(R"({"index":-1})"));
     EXPECT_FALSE(Accepts(R"({"ok":true})"));
@@ -69,8 +61,7 @@ TEST(JsonReader, OnlyStringsObjectsAndArraysOfObjectsAreValues)
     EXPECT_TRUE(Accepts(R"({})"));
 }
 
-TEST(JsonReader, EscapesAcceptedAndRefused)
-{
+TEST(JsonReader, EscapesAcceptedAndRefused) {
     RecordTree tree;
     ASSERT_EQ(S_OK, Read(R"({"s":"a\"b\/c\\d\ne\rf"})", tree));
     EXPECT_EQ("a\"b/c\\d\ne\rf", tree.GetAttr("s"));
@@ -81,33 +72,28 @@ TEST(JsonReader, EscapesAcceptedAndRefused)
     EXPECT_FALSE(Accepts(R"({"s":"unterminated\"})"));
 }
 
-TEST(JsonReader, MalformedDocumentsFail)
-{
-    for (const char* text : {"", " ", "[]", "\"a\"", "{", "}", "{\"a\"}", "{\"a\":}", "{\"a\":\"b\",}",
-                             "{,}", "{\"a\":\"b\"\"c\":\"d\"}", "{} {}", "{}x", "{\"a\":{}", "{a:\"b\"}",
-                             "{'a':'b'}", "{\"a\":[{},]}", "{\"a\":[{}"}) {
+TEST(JsonReader, MalformedDocumentsFail) {
+    for (const char* text :
+         {"", " ", "[]", "\"a\"", "{", "}", "{\"a\"}", "{\"a\":}", "{\"a\":\"b\",}", "{,}", "{\"a\":\"b\"\"c\":\"d\"}",
+          "{} {}", "{}x", "{\"a\":{}", "{a:\"b\"}", "{'a':'b'}", "{\"a\":[{},]}", "{\"a\":[{}"}) {
         EXPECT_FALSE(Accepts(text)) << text;
     }
 }
 
-TEST(JsonReader, HostileInputNeverCrashes)
-{
+TEST(JsonReader, HostileInputNeverCrashes) {
     // Deep nesting is refused instead of exhausting the stack.
     std::string deep;
-    for (int i = 0; i < 100000; ++i)
-        deep += "{\"a\":";
+    for (int i = 0; i < 100000; ++i) deep += "{\"a\":";
     EXPECT_FALSE(Accepts(deep));
     std::string deepArrays;
-    for (int i = 0; i < 100000; ++i)
-        deepArrays += "{\"a\":[";
+    for (int i = 0; i < 100000; ++i) deepArrays += "{\"a\":[";
     EXPECT_FALSE(Accepts(deepArrays));
 
     // Every prefix of a valid answer is refused; none crashes.
     const std::string valid =
         R"({"result":"ok","http://h/":[{"sha1":"x","id":"1","blockId":"b","fileKey":"k","index":"1"}]})";
     ASSERT_TRUE(Accepts(valid));
-    for (size_t n = 0; n < valid.size(); ++n)
-        EXPECT_FALSE(Accepts(valid.substr(0, n))) << n;
+    for (size_t n = 0; n < valid.size(); ++n) EXPECT_FALSE(Accepts(valid.substr(0, n))) << n;
     // Random bytes spliced into it.
     const std::string noise = xfertest::RandomBytes(4096, 7);
     for (size_t i = 0; i + 8 < noise.size(); i += 8) {
@@ -118,25 +104,22 @@ TEST(JsonReader, HostileInputNeverCrashes)
     }
 }
 
-TEST(JsonReader, ATreeBeyondItsMemoryBudgetIsRefused)
-{
+TEST(JsonReader, ATreeBeyondItsMemoryBudgetIsRefused) {
     // A few MiB of empty objects would cost over a GiB as a tree: refused with one line.
     const size_t count = kMaxXmlTreeBytes / (sizeof(RecordTree) * 3 / 2) + 1;
     std::string text = "{\"a\":[";
     text.reserve(count * 3 + 8);
-    for (size_t i = 0; i < count; ++i)
-        text += i == 0 ? "{}" : ",{}";
+    for (size_t i = 0; i < count; ++i) text += i == 0 ? "{}" : ",{}";
     text += "]}";
     xfertest::LogCapture log;
     EXPECT_FALSE(Accepts(text));
-    EXPECT_TRUE(log.HasLine("Answer refused: its tree would take more than " + std::to_string(kMaxXmlTreeBytes) +
-                            " bytes"));
+    EXPECT_TRUE(
+        log.HasLine("Answer refused: its tree would take more than " + std::to_string(kMaxXmlTreeBytes) + " bytes"));
     // A tenth of that is an ordinary (if large) answer.
     EXPECT_TRUE(Accepts("{\"a\":[{}" + std::string(text.data() + 8, count / 10 * 3) + "]}"));
 }
 
-TEST(JsonReader, ARefusedAnswerTravelsWholeOnlyWhenSmall)
-{
+TEST(JsonReader, ARefusedAnswerTravelsWholeOnlyWhenSmall) {
     for (const size_t size : {size_t{100}, size_t{10000}}) {
         const std::string text(size, 'x');
         try {
@@ -149,8 +132,7 @@ TEST(JsonReader, ARefusedAnswerTravelsWholeOnlyWhenSmall)
     }
 }
 
-TEST(JsonWriter, EscapesQuotesAndBackslashes)
-{
+TEST(JsonWriter, EscapesQuotesAndBackslashes) {
     EXPECT_EQ(R"(a\"b\\c)", JsonEscape("a\"b\\c"));
     EXPECT_EQ("plain", JsonEscape("plain"));
     RecordTree tree;
@@ -158,8 +140,7 @@ TEST(JsonWriter, EscapesQuotesAndBackslashes)
     EXPECT_EQ("x\"y\\z\nw", tree.GetAttr("s"));
 }
 
-TEST(UploadDocuments, MetadataBodyIsWrittenExactly)
-{
+TEST(UploadDocuments, MetadataBodyIsWrittenExactly) {
     MetadataUploader metadata;
     metadata.stub = "st\"ub";
     metadata.blocks[1] = BlockRecord{std::string(40, 'a'), std::string(32, 'b'), 4194304};
@@ -170,8 +151,7 @@ TEST(UploadDocuments, MetadataBodyIsWrittenExactly)
               metadata.Body());
 }
 
-TEST(UploadDocuments, BlockQueryKeepsItsOrder)
-{
+TEST(UploadDocuments, BlockQueryKeepsItsOrder) {
     BlockUploader uploader;
     uploader.url = "http://h:1/b/";
     uploader.stub = "S1";
@@ -181,8 +161,7 @@ TEST(UploadDocuments, BlockQueryKeepsItsOrder)
     EXPECT_EQ("http://h:1/b/uploadBlock?stub=S1&sha1=abc&size=4194368&index=3", uploader.RequestUrl());
 }
 
-TEST(DownloadDocuments, BodiesAreCompactJson)
-{
+TEST(DownloadDocuments, BodiesAreCompactJson) {
     MetadataDownloader metadata;
     metadata.stub = "a\\b";
     EXPECT_EQ(R"({"stub":"a\\b"})", metadata.Body());
@@ -195,14 +174,12 @@ TEST(DownloadDocuments, BodiesAreCompactJson)
 const std::string kId1 = "000010" + std::string(40, '1');
 const std::string kId2 = "400000" + std::string(40, '2');
 
-std::string Block(const std::string& blockId, const std::string& index)
-{
-    return R"({"sha1":"s","id":"i)" + index + R"(","blockId":")" + blockId +
-           R"(","fileKey":"k","index":")" + index + "\"}";
+std::string Block(const std::string& blockId, const std::string& index) {
+    return R"({"sha1":"s","id":"i)" + index + R"(","blockId":")" + blockId + R"(","fileKey":"k","index":")" + index +
+           "\"}";
 }
 
-TEST(DownloadDocuments, GroupsAreReadByIndexWithTheirServer)
-{
+TEST(DownloadDocuments, GroupsAreReadByIndexWithTheirServer) {
     RecordTree answer;
     ASSERT_EQ(S_OK, ReadJson(R"({"result":"ok","http://b/":[)" + Block(kId1, "2") + R"(],"https://a/":[)" +
                                  Block(kId2, "1") + "," + Block(kId1, "2") + "]}",
@@ -218,8 +195,7 @@ TEST(DownloadDocuments, GroupsAreReadByIndexWithTheirServer)
     EXPECT_EQ(4194304 + 16, metadata.totalSize);
 }
 
-TEST(DownloadDocuments, UntrustworthyAnswersAreServerErrors)
-{
+TEST(DownloadDocuments, UntrustworthyAnswersAreServerErrors) {
     const std::vector<std::string> bad = {
         R"({"file:///etc/":[)" + Block(kId1, "1") + "]}",
         R"({"":[)" + Block(kId1, "1") + "]}",
@@ -238,8 +214,7 @@ TEST(DownloadDocuments, UntrustworthyAnswersAreServerErrors)
     }
 }
 
-TEST(ServiceValues, BlockIdentifiersAndUrls)
-{
+TEST(ServiceValues, BlockIdentifiersAndUrls) {
     EXPECT_TRUE(ufa::IsValidBlockId(kId1));
     EXPECT_FALSE(ufa::IsValidBlockId(kId1 + "0"));
     EXPECT_FALSE(ufa::IsValidBlockId("00001G" + std::string(40, '1')));

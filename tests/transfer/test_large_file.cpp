@@ -25,8 +25,7 @@ const std::string kKey = "00ff00ff00ff00ff00ff00ff00ff00ff00ff00ff00ff00ff00ff00
 
 class DedupService {
 public:
-    DedupService()
-    {
+    DedupService() {
         fake.server.Post("/osvr/requestUpload/", [this](const httplib::Request& req, httplib::Response& res) {
             RecordTree request;
             FromXml(req.body, request);
@@ -65,8 +64,8 @@ public:
             res.set_content("<Orvel result=\"ok\"><fileId>F</fileId><fileVer>1</fileVer></Orvel>", "text/xml");
         });
         fake.server.Post("/osvr/requestDownload/", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<Orvel result=\"ok\"><stub>S</stub><url>" + fake.Url("/blk/") + "</url><sha1>" +
-                                fileSha1 + "</sha1><fileVer>1</fileVer><modTime>m</modTime><opVer>1</opVer></Orvel>",
+            res.set_content("<Orvel result=\"ok\"><stub>S</stub><url>" + fake.Url("/blk/") + "</url><sha1>" + fileSha1 +
+                                "</sha1><fileVer>1</fileVer><modTime>m</modTime><opVer>1</opVer></Orvel>",
                             "text/xml");
         });
         fake.server.Post("/blk/downloadMetadata2", [this](const httplib::Request&, httplib::Response& res) {
@@ -78,8 +77,7 @@ public:
                                  {"blockId", id},
                                  {"fileKey", kKey},
                                  {"index", std::to_string(index)}});
-            res.set_content(nlohmann::json{{"result", "ok"}, {fake.Url("/blk/"), group}}.dump(),
-                            "application/json");
+            res.set_content(nlohmann::json{{"result", "ok"}, {fake.Url("/blk/"), group}}.dump(), "application/json");
         });
         fake.server.Post("/blk/downloadBlock2", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard<std::mutex> guard(lock);
@@ -94,21 +92,18 @@ public:
     FakeServer fake;
     std::mutex lock;
     std::string sizeText, fileSha1;
-    std::map<int, std::string> indexes;      // index -> block identifier
+    std::map<int, std::string> indexes;         // index -> block identifier
     std::map<std::string, std::string> stored;  // block identifier -> encoded block
     int blocksSent = 0, blocksFetched = 0;
 };
 
-int64_t SizeOf(const std::string& path)
-{
+int64_t SizeOf(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
-TEST(SlowLargeFile, AboveFourGiBRoundTrip)
-{
-    if (std::getenv("ORVEL_RUN_SLOW") == nullptr)
-        GTEST_SKIP() << "runs as the ctest test_transfer.slow (label slow)";
+TEST(SlowLargeFile, AboveFourGiBRoundTrip) {
+    if (std::getenv("ORVEL_RUN_SLOW") == nullptr) GTEST_SKIP() << "runs as the ctest test_transfer.slow (label slow)";
     TempDir files, temp, out;
     const int64_t size = 4LL * 1024 * 1024 * 1024 + 4194304 + 12345;
     const std::string path = files.File("big.mp4");
@@ -130,8 +125,8 @@ TEST(SlowLargeFile, AboveFourGiBRoundTrip)
     ASSERT_EQ(1026u, blocks.size());
     std::string id, ver;
     RecordTree conflict;
-    ASSERT_EQ(S_OK, UploadFileGuarded("", "0", sha1, "0", "T", "big.mp4", "m", path, false, size, id, ver,
-                                      blocks, temp.Path(), nullptr, nullptr, conflict));
+    ASSERT_EQ(S_OK, UploadFileGuarded("", "0", sha1, "0", "T", "big.mp4", "m", path, false, size, id, ver, blocks,
+                                      temp.Path(), nullptr, nullptr, conflict));
     EXPECT_EQ(std::to_string(size), service.sizeText);
     EXPECT_TRUE(temp.Entries().empty());
 
@@ -146,8 +141,8 @@ TEST(SlowLargeFile, AboveFourGiBRoundTrip)
         return S_OK;
     };
     std::pair<double*, double*> last{&lastTotal, &lastDone};
-    ASSERT_EQ(S_OK, DownloadGuarded(record, &last, "T", id, modTime, target, fileSha1, fileVer, opVer,
-                                    temp.Path(), false));
+    ASSERT_EQ(S_OK,
+              DownloadGuarded(record, &last, "T", id, modTime, target, fileSha1, fileVer, opVer, temp.Path(), false));
     EXPECT_EQ(size, SizeOf(target));
     EXPECT_EQ(static_cast<double>(size), lastTotal);
     EXPECT_LE(service.blocksFetched, 8);  // one fetch per distinct block

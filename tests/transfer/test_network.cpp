@@ -28,23 +28,19 @@ namespace {
 
 class NetworkTransfer : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (!EmulatorAvailable())
-            GTEST_SKIP() << "orvel-emulator is not available";
+    void SetUp() override {
+        if (!EmulatorAvailable()) GTEST_SKIP() << "orvel-emulator is not available";
         SetRetryWaitScaleForTesting(0.01);  // the planned waits are still logged in full
     }
     void TearDown() override { SetRetryWaitScaleForTesting(1.0); }
 
-    void StartEmulator(const std::vector<std::string>& args)
-    {
+    void StartEmulator(const std::vector<std::string>& args) {
         emulator = std::make_unique<EmulatorProcess>(ORVEL_EMULATOR_PATH);
         std::string error;
         ASSERT_TRUE(emulator->Start(args, error)) << error;
     }
 
-    HRESULT Login(const std::string& root, std::string& outToken)
-    {
+    HRESULT Login(const std::string& root, std::string& outToken) {
         UseServiceRoot(root, extraSettings);
         IRemoteStorage* storage = nullptr;
         EXPECT_EQ(S_OK, CreateRemoteStorage(&storage));
@@ -68,8 +64,7 @@ protected:
         return hr;
     }
 
-    HRESULT Upload(const std::string& bytes, const std::string& name, std::string& id)
-    {
+    HRESULT Upload(const std::string& bytes, const std::string& name, std::string& id) {
         const std::string path = files.File(name);
         WriteFileBytes(path, bytes);
         std::vector<BlockRecord> blocks;
@@ -78,16 +73,14 @@ protected:
         std::string ver;
         RecordTree conflict;
         return UploadFileGuarded("", "0", sha1, "0", token, name, "2011-03-02 09:05:03", path, false,
-                                 static_cast<int64_t>(bytes.size()), id, ver, blocks, temp.Path(), nullptr,
-                                 nullptr, conflict);
+                                 static_cast<int64_t>(bytes.size()), id, ver, blocks, temp.Path(), nullptr, nullptr,
+                                 conflict);
     }
 
-    HRESULT Download(const std::string& id, const std::string& target)
-    {
+    HRESULT Download(const std::string& id, const std::string& target) {
         std::string modTime, sha1, fileVer;
         int32_t opVer = -1;
-        return DownloadGuarded(nullptr, nullptr, token, id, modTime, target, sha1, fileVer, opVer, temp.Path(),
-                               false);
+        return DownloadGuarded(nullptr, nullptr, token, id, modTime, target, sha1, fileVer, opVer, temp.Path(), false);
     }
 
     std::string TodaysLog() const { return log.Text(); }
@@ -98,8 +91,7 @@ protected:
     LogCapture log;
 };
 
-TEST_F(NetworkTransfer, HttpsEndToEndWithAPrivateCaAndOneConnectionPerTransfer)
-{
+TEST_F(NetworkTransfer, HttpsEndToEndWithAPrivateCaAndOneConnectionPerTransfer) {
     TestCertificates tls;
     std::string error;
     if (!orvel::testsupport::MakeTestCertificates(certs.Path(), tls, error))
@@ -117,8 +109,8 @@ TEST_F(NetworkTransfer, HttpsEndToEndWithAPrivateCaAndOneConnectionPerTransfer)
     // A CaFile that cannot be read is said so.
     extraSettings = "CaFile=" + certs.File("missing.pem") + "\n";
     EXPECT_EQ(E_OV_NETWORK_ERROR, Login(root, token));
-    EXPECT_NE(std::string::npos, TodaysLog().find("The CA file named by CaFile cannot be read: " +
-                                                  certs.File("missing.pem")));
+    EXPECT_NE(std::string::npos,
+              TodaysLog().find("The CA file named by CaFile cannot be read: " + certs.File("missing.pem")));
 
     extraSettings = "CaFile=" + tls.caCert + "\n";
     const int beforeLogin = emulator->Connections();
@@ -142,8 +134,7 @@ TEST_F(NetworkTransfer, HttpsEndToEndWithAPrivateCaAndOneConnectionPerTransfer)
     EXPECT_EQ(afterUpload + 2, afterDownload);
 }
 
-TEST_F(NetworkTransfer, ACertificateForAnotherHostIsRefusedEvenFromATrustedCa)
-{
+TEST_F(NetworkTransfer, ACertificateForAnotherHostIsRefusedEvenFromATrustedCa) {
     TestCertificates tls;
     std::string error;
     if (!orvel::testsupport::MakeTestCertificates(certs.Path(), tls, error))
@@ -157,8 +148,7 @@ TEST_F(NetworkTransfer, ACertificateForAnotherHostIsRefusedEvenFromATrustedCa)
     });
     const int port = server.bind_to_any_port("127.0.0.1");
     std::thread serving([&] { server.listen_after_bind(); });
-    while (!server.is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     extraSettings = "CaFile=" + tls.caCert + "\n";
     EXPECT_EQ(E_OV_NETWORK_ERROR, Login("https://127.0.0.1:" + std::to_string(port), token));
     EXPECT_EQ(0, hits);
@@ -171,8 +161,7 @@ TEST_F(NetworkTransfer, ACertificateForAnotherHostIsRefusedEvenFromATrustedCa)
     serving.join();
 }
 
-TEST_F(NetworkTransfer, DroppedConnectionsAnd503OnBlocksAreRiddenOut)
-{
+TEST_F(NetworkTransfer, DroppedConnectionsAnd503OnBlocksAreRiddenOut) {
     StartEmulator({});
     token = emulator->Login();
     ASSERT_FALSE(token.empty());

@@ -43,7 +43,7 @@ public:
     ~FakeServer();
     void Start();
     int port() const { return m_port; }
-    std::string Root() const;                       // "127.0.0.1:PORT"
+    std::string Root() const;                        // "127.0.0.1:PORT"
     std::string Url(const std::string& path) const;  // "http://127.0.0.1:PORT" + path
 
     struct Request {

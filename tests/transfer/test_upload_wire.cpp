@@ -31,28 +31,23 @@ struct ProgressLog {
     std::vector<std::array<double, 5>> calls;
     // Returns E_FAIL once `done` has passed this many bytes (negative: never).
     double cancelAfter = -1;
-    static HRESULT Callback(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow,
-                            double speed)
-    {
+    static HRESULT Callback(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double speed) {
         auto* self = static_cast<ProgressLog*>(ctx);
         std::lock_guard<std::mutex> guard(self->lock);
         self->calls.push_back({dlTotal, dlNow, ulTotal, ulNow, speed});
-        if (self->cancelAfter >= 0 && ulNow + dlNow >= self->cancelAfter)
-            return E_FAIL;
+        if (self->cancelAfter >= 0 && ulNow + dlNow >= self->cancelAfter) return E_FAIL;
         return S_OK;
     }
 };
 
 class UploadWire : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         fake.server.Post("/osvr/requestUpload/", [this](const httplib::Request& req, httplib::Response& res) {
             fake.Record(req);
-            res.set_content(requestAnswer.empty()
-                                ? "<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S1</stub><url>" +
-                                      fake.Url("/blk/") + "</url></Orvel>"
-                                : requestAnswer,
+            res.set_content(requestAnswer.empty() ? "<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S1</stub><url>" +
+                                                        fake.Url("/blk/") + "</url></Orvel>"
+                                                  : requestAnswer,
                             "text/xml");
         });
         fake.server.Post("/blk/uploadMetadata", [this](const httplib::Request& req, httplib::Response& res) {
@@ -61,8 +56,7 @@ protected:
             const auto request = nlohmann::json::parse(req.body);
             for (const auto& meta : request["metas"]) {
                 const std::string id = meta["blockId"];
-                if (!omitKeys)
-                    keys[id] = held.count(meta["index"].get<int>()) ? "TargetExist" : kKey;
+                if (!omitKeys) keys[id] = held.count(meta["index"].get<int>()) ? "TargetExist" : kKey;
             }
             res.set_content(nlohmann::json{{"result", "ok"}, {"keys", keys}}.dump(), "application/json");
         });
@@ -87,32 +81,26 @@ protected:
         UseServiceRoot(fake.Root());
     }
 
-    HRESULT Upload(const std::string& bytes, const std::string& name = "a.mp4",
-                   ProgressCallback callback = nullptr, void* context = nullptr,
-                   const std::function<void()>& afterList = {})
-    {
+    HRESULT Upload(const std::string& bytes, const std::string& name = "a.mp4", ProgressCallback callback = nullptr,
+                   void* context = nullptr, const std::function<void()>& afterList = {}) {
         const std::string path = files.File(name);
         WriteFileBytes(path, bytes);
         EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
-        if (afterList)
-            afterList();
+        if (afterList) afterList();
         return UploadFileGuarded("", "0", sha1, "0", "TOKEN", name, "2011-03-02 09:05:03", path, false,
-                                 static_cast<int64_t>(bytes.size()), fileId, fileVer, blocks,
-                                 temp.Path(), callback, context, conflict);
+                                 static_cast<int64_t>(bytes.size()), fileId, fileVer, blocks, temp.Path(), callback,
+                                 context, conflict);
     }
 
-    std::string Decode(const std::string& encoded)
-    {
+    std::string Decode(const std::string& encoded) {
         WriteFileBytes(scratch.File("enc"), encoded);
         EXPECT_EQ(S_OK, DecodeFile(scratch.File("plain"), kKey, scratch.File("enc")));
         return ReadFileBytes(scratch.File("plain"));
     }
 
-    std::vector<std::string> Paths()
-    {
+    std::vector<std::string> Paths() {
         std::vector<std::string> paths;
-        for (const auto& r : fake.Requests())
-            paths.push_back(r.path);
+        for (const auto& r : fake.Requests()) paths.push_back(r.path);
         return paths;
     }
 
@@ -131,54 +119,53 @@ protected:
     RecordTree conflict;
 };
 
-TEST_F(UploadWire, RequestsCarryExactDocumentsHeadersAndBlocks)
-{
+TEST_F(UploadWire, RequestsCarryExactDocumentsHeadersAndBlocks) {
     const std::string bytes = RandomBytes(4194305, 1);
     ASSERT_EQ(S_OK, Upload(bytes));
     EXPECT_EQ("F7", fileId);
     EXPECT_EQ("1", fileVer);
     const auto requests = fake.Requests();
-    ASSERT_EQ((std::vector<std::string>{"/osvr/requestUpload/", "/blk/uploadMetadata",
-                                        "/blk/uploadBlock", "/blk/uploadBlock", "/osvr/commit/"}),
+    ASSERT_EQ((std::vector<std::string>{"/osvr/requestUpload/", "/blk/uploadMetadata", "/blk/uploadBlock",
+                                        "/blk/uploadBlock", "/osvr/commit/"}),
               Paths());
-    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel><token>TOKEN</token><fileVer>0</fileVer>"
-              "<size>4194305</size><fileId>0</fileId><sha1>" + Sha1Hex(bytes) +
-                  "</sha1><parentId>0</parentId><name>a.mp4</name></Orvel>",
-              requests[0].body);
-    EXPECT_EQ("{\"stub\":\"S1\",\"metas\":[{\"index\":1,\"md5\":\"" + blocks[0].md5 +
-                  "\",\"blockId\":\"400000" + Sha1Hex(bytes.substr(0, 4194304)) +
-                  "\"},{\"index\":2,\"md5\":\"" + blocks[1].md5 + "\",\"blockId\":\"000001" +
-                  Sha1Hex(bytes.substr(4194304)) + "\"}]}",
+    EXPECT_EQ(
+        "<?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel><token>TOKEN</token><fileVer>0</fileVer>"
+        "<size>4194305</size><fileId>0</fileId><sha1>" +
+            Sha1Hex(bytes) + "</sha1><parentId>0</parentId><name>a.mp4</name></Orvel>",
+        requests[0].body);
+    EXPECT_EQ("{\"stub\":\"S1\",\"metas\":[{\"index\":1,\"md5\":\"" + blocks[0].md5 + "\",\"blockId\":\"400000" +
+                  Sha1Hex(bytes.substr(0, 4194304)) + "\"},{\"index\":2,\"md5\":\"" + blocks[1].md5 +
+                  "\",\"blockId\":\"000001" + Sha1Hex(bytes.substr(4194304)) + "\"}]}",
               requests[1].body);
-    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel><token>TOKEN</token><stub>S1</stub>"
-              "<modTime>2011-03-02 09:05:03</modTime></Orvel>",
-              requests[4].body);
-    for (size_t i : {0u, 4u})
-        EXPECT_EQ("4", requests[i].version);
+    EXPECT_EQ(
+        "<?xml version=\"1.0\" encoding=\"utf-8\" ?><Orvel><token>TOKEN</token><stub>S1</stub>"
+        "<modTime>2011-03-02 09:05:03</modTime></Orvel>",
+        requests[4].body);
+    for (size_t i : {0u, 4u}) EXPECT_EQ("4", requests[i].version);
     EXPECT_EQ("3", requests[1].version);
     // The raw block post sends only the HTTP layer's own header lines.
-    for (size_t i : {0u, 1u, 4u})
-        EXPECT_EQ("tavik-1.0.0.0", requests[i].userAgent);
+    for (size_t i : {0u, 1u, 4u}) EXPECT_EQ("tavik-1.0.0.0", requests[i].userAgent);
     for (int index : {1, 2}) {
         const auto& r = requests[1 + index];
         const std::string& body = bodies[index];
-        EXPECT_EQ("/blk/uploadBlock?stub=S1&sha1=" + Sha1Hex(body) + "&size=" +
-                      std::to_string(body.size()) + "&index=" + std::to_string(index),
+        EXPECT_EQ("/blk/uploadBlock?stub=S1&sha1=" + Sha1Hex(body) + "&size=" + std::to_string(body.size()) +
+                      "&index=" + std::to_string(index),
                   r.target);
         EXPECT_EQ(bytes.substr((index - 1) * 4194304u, index == 1 ? 4194304u : 1u), Decode(body));
     }
     EXPECT_TRUE(temp.Entries().empty());
 }
 
-TEST_F(UploadWire, TraceLinesOfEveryRequest)
-{
+TEST_F(UploadWire, TraceLinesOfEveryRequest) {
     LogCapture log;
     held = {1};
     const std::string bytes = RandomBytes(4194304 + 33, 11);
     ASSERT_EQ(S_OK, Upload(bytes));
     const std::string& body = bodies[2];
-    EXPECT_TRUE(log.HasLine("CTraceStack In, UploadRequester::Perform : FileVer = 0, SizeOrg = 4194337, "
-                            "Id = 0, Sha1Org = " + Sha1Hex(bytes)))
+    EXPECT_TRUE(
+        log.HasLine("CTraceStack In, UploadRequester::Perform : FileVer = 0, SizeOrg = 4194337, "
+                    "Id = 0, Sha1Org = " +
+                    Sha1Hex(bytes)))
         << log.Text();
     EXPECT_TRUE(log.HasLine("CTraceStack In, MetadataUploader::Perform : Stub = *** BlockCount = 2"));
     EXPECT_TRUE(log.HasLine("CTraceStack In, BlockUploader::Perform : Url = " + fake.Url("/blk/") +
@@ -186,8 +173,7 @@ TEST_F(UploadWire, TraceLinesOfEveryRequest)
     EXPECT_TRUE(log.HasLine("CTraceStack In, Committer::Perform : Stub = ***"));
 }
 
-TEST_F(UploadWire, EmptyFileIsOneEmptyBlock)
-{
+TEST_F(UploadWire, EmptyFileIsOneEmptyBlock) {
     ASSERT_EQ(S_OK, Upload(""));
     const auto requests = fake.Requests();
     ASSERT_EQ(4u, requests.size());
@@ -196,8 +182,7 @@ TEST_F(UploadWire, EmptyFileIsOneEmptyBlock)
     EXPECT_EQ("", Decode(bodies[1]));
 }
 
-TEST_F(UploadWire, HeldBlocksAreNotSentAndCountAsDone)
-{
+TEST_F(UploadWire, HeldBlocksAreNotSentAndCountAsDone) {
     held = {1};
     ProgressLog progress;
     const std::string bytes = RandomBytes(4194304 + 70000, 2);
@@ -219,8 +204,7 @@ TEST_F(UploadWire, HeldBlocksAreNotSentAndCountAsDone)
     EXPECT_EQ(static_cast<double>(bytes.size()), progress.calls.back()[3]);
 }
 
-TEST_F(UploadWire, EachSentBlockFeedsTheSpeedRecorder)
-{
+TEST_F(UploadWire, EachSentBlockFeedsTheSpeedRecorder) {
     SpeedRecording recording(fake.Root());
     InfoItems items;
     held = {1};
@@ -239,8 +223,7 @@ TEST_F(UploadWire, EachSentBlockFeedsTheSpeedRecorder)
     EXPECT_EQ(std::vector<std::string>{"dataitem,time,infotype,blk"}, items.Orders());
 }
 
-TEST_F(UploadWire, EveryBlockHeldSendsNothingAndCommits)
-{
+TEST_F(UploadWire, EveryBlockHeldSendsNothingAndCommits) {
     held = {1, 2};
     ProgressLog progress;
     ASSERT_EQ(S_OK, Upload(RandomBytes(4194305, 3), "a.mp4", &ProgressLog::Callback, &progress));
@@ -257,12 +240,10 @@ TEST_F(UploadWire, EveryBlockHeldSendsNothingAndCommits)
     }
 }
 
-
 // Every failure in flight at a guarded entry: its result, the items filed and
 // the conflict's answer.
 template <class Raise>
-HRESULT MapFailure(Raise raise, RecordTree* conflict = nullptr)
-{
+HRESULT MapFailure(Raise raise, RecordTree* conflict = nullptr) {
     try {
         raise();
     } catch (...) {
@@ -271,8 +252,7 @@ HRESULT MapFailure(Raise raise, RecordTree* conflict = nullptr)
     return S_OK;
 }
 
-TEST(TransferFailures, EveryFailureMapsAndFilesItsItem)
-{
+TEST(TransferFailures, EveryFailureMapsAndFilesItsItem) {
     InfoItems items;
     EXPECT_EQ(kNetworkError, MapFailure([] { throw EXCEPT::CurlUnknownError("X", "Network Error"); }));
     EXPECT_EQ(kNetworkError, MapFailure([] { throw EXCEPT::NetworkError("X", "Timeout"); }));
@@ -290,10 +270,11 @@ TEST(TransferFailures, EveryFailureMapsAndFilesItsItem)
     answer.SetAttr("result", "targetExist");
     answer.AddValue("fileId", "9");
     RecordTree conflict;
-    EXPECT_EQ(kTargetExists, MapFailure([&] { throw EXCEPT::RemoteConflict("X", "targetExist", kTargetExists, answer); },
-                                        &conflict));
+    EXPECT_EQ(kTargetExists,
+              MapFailure([&] { throw EXCEPT::RemoteConflict("X", "targetExist", kTargetExists, answer); }, &conflict));
     EXPECT_EQ("9", conflict.GetValue("fileId"));
-    EXPECT_EQ(kTargetExists, MapFailure([&] { throw EXCEPT::RemoteConflict("X", "targetExist", kTargetExists, answer); }));
+    EXPECT_EQ(kTargetExists,
+              MapFailure([&] { throw EXCEPT::RemoteConflict("X", "targetExist", kTargetExists, answer); }));
     EXPECT_EQ((std::vector<std::string>{"UFADownloadFailed|Raiser=Network", "UFADownloadFailed|Raiser=Network",
                                         "UFADownloadFailed|Raiser=BlockUploader::Perform|Detail=serverBusy"}),
               items.Lines());
@@ -302,15 +283,15 @@ TEST(TransferFailures, EveryFailureMapsAndFilesItsItem)
               items.Orders());
 }
 
-TEST_F(UploadWire, MissingBlockKeyIsAServerError)
-{
+TEST_F(UploadWire, MissingBlockKeyIsAServerError) {
     omitKeys = true;
     InfoItems items;
     LogCapture log;
     EXPECT_EQ(kServerError, Upload(RandomBytes(100, 4)));
-    EXPECT_TRUE(log.HasLine("Exception type=ServerError raised-in MetadataUploader::GetBlockKey "
-                            "detail=Block key not returned - Block info: " +
-                            MakeBlockId(100, Sha1Hex(RandomBytes(100, 4)))))
+    EXPECT_TRUE(
+        log.HasLine("Exception type=ServerError raised-in MetadataUploader::GetBlockKey "
+                    "detail=Block key not returned - Block info: " +
+                    MakeBlockId(100, Sha1Hex(RandomBytes(100, 4)))))
         << log.Text();
     EXPECT_EQ(std::vector<std::string>{"UFAUploadFailed|Raiser=MetadataUploader::GetBlockKey|Detail=Block key "
                                        "not returned - Block info: " +
@@ -320,27 +301,22 @@ TEST_F(UploadWire, MissingBlockKeyIsAServerError)
     EXPECT_EQ(0, fake.Count("/osvr/commit/"));
 }
 
-TEST_F(UploadWire, ServerErrorsTwiceThenSuccess)
-{
+TEST_F(UploadWire, ServerErrorsTwiceThenSuccess) {
     blockAnswers = {{200, R"({"result":"serverError"})"}, {200, R"({"code":"serverBusy"})"}};
     ASSERT_EQ(S_OK, Upload(RandomBytes(5000, 5)));
     EXPECT_EQ(3, fake.Count("/blk/uploadBlock"));
     EXPECT_EQ(1, fake.Count("/osvr/commit/"));
 }
 
-TEST_F(UploadWire, ThreeServerErrorsEndTheUpload)
-{
-    blockAnswers = {{200, R"({"result":"serverError"})"},
-                    {200, "not json"},
-                    {200, "{\"result\":\t\"ok\"}"}};
+TEST_F(UploadWire, ThreeServerErrorsEndTheUpload) {
+    blockAnswers = {{200, R"({"result":"serverError"})"}, {200, "not json"}, {200, "{\"result\":\t\"ok\"}"}};
     EXPECT_EQ(kServerError, Upload(RandomBytes(5000, 6)));
     EXPECT_EQ(3, fake.Count("/blk/uploadBlock"));
     EXPECT_EQ(0, fake.Count("/osvr/commit/"));
     EXPECT_TRUE(temp.Entries().empty());  // no block or encoded file left behind
 }
 
-TEST_F(UploadWire, HttpFailureOfABlockIsANetworkErrorWithoutRetry)
-{
+TEST_F(UploadWire, HttpFailureOfABlockIsANetworkErrorWithoutRetry) {
     UseServiceRoot(fake.Root(), "NetworkRetries=0\n");  // Retries off: the first fault ends the transfer.
     blockAnswers = {{500, "{}"}};
     InfoItems items;
@@ -351,8 +327,7 @@ TEST_F(UploadWire, HttpFailureOfABlockIsANetworkErrorWithoutRetry)
     EXPECT_TRUE(temp.Entries().empty());
 }
 
-TEST_F(UploadWire, AnOverlongBlockAnswerIsRefusedAtTheTextCap)
-{
+TEST_F(UploadWire, AnOverlongBlockAnswerIsRefusedAtTheTextCap) {
     UseServiceRoot(fake.Root(), "NetworkRetries=0\n");
     blockAnswers = {{200, std::string((32u << 20) + 1, ' ')}};
     LogCapture log;
@@ -362,31 +337,27 @@ TEST_F(UploadWire, AnOverlongBlockAnswerIsRefusedAtTheTextCap)
     EXPECT_EQ(0, fake.Count("/osvr/commit/"));
 }
 
-TEST_F(UploadWire, SessionErrorIsNotRetried)
-{
+TEST_F(UploadWire, SessionErrorIsNotRetried) {
     requestAnswer = "<?xml version=\"1.0\"?><Orvel result=\"clientTokenExpired\"/>";
     EXPECT_EQ(static_cast<HRESULT>(0x80041014), Upload("x"));
     EXPECT_EQ(1, fake.Count("/osvr/requestUpload/"));
 }
 
-TEST_F(UploadWire, BlockServerOutsideHttpIsRefused)
-{
+TEST_F(UploadWire, BlockServerOutsideHttpIsRefused) {
     requestAnswer = "<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S1</stub><url>file:///tmp/</url></Orvel>";
     EXPECT_EQ(kServerError, Upload("x"));
     EXPECT_EQ(3, fake.Count("/osvr/requestUpload/"));
     EXPECT_EQ(0, fake.Count("/blk/uploadMetadata"));
 }
 
-TEST_F(UploadWire, NameConflictOnCommitFillsTheConflictTree)
-{
+TEST_F(UploadWire, NameConflictOnCommitFillsTheConflictTree) {
     commitAnswer = "<?xml version=\"1.0\"?><Orvel result=\"targetExist\"><fileId>F9</fileId></Orvel>";
     EXPECT_EQ(static_cast<HRESULT>(0x8004101A), Upload("abc"));
     EXPECT_EQ("F9", conflict.GetValue("fileId"));
     EXPECT_EQ("", fileId);
 }
 
-TEST_F(UploadWire, FileChangedAfterTheBlockListStopsBeforeCommit)
-{
+TEST_F(UploadWire, FileChangedAfterTheBlockListStopsBeforeCommit) {
     const std::string path = files.File("a.mp4");
     LogCapture log;
     EXPECT_EQ(E_FAIL, Upload(RandomBytes(4194305, 8), "a.mp4", nullptr, nullptr,
@@ -404,8 +375,7 @@ TEST_F(UploadWire, FileChangedAfterTheBlockListStopsBeforeCommit)
     EXPECT_EQ(0, fake.Count("/osvr/commit/"));
 }
 
-TEST_F(UploadWire, CancelStopsAtTheNextTick)
-{
+TEST_F(UploadWire, CancelStopsAtTheNextTick) {
     ProgressLog before;
     before.cancelAfter = 0;  // cancelled before the transfer started
     EXPECT_EQ(kCancelled, Upload(RandomBytes(4194305, 10), "a.mp4", &ProgressLog::Callback, &before));
@@ -422,8 +392,7 @@ TEST_F(UploadWire, CancelStopsAtTheNextTick)
 
 // The pool changes nothing on the wire: every request, its target and its
 // body are the same with all work on the calling thread and with four workers.
-TEST_F(UploadWire, WorkerCountLeavesTheWireByteIdentical)
-{
+TEST_F(UploadWire, WorkerCountLeavesTheWireByteIdentical) {
     const std::string bytes = TextBytes(2 * 4194304) + RandomBytes(4194304 + 1234, 12);
     std::vector<std::vector<FakeServer::Request>> runs;
     for (const char* workers : {"WorkerThreads=1\n", "WorkerThreads=4\n"}) {
@@ -447,8 +416,7 @@ TEST_F(UploadWire, WorkerCountLeavesTheWireByteIdentical)
 // Compression only where it pays: an incompressible block whose name asks
 // for LZMA goes plain (flags 0x02) at its own size plus header and padding;
 // text goes compressed (0x03).
-TEST_F(UploadWire, IncompressibleBlockIsStoredPlain)
-{
+TEST_F(UploadWire, IncompressibleBlockIsStoredPlain) {
     const std::string random = RandomBytes(4194304, 13);
     ASSERT_EQ(S_OK, Upload(random, "a.bin"));
     ASSERT_EQ(static_cast<size_t>(64 + 4194304), bodies[1].size());
@@ -463,8 +431,7 @@ TEST_F(UploadWire, IncompressibleBlockIsStoredPlain)
 
 // Speed is the rate of the last seconds, not the average since the start,
 // and 0 before anything moved; done never goes back nor past the total.
-TEST(TransferMeter, RecentRateAndMonotonicDone)
-{
+TEST(TransferMeter, RecentRateAndMonotonicDone) {
     using namespace std::chrono;
     ufa::TransferMeter meter(nullptr, nullptr, true, 1000000);
     const auto t0 = steady_clock::now();

@@ -44,8 +44,8 @@ TEST_F(TransportTest, APostSendsTheBodyAndTheHeaderLines) {
     RawServer raw([](const std::string&) { return RawServer::Response(200, "<Orvel result=\"ok\"/>"); });
     std::string body = "<Orvel><token>abc</token></Orvel>";
     std::optional<std::string> answer;
-    EXPECT_EQ(S_OK, m_transport->Request(raw.Url("/api"), "v:2&User-Agent:sdkrd-1%2e0%2e0%2e0&Expect:", &body,
-                                         &answer, 30, 1));
+    EXPECT_EQ(S_OK, m_transport->Request(raw.Url("/api"), "v:2&User-Agent:sdkrd-1%2e0%2e0%2e0&Expect:", &body, &answer,
+                                         30, 1));
     EXPECT_EQ("<Orvel result=\"ok\"/>", answer.value_or("<null>"));
     std::string request = raw.LastRequest(), sent;
     SplitRequest(request, nullptr, &sent);
@@ -54,7 +54,8 @@ TEST_F(TransportTest, APostSendsTheBodyAndTheHeaderLines) {
     auto lines = HeaderLines(request);
     EXPECT_TRUE(std::count(lines.begin(), lines.end(), "v:2"));
     EXPECT_TRUE(std::count(lines.begin(), lines.end(), "User-Agent:sdkrd-1%2e0%2e0%2e0"));
-    EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Expect", 0) == 0; }));
+    EXPECT_FALSE(
+        std::any_of(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Expect", 0) == 0; }));
 }
 
 TEST_F(TransportTest, WithoutABodyItIsAGetAndTheStatusCounts) {

@@ -38,8 +38,8 @@ TEST_F(TransportFileTest, DownloadFailuresAreLogged) {
 
 TEST_F(TransportFileTest, MultipartUploadSendsThePairsAndTheFile) {
     std::optional<std::string> answer;
-    EXPECT_EQ(S_OK, m_transport->PostMultiForm(m_server.Url("/s201"), m_local, "v:2", "token=abc&name=f%20n&flag=",
-                                               &answer, 30));
+    EXPECT_EQ(S_OK, m_transport->PostMultiForm(m_server.Url("/s201"), m_local, "v:2",
+                                               "token=abc&name=f%20n&flag=", &answer, 30));
     EXPECT_EQ("body 201", answer.value_or(""));
     httplib::Request seen = Seen();
     EXPECT_EQ("abc", seen.get_file_value("token").content);

@@ -27,22 +27,22 @@ std::string Narrow(const char16_t* text);
 // Owns one out-string of the library.
 class OutString {
 public:
-  OutString() = default;
-  OutString(const OutString&) = delete;
-  OutString& operator=(const OutString&) = delete;
-  ~OutString() { SysFreeString(m_p); }
-  BSTR* operator&() { return &m_p; }
-  std::string str() const { return Narrow(m_p); }
+    OutString() = default;
+    OutString(const OutString&) = delete;
+    OutString& operator=(const OutString&) = delete;
+    ~OutString() { SysFreeString(m_p); }
+    BSTR* operator&() { return &m_p; }
+    std::string str() const { return Narrow(m_p); }
 
 private:
-  BSTR m_p = nullptr;
+    BSTR m_p = nullptr;
 };
 
 // ---- results ---------------------------------------------------------------
 // A result in words: "E_OV_TARGET_EXISTS", "0x8004101a" and "a file of that
 // name already exists"; the name and meaning are empty for an unknown result.
 struct ResultInfo {
-  std::string name, code, meaning;
+    std::string name, code, meaning;
 };
 ResultInfo GetResultInfo(HRESULT hr);
 // "E_OV_TARGET_EXISTS (0x8004101a): a file of that name already exists".
@@ -51,18 +51,18 @@ std::string DescribeResult(HRESULT hr);
 
 // ---- command line ----------------------------------------------------------
 struct Args {
-  std::vector<std::string> positional;
-  std::map<std::string, std::string> options;  // "--name" -> value ("" for flags)
-  bool Has(std::string_view key) const { return options.count(std::string(key)) != 0; }
-  std::string Get(std::string_view key, std::string_view def = {}) const;
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;  // "--name" -> value ("" for flags)
+    bool Has(std::string_view key) const { return options.count(std::string(key)) != 0; }
+    std::string Get(std::string_view key, std::string_view def = {}) const;
 };
 
 struct Context {
-  bool json = false;
-  bool quiet = false;    // -q: no progress display, no summaries
-  bool verbose = false;  // -v: one line per resolved path and copied file
-  std::string server;  // HOST:PORT from --server or the session
-  Args args;
+    bool json = false;
+    bool quiet = false;    // -q: no progress display, no summaries
+    bool verbose = false;  // -v: one line per resolved path and copied file
+    std::string server;    // HOST:PORT from --server or the session
+    Args args;
 };
 
 // ---- output ----------------------------------------------------------------
@@ -87,7 +87,7 @@ std::string HumanSize(double bytes);
 
 // ---- session ---------------------------------------------------------------
 struct SessionData {
-  std::string user, userId, token, nickName, deviceId, server;
+    std::string user, userId, token, nickName, deviceId, server;
 };
 std::string SessionFilePath();
 std::optional<SessionData> LoadSession();
@@ -101,14 +101,14 @@ bool UseServer(const std::string& hostPort, std::string& error);
 // A private temporary folder, removed with its contents on destruction.
 class ScratchFolder {
 public:
-  ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  ~ScratchFolder();
-  const std::string& Path() const { return m_path; }
+    ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ~ScratchFolder();
+    const std::string& Path() const { return m_path; }
 
 private:
-  std::string m_path;
+    std::string m_path;
 };
 
 // ---- the session in use and remote items ------------------------------------
@@ -116,36 +116,36 @@ private:
 // expired, renews it once (ORVEL_Relogin), stores it and repeats the call.
 class Session {
 public:
-  Session(SessionData data, bool verbose) : m_data(std::move(data)), m_verbose(verbose) {}
-  HRESULT Call(const std::function<HRESULT(const char16_t* token)>& call);
-  const SessionData& Data() const { return m_data; }
-  bool Verbose() const { return m_verbose; }
+    Session(SessionData data, bool verbose) : m_data(std::move(data)), m_verbose(verbose) {}
+    HRESULT Call(const std::function<HRESULT(const char16_t* token)>& call);
+    const SessionData& Data() const { return m_data; }
+    bool Verbose() const { return m_verbose; }
 
 private:
-  SessionData m_data;
-  bool m_verbose = false;
-  bool m_renewed = false;
+    SessionData m_data;
+    bool m_verbose = false;
+    bool m_renewed = false;
 };
 // The stored session, or nothing (the reason printed).
 std::optional<Session> OpenSession(const Context& ctx);
 
 // One entry of a folder listing.
 struct Entry {
-  int type = 1;  // 0 folder, 1 file
-  int64_t size = 0;
-  std::string id, parentId, name, modTime, sha1, version;
+    int type = 1;  // 0 folder, 1 file
+    int64_t size = 0;
+    std::string id, parentId, name, modTime, sha1, version;
 };
 HRESULT ListFolder(Session& session, const std::string& folderId, std::vector<Entry>& entries);
 
 // An item named on the command line.
 struct RemoteItem {
-  std::string id;
-  int type = -1;  // 0 folder, 1 file, -1 not known yet (an id alone)
-  std::string name, parentId, path;
-  int64_t size = 0;
-  std::optional<Entry> entry;  // the listing's entry, when a /path was resolved
-  // A /path whose last part alone is missing: the folder it would be in.
-  std::string missingLastIn;
+    std::string id;
+    int type = -1;  // 0 folder, 1 file, -1 not known yet (an id alone)
+    std::string name, parentId, path;
+    int64_t size = 0;
+    std::optional<Entry> entry;  // the listing's entry, when a /path was resolved
+    // A /path whose last part alone is missing: the folder it would be in.
+    std::string missingLastIn;
 };
 bool IsId(std::string_view arg);    // all digits
 bool IsPath(std::string_view arg);  // starts with '/'

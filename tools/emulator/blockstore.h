@@ -14,13 +14,13 @@ namespace emu {
 
 // Incremental SHA-1 giving 40 lower-case hex characters.
 class Sha1 {
- public:
-  Sha1();
-  void Update(const void* data, size_t len);
-  std::string Hex();
+public:
+    Sha1();
+    void Update(const void* data, size_t len);
+    std::string Hex();
 
- private:
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx_;
+private:
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx_;
 };
 
 std::string RandomHex(size_t bytes);
@@ -34,26 +34,25 @@ int64_t BlockIdSize(std::string_view id);
 constexpr int64_t kBlockSize = 4194304;
 
 class BlockFiles {
- public:
-  // Creates the folders; leftovers of an earlier run in tmp/ are removed.
-  void Open(const std::string& dataDir);
-  std::string NewTempPath() const;
-  std::string PathFor(std::string_view blockId) const;  // the folder is created
-  bool Has(std::string_view blockId) const;
-  void Remove(std::string_view blockId) const;
+public:
+    // Creates the folders; leftovers of an earlier run in tmp/ are removed.
+    void Open(const std::string& dataDir);
+    std::string NewTempPath() const;
+    std::string PathFor(std::string_view blockId) const;  // the folder is created
+    bool Has(std::string_view blockId) const;
+    void Remove(std::string_view blockId) const;
 
-  // Decodes the encrypted block file with its key and checks the plain bytes
-  // against the identifier's size and SHA-1. False with a reason otherwise.
-  bool Verify(const std::string& encPath, std::string_view key, std::string_view blockId,
-              std::string& why) const;
-  // The same check of a block file received into memory. A current-format
-  // block is checked in memory; a legacy one through a file: `onDisk` when it
-  // names a file holding the same bytes, else a temporary one.
-  bool VerifyBytes(const std::string& bytes, std::string_view key, std::string_view blockId,
-                   const std::string& onDisk, std::string& why) const;
+    // Decodes the encrypted block file with its key and checks the plain bytes
+    // against the identifier's size and SHA-1. False with a reason otherwise.
+    bool Verify(const std::string& encPath, std::string_view key, std::string_view blockId, std::string& why) const;
+    // The same check of a block file received into memory. A current-format
+    // block is checked in memory; a legacy one through a file: `onDisk` when it
+    // names a file holding the same bytes, else a temporary one.
+    bool VerifyBytes(const std::string& bytes, std::string_view key, std::string_view blockId,
+                     const std::string& onDisk, std::string& why) const;
 
- private:
-  std::string root_;
+private:
+    std::string root_;
 };
 
 }  // namespace emu

@@ -14,17 +14,17 @@ namespace emu {
 enum ItemState : int64_t { kLive = 0, kRecycled = 1, kDeleted = 2 };
 
 struct Item {
-  int64_t id = 0;
-  int64_t owner = 0;
-  int64_t parent = 0;
-  std::string name;
-  bool folder = true;
-  int64_t size = 0;
-  std::string sha1;
-  std::string modTime;
-  int64_t ver = 0;
-  int64_t state = kLive;
-  int64_t opVer = 0;
+    int64_t id = 0;
+    int64_t owner = 0;
+    int64_t parent = 0;
+    std::string name;
+    bool folder = true;
+    int64_t size = 0;
+    std::string sha1;
+    std::string modTime;
+    int64_t ver = 0;
+    int64_t state = kLive;
+    int64_t opVer = 0;
 };
 
 // All of these run under the store lock.

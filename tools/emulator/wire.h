@@ -18,13 +18,13 @@ using Json = nlohmann::ordered_json;
 
 // The text fields of a request, by element (or form) name; the first wins.
 class Fields {
- public:
-  std::string Get(std::string_view key) const;
-  bool Has(std::string_view key) const;
-  void Put(std::string key, std::string value);
+public:
+    std::string Get(std::string_view key) const;
+    bool Has(std::string_view key) const;
+    void Put(std::string key, std::string value);
 
- private:
-  std::map<std::string, std::string, std::less<>> map_;
+private:
+    std::map<std::string, std::string, std::less<>> map_;
 };
 
 // False when the body is not well-formed XML or its root is not "Orvel".
@@ -40,29 +40,29 @@ bool ParseJsonObject(std::string_view body, nlohmann::json& out);
 
 // An element of an XML answer: text children first, then element children.
 struct XmlNode {
-  std::string name;
-  std::vector<std::pair<std::string, std::string>> values;
-  std::vector<XmlNode> children;
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> values;
+    std::vector<XmlNode> children;
 
-  // Empty values are left out: an empty element would read back as a child
-  // tree rather than as a value.
-  XmlNode& Set(std::string_view key, std::string_view value);
-  XmlNode& Add(std::string_view childName);
+    // Empty values are left out: an empty element would read back as a child
+    // tree rather than as a value.
+    XmlNode& Set(std::string_view key, std::string_view value);
+    XmlNode& Add(std::string_view childName);
 };
 
 class XmlAnswer {
- public:
-  explicit XmlAnswer(std::string_view result = "ok");
-  void SetResult(std::string_view result) { result_ = std::string(result); }
-  const std::string& Result() const { return result_; }
-  XmlNode& Root() { return root_; }
-  XmlNode& Set(std::string_view key, std::string_view value) { return root_.Set(key, value); }
-  XmlNode& Add(std::string_view childName) { return root_.Add(childName); }
-  std::string Text() const;
+public:
+    explicit XmlAnswer(std::string_view result = "ok");
+    void SetResult(std::string_view result) { result_ = std::string(result); }
+    const std::string& Result() const { return result_; }
+    XmlNode& Root() { return root_; }
+    XmlNode& Set(std::string_view key, std::string_view value) { return root_.Set(key, value); }
+    XmlNode& Add(std::string_view childName) { return root_.Add(childName); }
+    std::string Text() const;
 
- private:
-  std::string result_;
-  XmlNode root_;
+private:
+    std::string result_;
+    XmlNode root_;
 };
 
 // 200 with the document; content types that cpp-httplib gzips when the

@@ -25,9 +25,9 @@ int32_t BlockCount(int64_t fileSize);
 
 // One block of a file, in block order (upload side).
 struct BlockRecord {
-  std::string sha1;  // 40 lower-case hex characters of the plain bytes
-  std::string md5;   // 32 lower-case hex characters of the plain bytes
-  int32_t size = 0;  // plain length in bytes
+    std::string sha1;  // 40 lower-case hex characters of the plain bytes
+    std::string md5;   // 32 lower-case hex characters of the plain bytes
+    int32_t size = 0;  // plain length in bytes
 };
 
 // One pass over `path` in 64 KiB chunks feeding the whole-file SHA-1 and each
@@ -35,10 +35,8 @@ struct BlockRecord {
 // S_OK, or E_FAIL when the file is missing, cannot be opened or a read fails.
 // With more than one worker (by default TransferWorkerThreads()) the file is
 // still read once, in 4 MiB blocks, and the digests run on several threads.
-HRESULT BuildBlockList(std::string_view path, std::vector<BlockRecord>& blocks,
-                       std::string& fileSha1);
-HRESULT BuildBlockList(std::string_view path, std::vector<BlockRecord>& blocks,
-                       std::string& fileSha1, int workers);
+HRESULT BuildBlockList(std::string_view path, std::vector<BlockRecord>& blocks, std::string& fileSha1);
+HRESULT BuildBlockList(std::string_view path, std::vector<BlockRecord>& blocks, std::string& fileSha1, int workers);
 
 // Worker threads of a transfer: "[Tavik] WorkerThreads", by default the
 // number of cores (at most 8); 1 = all work on the calling thread.
@@ -101,31 +99,29 @@ inline constexpr size_t kLegacyHeaderSize = 47;     // "Brenmoor_FileHeader" for
 // `blockKey` is the server's 64-hex-digit key (digits swapped per byte);
 // `plainSize`/`plainSha1` are the block's BlockRecord size and sha1.
 // S_OK or E_FAIL (or the policy's failure).
-HRESULT EncodeFile(std::string_view blockKey, std::string_view fileName, int32_t plainSize,
-                   std::string_view plainSha1, std::string_view sourcePath,
-                   std::string_view destinationPath);
+HRESULT EncodeFile(std::string_view blockKey, std::string_view fileName, int32_t plainSize, std::string_view plainSha1,
+                   std::string_view sourcePath, std::string_view destinationPath);
 
 // Encrypts the uncompressed block `plain[0..n)` (at most one block) into
 // `outPath` in the current "BMF0" format: the same bytes EncodeFile writes for
 // a block it does not compress. `plainSha1` is the block's SHA-1 text,
 // `blockKey` the server's key text. With `fileSha1Hex` the SHA-1 of the
 // written file is computed on the way out (no second read). S_OK or E_FAIL.
-HRESULT EncodeBlockBuffer(const uint8_t* plain, size_t n, std::string_view plainSha1,
-                          std::string_view blockKey, std::string_view outPath,
-                          std::string* fileSha1Hex);
+HRESULT EncodeBlockBuffer(const uint8_t* plain, size_t n, std::string_view plainSha1, std::string_view blockKey,
+                          std::string_view outPath, std::string* fileSha1Hex);
 
 // Size of the block file EncodeBlockBuffer writes for `n` plain bytes.
 inline constexpr int64_t EncodedBlockSize(size_t n) {
-  return static_cast<int64_t>(kBlockFileHeaderSize) + (static_cast<int64_t>(n) + 15) / 16 * 16;
+    return static_cast<int64_t>(kBlockFileHeaderSize) + (static_cast<int64_t>(n) + 15) / 16 * 16;
 }
 
 // What the header of a current-format block file states, checked against the
 // length of the whole file (`fileSize`, header included).
 struct BlockFileHeader {
-  bool compressed = false;
-  int32_t plainSize = 0;       // the block's size before compression
-  uint8_t plainSha1[20] = {};  // the block's SHA-1
-  int64_t payloadLength = 0;   // encrypted bytes after the header, less the padding
+    bool compressed = false;
+    int32_t plainSize = 0;       // the block's size before compression
+    uint8_t plainSha1[20] = {};  // the block's SHA-1
+    int64_t payloadLength = 0;   // encrypted bytes after the header, less the padding
 };
 
 // Reads the 64-byte "BMF0" header at `header`. False (with the failed check
@@ -141,8 +137,7 @@ bool ReadBlockFileHeader(const uint8_t* header, int64_t fileSize, BlockFileHeade
 // nothing larger than 4 MiB is ever decoded. The destination is written
 // whole or not at all (staged beside it, then moved in). Needs no other unit
 // than the log, so the emulator can verify uploaded blocks with it.
-HRESULT DecodeFile(std::string_view destinationPath, std::string_view blockKey,
-                   std::string_view sourcePath);
+HRESULT DecodeFile(std::string_view destinationPath, std::string_view blockKey, std::string_view sourcePath);
 
 // ---- Temporary names -------------------------------------------------------
 
@@ -169,9 +164,9 @@ bool LzmaDecompressBuffer(const uint8_t* in, size_t n, std::vector<uint8_t>& out
 
 // A block encoded for the wire.
 struct EncodedBlock {
-  std::vector<uint8_t> bytes;  // the whole block file
-  std::string sha1;            // its SHA-1, lower-case hex
-  bool compressed = false;
+    std::vector<uint8_t> bytes;  // the whole block file
+    std::string sha1;            // its SHA-1, lower-case hex
+    bool compressed = false;
 };
 
 // Encodes the block `plain[0..n)` in the current format without touching
@@ -186,15 +181,14 @@ HRESULT EncodeBlockMemory(const uint8_t* plain, size_t n, bool compress, std::st
 int64_t MaxBlockFileSize(int32_t plainSize);
 
 enum class MemoryDecode {
-  Ok,          // `plain` holds the block, size and SHA-1 as its identifier says
-  Failed,      // not a block of that identifier
-  NotHandled,  // a legacy-format block: decode it through DecodeFile
+    Ok,          // `plain` holds the block, size and SHA-1 as its identifier says
+    Failed,      // not a block of that identifier
+    NotHandled,  // a legacy-format block: decode it through DecodeFile
 };
 
 // Decrypts (and decompresses) the current-format block file `stored[0..n)`
 // with `blockKey` and checks the plain bytes against `plainSize` and
 // `plainSha1` (hex). Logs "DecryptFile File Failded!" or "UnCompress File
 // Failded!" on the matching failure.
-MemoryDecode DecodeBlockMemory(const uint8_t* stored, size_t n, std::string_view blockKey,
-                               int32_t plainSize, std::string_view plainSha1,
-                               std::vector<uint8_t>& plain);
+MemoryDecode DecodeBlockMemory(const uint8_t* stored, size_t n, std::string_view blockKey, int32_t plainSize,
+                               std::string_view plainSha1, std::vector<uint8_t>& plain);

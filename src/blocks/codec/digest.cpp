@@ -7,40 +7,36 @@
 namespace orvel::codec {
 
 Digest::Digest(const EVP_MD* md) : m_ctx(EVP_MD_CTX_new()), m_md(md) {
-  m_ok = m_ctx && EVP_DigestInit_ex(m_ctx.get(), m_md, nullptr) == 1;
+    m_ok = m_ctx && EVP_DigestInit_ex(m_ctx.get(), m_md, nullptr) == 1;
 }
 
-bool Digest::Update(const void* data, size_t len) {
-  return m_ok && EVP_DigestUpdate(m_ctx.get(), data, len) == 1;
-}
+bool Digest::Update(const void* data, size_t len) { return m_ok && EVP_DigestUpdate(m_ctx.get(), data, len) == 1; }
 
 bool Digest::FinishBytes(uint8_t* out, unsigned* len) {
-  if (!m_ok) return false;
-  m_ok = EVP_DigestFinal_ex(m_ctx.get(), out, len) == 1 &&
-         EVP_DigestInit_ex(m_ctx.get(), m_md, nullptr) == 1;
-  return m_ok;
+    if (!m_ok) return false;
+    m_ok = EVP_DigestFinal_ex(m_ctx.get(), out, len) == 1 && EVP_DigestInit_ex(m_ctx.get(), m_md, nullptr) == 1;
+    return m_ok;
 }
 
 bool Digest::FinishHex(std::string& hex) {
-  uint8_t raw[EVP_MAX_MD_SIZE];
-  unsigned len = 0;
-  if (!FinishBytes(raw, &len)) return false;
-  hex = BytesToHex(raw, len);
-  return true;
+    uint8_t raw[EVP_MAX_MD_SIZE];
+    unsigned len = 0;
+    if (!FinishBytes(raw, &len)) return false;
+    hex = BytesToHex(raw, len);
+    return true;
 }
 
 EcbCipher::EcbCipher(const uint8_t key[32], bool encrypt) : m_ctx(EVP_CIPHER_CTX_new()) {
-  m_ok = m_ctx &&
-         EVP_CipherInit_ex(m_ctx.get(), EVP_aes_256_ecb(), nullptr, key, nullptr, encrypt ? 1 : 0) == 1 &&
-         EVP_CIPHER_CTX_set_padding(m_ctx.get(), 0) == 1;
+    m_ok = m_ctx && EVP_CipherInit_ex(m_ctx.get(), EVP_aes_256_ecb(), nullptr, key, nullptr, encrypt ? 1 : 0) == 1 &&
+           EVP_CIPHER_CTX_set_padding(m_ctx.get(), 0) == 1;
 }
 
 bool EcbCipher::Run(const uint8_t* in, uint8_t* out, size_t len) {
-  if (!m_ok || len % 16 != 0 || len > static_cast<size_t>(INT_MAX)) return false;
-  int outLen = 0;
-  // Without padding ECB holds nothing back: every whole block comes out at once.
-  return EVP_CipherUpdate(m_ctx.get(), out, &outLen, in, static_cast<int>(len)) == 1 &&
-         outLen == static_cast<int>(len);
+    if (!m_ok || len % 16 != 0 || len > static_cast<size_t>(INT_MAX)) return false;
+    int outLen = 0;
+    // Without padding ECB holds nothing back: every whole block comes out at once.
+    return EVP_CipherUpdate(m_ctx.get(), out, &outLen, in, static_cast<int>(len)) == 1 &&
+           outLen == static_cast<int>(len);
 }
 
 }  // namespace orvel::codec

@@ -11,32 +11,32 @@
 namespace orvel::codec {
 
 class File {
- public:
-  File() = default;
-  ~File();
-  File(File&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
+public:
+    File() = default;
+    ~File();
+    File(File&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
 
-  static File OpenRead(std::string_view path);
-  // Creates or truncates for writing (the codec always replaces its outputs).
-  static File Create(std::string_view path);
+    static File OpenRead(std::string_view path);
+    // Creates or truncates for writing (the codec always replaces its outputs).
+    static File Create(std::string_view path);
 
-  bool IsOpen() const { return m_fd >= 0; }
-  int Fd() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+    int Fd() const { return m_fd; }
 
-  // Reads until `len` bytes or end of file; the count read, or -1 on error.
-  ssize_t ReadFull(void* buf, size_t len);
-  bool WriteAll(const void* buf, size_t len);
-  bool Seek(int64_t offset);
-  int64_t Size() const;  // -1 on failure
-  // Closes and reports a failed close (a write error may surface only there).
-  bool Close();
+    // Reads until `len` bytes or end of file; the count read, or -1 on error.
+    ssize_t ReadFull(void* buf, size_t len);
+    bool WriteAll(const void* buf, size_t len);
+    bool Seek(int64_t offset);
+    int64_t Size() const;  // -1 on failure
+    // Closes and reports a failed close (a write error may surface only there).
+    bool Close();
 
- private:
-  explicit File(int fd) : m_fd(fd) {}
-  int m_fd = -1;
+private:
+    explicit File(int fd) : m_fd(fd) {}
+    int m_fd = -1;
 };
 
 bool PathExists(std::string_view path);

@@ -2,11 +2,9 @@
 
 #include "blocks/codec/block_codec.h"
 
-std::string CheckBlockList(const std::vector<ListedBlock>& blocks, int64_t fileSize)
-{
+std::string CheckBlockList(const std::vector<ListedBlock>& blocks, int64_t fileSize) {
     const size_t count = blocks.size();
-    if (count == 0)
-        return "no blocks";
+    if (count == 0) return "no blocks";
     if (fileSize >= 0) {
         // An empty file still has one block, of size 0.
         const int64_t expected = fileSize == 0 ? 1 : (fileSize + kBlockSize - 1) / kBlockSize;
@@ -17,11 +15,9 @@ std::string CheckBlockList(const std::vector<ListedBlock>& blocks, int64_t fileS
     for (const ListedBlock& block : blocks) {
         if (block.index < 1 || static_cast<size_t>(block.index) > count)
             return "index " + std::to_string(block.index) + " outside 1.." + std::to_string(count);
-        if (sizes[block.index] >= 0)
-            return "index " + std::to_string(block.index) + " listed twice";
+        if (sizes[block.index] >= 0) return "index " + std::to_string(block.index) + " listed twice";
         const int32_t size = BlockIdSize(block.blockId);
-        if (size < 0)
-            return "bad identifier at index " + std::to_string(block.index);
+        if (size < 0) return "bad identifier at index " + std::to_string(block.index);
         sizes[block.index] = size;
     }
     // Every index 1..count is now listed exactly once.

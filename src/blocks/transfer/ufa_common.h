@@ -22,14 +22,12 @@ std::string BlockServerHeaders();
 // third server error) propagates.
 inline constexpr int kAttempts = 3;
 template <class Perform>
-auto PerformWithRetry(Perform&& perform)
-{
+auto PerformWithRetry(Perform&& perform) {
     for (int attempt = 1;; ++attempt) {
         try {
             return perform();
         } catch (const EXCEPT::ServerError&) {
-            if (attempt >= kAttempts)
-                throw;
+            if (attempt >= kAttempts) throw;
         }
     }
 }

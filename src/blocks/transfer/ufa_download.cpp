@@ -29,18 +29,15 @@
 #include "log/log.h"
 #include "platform/clock.h"
 
-void DownloadRequester::Perform()
-{
+void DownloadRequester::Perform() {
     HRESULT hr = E_FAIL;
-    TRACE_SCOPE(previousVersion ? "DownloadRequester::PerformDownload_PrevVer"
-                                : "DownloadRequester::PerformDownload",
+    TRACE_SCOPE(previousVersion ? "DownloadRequester::PerformDownload_PrevVer" : "DownloadRequester::PerformDownload",
                 &hr, "Id = %s", fileId.c_str());
     RecordTree request("Orvel");
     request.AddValue("token", token);
     request.AddValue("fileId", fileId);
     std::string text = HttpRequestPost(
-        *wrapper,
-        ServiceUrl(previousVersion ? "/osvr/requestDownloadPreviousVer/" : "/osvr/requestDownload/"),
+        *wrapper, ServiceUrl(previousVersion ? "/osvr/requestDownloadPreviousVer/" : "/osvr/requestDownload/"),
         ufa::ApiHeaders(), ToXml(request));
     RecordTree answer = ufa::ParseXmlAnswer(text, "DownloadRequester::_Perform");
     stub = ufa::AnswerField(answer, "stub");
@@ -51,28 +48,21 @@ void DownloadRequester::Perform()
     opVer = std::atoi(ufa::AnswerField(answer, "opVer").c_str());
     // The file's size, when the answer gives it as plain decimal digits (files above 4 GiB too).
     const std::string sizeText = ufa::AnswerField(answer, "size");
-    if (!sizeText.empty() && sizeText.size() <= 18 &&
-        sizeText.find_first_not_of("0123456789") == std::string::npos)
+    if (!sizeText.empty() && sizeText.size() <= 18 && sizeText.find_first_not_of("0123456789") == std::string::npos)
         fileSize = std::stoll(sizeText);
-    if (!ufa::IsHttpUrl(url))
-        throw EXCEPT::ServerError("DownloadRequester::_Perform", "Bad block server URL: " + url);
+    if (!ufa::IsHttpUrl(url)) throw EXCEPT::ServerError("DownloadRequester::_Perform", "Bad block server URL: " + url);
     hr = S_OK;
 }
 
-std::string MetadataDownloader::Body() const
-{
-    return "{\"stub\":\"" + JsonEscape(stub) + "\"}";
-}
+std::string MetadataDownloader::Body() const { return "{\"stub\":\"" + JsonEscape(stub) + "\"}"; }
 
-void MetadataDownloader::ReadBlocks(const RecordTree& answer)
-{
+void MetadataDownloader::ReadBlocks(const RecordTree& answer) {
     blocks.clear();
     listed.clear();
     totalSize = 0;
     for (const RecordTree& group : answer.Children) {
         if (!ufa::IsHttpUrl(group.Key))
-            throw EXCEPT::ServerError("MetadataDownloader::Perform",
-                                      "Bad block server URL: " + group.Key);
+            throw EXCEPT::ServerError("MetadataDownloader::Perform", "Bad block server URL: " + group.Key);
         for (const RecordTree& item : group.Children) {
             BlockDownloadRecord record;
             record.url = group.Key;
@@ -82,41 +72,34 @@ void MetadataDownloader::ReadBlocks(const RecordTree& answer)
             record.fileKey = item.GetAttr("fileKey");
             const std::string indexText = item.GetAttr("index");
             if (!ufa::IsValidBlockId(record.blockId))
-                throw EXCEPT::ServerError("MetadataDownloader::Perform",
-                                          "Bad block identifier: " + record.blockId);
+                throw EXCEPT::ServerError("MetadataDownloader::Perform", "Bad block identifier: " + record.blockId);
             if (!ufa::ParseIndex(indexText, record.index) || record.index < 1)
-                throw EXCEPT::ServerError("MetadataDownloader::Perform",
-                                          "Bad block index: " + indexText);
+                throw EXCEPT::ServerError("MetadataDownloader::Perform", "Bad block index: " + indexText);
             record.size = BlockIdSize(record.blockId);
             listed.push_back({record.index, record.blockId});
-            if (blocks.emplace(record.index, record).second)
-                totalSize += record.size;
+            if (blocks.emplace(record.index, record).second) totalSize += record.size;
         }
     }
 }
 
-void MetadataDownloader::Perform()
-{
+void MetadataDownloader::Perform() {
     HRESULT hr = E_FAIL;
     TRACE_SCOPE("MetadataDownloader::Perform", &hr, "Stub = %s URL = %s", stub.c_str(), url.c_str());
-    std::string text =
-        HttpRequestPost(*wrapper, url + "downloadMetadata2", ufa::BlockServerHeaders(), Body());
+    std::string text = HttpRequestPost(*wrapper, url + "downloadMetadata2", ufa::BlockServerHeaders(), Body());
     ReadBlocks(ufa::ParseJsonAnswer(text, "MetadataDownloader::Perform"));
     hr = S_OK;
 }
 
-std::string BlockDownloader::Body() const
-{
+std::string BlockDownloader::Body() const {
     return "{\"stub\":\"" + JsonEscape(stub) + "\",\"id\":\"" + JsonEscape(id) + "\"}";
 }
 
-void BlockDownloader::Perform()
-{
+void BlockDownloader::Perform() {
     HRESULT hr = E_FAIL;
     TRACE_SCOPE("BlockDownloader::Perform", &hr, "Id = %-s Stub = %s", id.c_str(), stub.c_str());
     const uint32_t start = GetTickCountMs();
-    overflowed = !HttpDownloadBuffer(*wrapper, url + "downloadBlock2", ufa::BlockServerHeaders(), Body(),
-                                     limit, *out, *pace);
+    overflowed =
+        !HttpDownloadBuffer(*wrapper, url + "downloadBlock2", ufa::BlockServerHeaders(), Body(), limit, *out, *pace);
     if (!overflowed)
         ReportSpeedNumbers(GetSpeedReporter(), url, static_cast<int>(GetTickCountMs() - start),
                            static_cast<int>(out->size()));
@@ -129,14 +112,11 @@ constexpr HRESULT kDropped = E_OV_NETWORK_ERROR;
 
 enum class BlockOutcome { Done, Dropped, DecodeFailed };
 
-void LogDecodeFailure(const BlockDownloadRecord& block)
-{
-    LOGF(0, "Fatal error on decode block. BlockId=%s, BlockCheckSHA1=%s", block.blockId.c_str(),
-         block.sha1.c_str());
+void LogDecodeFailure(const BlockDownloadRecord& block) {
+    LOGF(0, "Fatal error on decode block. BlockId=%s, BlockCheckSHA1=%s", block.blockId.c_str(), block.sha1.c_str());
 }
 
-bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t n)
-{
+bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t n) {
     ufa::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     return fd.valid() && ufa::WriteFull(fd.get(), data, n) && fd.Close();
 }
@@ -158,16 +138,14 @@ BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& 
 // Decodes, then shares the block under its identifier so that a rerun (also
 // after a failure elsewhere in this one) finds it done.
 BlockOutcome CheckAndDecode(BlockJob& job, const std::string& claim, const std::string& done,
-                            const std::string& tempFolder)
-{
+                            const std::string& tempFolder) {
     const BlockOutcome outcome = Decode(job, claim, tempFolder);
     if (outcome == BlockOutcome::Done && ::link(claim.c_str(), done.c_str()) != 0 && errno != EEXIST)
         LOGF(5, "UFA_FILE::Download Block %d not kept for a rerun (errno %d)", job.block->index, errno);
     return outcome;
 }
 
-BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& tempFolder)
-{
+BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& tempFolder) {
     const BlockDownloadRecord& block = *job.block;
     ufa::Sha1 hash;
     hash.Update(job.stored.data(), job.stored.size());
@@ -178,39 +156,35 @@ BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& 
         return BlockOutcome::Dropped;
     }
     const std::string_view plainSha1 = std::string_view(block.blockId).substr(6);
-    switch (DecodeBlockMemory(job.stored.data(), job.stored.size(), block.fileKey, block.size, plainSha1,
-                              job.plain)) {
-    case MemoryDecode::Ok:
-        break;
-    case MemoryDecode::Failed:
-        LogDecodeFailure(block);
-        return BlockOutcome::DecodeFailed;
-    case MemoryDecode::NotHandled: {
-        // A legacy block: its archive reader works on files.
-        ufa::ScopedFile fetched(TempPath(tempFolder));
-        ufa::ScopedFile decoded(TempPath(tempFolder));
-        int64_t size = 0;
-        std::string sha1;
-        if (!WriteWholeFile(fetched.path(), job.stored.data(), job.stored.size()) ||
-            FAILED(DecodeFile(decoded.path(), block.fileKey, fetched.path())) ||
-            !ufa::HashFile(decoded.path(), size, sha1) || size != block.size || sha1 != plainSha1) {
+    switch (DecodeBlockMemory(job.stored.data(), job.stored.size(), block.fileKey, block.size, plainSha1, job.plain)) {
+        case MemoryDecode::Ok:
+            break;
+        case MemoryDecode::Failed:
             LogDecodeFailure(block);
             return BlockOutcome::DecodeFailed;
+        case MemoryDecode::NotHandled: {
+            // A legacy block: its archive reader works on files.
+            ufa::ScopedFile fetched(TempPath(tempFolder));
+            ufa::ScopedFile decoded(TempPath(tempFolder));
+            int64_t size = 0;
+            std::string sha1;
+            if (!WriteWholeFile(fetched.path(), job.stored.data(), job.stored.size()) ||
+                FAILED(DecodeFile(decoded.path(), block.fileKey, fetched.path())) ||
+                !ufa::HashFile(decoded.path(), size, sha1) || size != block.size || sha1 != plainSha1) {
+                LogDecodeFailure(block);
+                return BlockOutcome::DecodeFailed;
+            }
+            if (std::rename(decoded.path().c_str(), claim.c_str()) != 0) return BlockOutcome::DecodeFailed;
+            decoded.Release();
+            job.stored.clear();
+            ufa::FileReader reader(claim);
+            job.plain.resize(static_cast<size_t>(block.size));
+            if (reader.Read(job.plain.data(), job.plain.size()) != job.plain.size()) return BlockOutcome::DecodeFailed;
+            return BlockOutcome::Done;
         }
-        if (std::rename(decoded.path().c_str(), claim.c_str()) != 0)
-            return BlockOutcome::DecodeFailed;
-        decoded.Release();
-        job.stored.clear();
-        ufa::FileReader reader(claim);
-        job.plain.resize(static_cast<size_t>(block.size));
-        if (reader.Read(job.plain.data(), job.plain.size()) != job.plain.size())
-            return BlockOutcome::DecodeFailed;
-        return BlockOutcome::Done;
-    }
     }
     job.stored = std::vector<uint8_t>();
-    return WriteWholeFile(claim, job.plain.data(), job.plain.size()) ? BlockOutcome::Done
-                                                                      : BlockOutcome::DecodeFailed;
+    return WriteWholeFile(claim, job.plain.data(), job.plain.size()) ? BlockOutcome::Done : BlockOutcome::DecodeFailed;
 }
 
 // The whole-file SHA-1, fed on the workers in block order: the job with
@@ -220,13 +194,11 @@ BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& 
 class OrderedHash {
 public:
     template <class Feed>
-    void Turn(size_t seq, Feed&& feed)
-    {
+    void Turn(size_t seq, Feed&& feed) {
         std::unique_lock<std::mutex> guard(m_lock);
         m_turn.wait(guard, [&] { return m_next == seq; });
         try {
-            if (!m_broken)
-                feed(m_whole);
+            if (!m_broken) feed(m_whole);
         } catch (...) {
             m_broken = true;
             Advance();
@@ -235,16 +207,14 @@ public:
         Advance();
     }
     // A block that will not be part of the file: the hash is void from here.
-    void Skip(size_t seq)
-    {
+    void Skip(size_t seq) {
         std::unique_lock<std::mutex> guard(m_lock);
         m_turn.wait(guard, [&] { return m_next == seq; });
         m_broken = true;
         Advance();
     }
     // The download ends without this hash: the turns still queued pass at once.
-    void Abandon()
-    {
+    void Abandon() {
         std::lock_guard<std::mutex> guard(m_lock);
         m_broken = true;
     }
@@ -252,8 +222,7 @@ public:
     std::string HexDigest() { return m_whole.HexDigest(); }
 
 private:
-    void Advance()
-    {
+    void Advance() {
         ++m_next;
         m_turn.notify_all();
     }
@@ -264,19 +233,16 @@ private:
     ufa::Sha1 m_whole;
 };
 
-void HashFileInto(const std::string& path, ufa::Sha1& hash)
-{
+void HashFileInto(const std::string& path, ufa::Sha1& hash) {
     ufa::FileReader reader(path);
     std::vector<char> buffer(1 << 20);
-    for (size_t n; (n = reader.Read(buffer.data(), buffer.size())) > 0;)
-        hash.Update(buffer.data(), n);
+    for (size_t n; (n = reader.Read(buffer.data(), buffer.size())) > 0;) hash.Update(buffer.data(), n);
 }
 
 // A fetched block on a worker: checked, decoded, its claim written, its
 // plain bytes hashed in turn. Whatever happens, its turn passes.
 BlockOutcome FetchedJob(BlockJob& job, size_t seq, OrderedHash& whole, const std::string& claim,
-                        const std::string& done, const std::string& tempFolder)
-{
+                        const std::string& done, const std::string& tempFolder) {
     BlockOutcome outcome = BlockOutcome::DecodeFailed;
     try {
         outcome = CheckAndDecode(job, claim, done, tempFolder);
@@ -292,11 +258,9 @@ BlockOutcome FetchedJob(BlockJob& job, size_t seq, OrderedHash& whole, const std
     return outcome;
 }
 
-HRESULT Download(ProgressCallback callback, void* context, std::string_view token,
-                 std::string_view fileId, std::string& modTime, const std::string& targetPath,
-                 std::string& sha1, std::string& fileVer, int32_t& opVer,
-                 const std::string& tempFolder, bool previousVersion)
-{
+HRESULT Download(ProgressCallback callback, void* context, std::string_view token, std::string_view fileId,
+                 std::string& modTime, const std::string& targetPath, std::string& sha1, std::string& fileVer,
+                 int32_t& opVer, const std::string& tempFolder, bool previousVersion) {
     // One connection object for every request of the transfer.
     CurlWrapper wrapper;
     const BlockPace pace = ReadBlockPace();
@@ -355,13 +319,13 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         futures.pop_front();
         jobs.pop_front();  // only now: its worker is through with it
         switch (outcome) {
-        case BlockOutcome::Done:
-            return S_OK;
-        case BlockOutcome::Dropped:
-            allGood = false;
-            return S_OK;
-        case BlockOutcome::DecodeFailed:
-            break;
+            case BlockOutcome::Done:
+                return S_OK;
+            case BlockOutcome::Dropped:
+                allGood = false;
+                return S_OK;
+            case BlockOutcome::DecodeFailed:
+                break;
         }
         return E_FAIL;
     };
@@ -415,11 +379,11 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         ufa::PerformWithRetry([&] { downloader.Perform(); });
         wrapper.SetProgressCallback(&ufa::TransferMeter::OnIdleProgress, &meter);
         meter.FinishBlock();  // its bytes are in; checking and decoding follow behind
-        if (meter.Report() == E_FAIL)
-            throw EXCEPT::TaskCancel("UFA_FILE::Download");
+        if (meter.Report() == E_FAIL) throw EXCEPT::TaskCancel("UFA_FILE::Download");
         if (downloader.overflowed) {
-            LOGF(5, "UFA_FILE::Download Block %d dropped: the answer is longer than any block file of "
-                    "%d bytes",
+            LOGF(5,
+                 "UFA_FILE::Download Block %d dropped: the answer is longer than any block file of "
+                 "%d bytes",
                  block.index, block.size);
             allGood = false;
             whole.Abandon();  // the file cannot be whole; a repeat of this block has no claim to hash
@@ -433,13 +397,11 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         }));
         // Completed blocks leave the pipeline; at most `window` wait behind the wire.
         while (futures.size() >= window) {
-            if (FAILED(complete()))
-                return E_FAIL;
+            if (FAILED(complete())) return E_FAIL;
         }
     }
     while (!jobs.empty()) {
-        if (FAILED(complete()))
-            return E_FAIL;
+        if (FAILED(complete())) return E_FAIL;
     }
     if (!allGood) {
         LOGF(0, "UFA_FILE::Download Some blocks dropped because of network error.");
@@ -448,12 +410,12 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
 
     const std::string got = whole.HexDigest();
     if (!ufa::HexEqualsNoCase(got, requester.sha1)) {
-        LOGF(0, "UFA_FILE::Download The assembled file does not match its SHA-1 (got %s, want %s); "
-                "target left unchanged",
+        LOGF(0,
+             "UFA_FILE::Download The assembled file does not match its SHA-1 (got %s, want %s); "
+             "target left unchanged",
              got.c_str(), requester.sha1.c_str());
         // The blocks themselves are suspect: the next run fetches them again.
-        for (const std::string& done : doneFiles)
-            ufa::RemoveFile(done);
+        for (const std::string& done : doneFiles) ufa::RemoveFile(done);
         return kDropped;
     }
     // Assembled beside the target from the claims, and renamed only when whole.
@@ -465,38 +427,32 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         for (const auto& [index, block] : metadata.blocks) {
             const std::string claim = tempFolder + "/" + block.blockId + "." + tag;
             ufa::UniqueFd in(::open(claim.c_str(), O_RDONLY | O_CLOEXEC));
-            if (!in.valid())
-                throw EXCEPT::FileReadError("FileReader::FileReader", "Open path: " + claim, E_FAIL);
+            if (!in.valid()) throw EXCEPT::FileReadError("FileReader::FileReader", "Open path: " + claim, E_FAIL);
             if (!ufa::AppendFile(out.get(), in.get()))
                 throw EXCEPT::FileWriteError("FileWriter::Write", "Append block", E_FAIL);
             if (meter.Report() == E_FAIL)  // a large file takes a while: keep ticking
                 throw EXCEPT::TaskCancel("UFA_FILE::Download");
         }
-        if (!out.Close())
-            throw EXCEPT::FileWriteError("FileWriter::Write", "Close", E_FAIL);
+        if (!out.Close()) throw EXCEPT::FileWriteError("FileWriter::Write", "Close", E_FAIL);
     }
     if (std::rename(assembled.path().c_str(), targetPath.c_str()) != 0)
         throw EXCEPT::FileWriteError("FileWriter::FileWriter", "Create file: " + targetPath, E_FAIL);
     assembled.Release();
-    for (const std::string& done : doneFiles)
-        ufa::RemoveFile(done);
+    for (const std::string& done : doneFiles) ufa::RemoveFile(done);
     meter.Finish();
     return S_OK;
 }
 
 }  // namespace
 
-HRESULT DownloadGuarded(ProgressCallback callback, void* context, std::string_view token,
-                        std::string_view fileId, std::string& modTime,
-                        const std::string& targetPath, std::string& sha1, std::string& fileVer,
-                        int32_t& opVer, const std::string& tempFolder, bool previousVersion)
-{
-    if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr))
-        return hr;
+HRESULT DownloadGuarded(ProgressCallback callback, void* context, std::string_view token, std::string_view fileId,
+                        std::string& modTime, const std::string& targetPath, std::string& sha1, std::string& fileVer,
+                        int32_t& opVer, const std::string& tempFolder, bool previousVersion) {
+    if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr)) return hr;
     try {
         ConnectionScope connections;  // every request of the download shares its connections
-        return Download(callback, context, token, fileId, modTime, targetPath, sha1, fileVer, opVer,
-                        tempFolder, previousVersion);
+        return Download(callback, context, token, fileId, modTime, targetPath, sha1, fileVer, opVer, tempFolder,
+                        previousVersion);
     } catch (...) {
         return ufa::ResultForTransferFailure("UFADownloadFailed", nullptr);
     }

@@ -30,8 +30,8 @@ struct BlockDownloadRecord {
     std::string url;      // the block server holding it
     std::string fileKey;  // 64 hex digits
     std::string blockId;
-    std::string id;       // the server's id of the stored block
-    std::string sha1;     // SHA-1 of the stored (encrypted) block file
+    std::string id;    // the server's id of the stored block
+    std::string sha1;  // SHA-1 of the stored (encrypted) block file
 };
 
 // downloadMetadata2 on the block server: the block list, grouped by block server.
@@ -53,11 +53,11 @@ public:
 class BlockDownloader {
 public:
     std::string stub, url, id;
-    size_t limit = 0;                 // the longest answer a valid block can be
+    size_t limit = 0;  // the longest answer a valid block can be
     std::vector<uint8_t>* out = nullptr;
-    CurlWrapper* wrapper = nullptr;   // the transfer's connection (required)
+    CurlWrapper* wrapper = nullptr;  // the transfer's connection (required)
     const BlockPace* pace = nullptr;
-    bool overflowed = false;          // out: the answer was longer than `limit`
+    bool overflowed = false;  // out: the answer was longer than `limit`
     std::string Body() const;
     void Perform();
 };

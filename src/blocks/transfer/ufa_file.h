@@ -25,11 +25,10 @@
 // session/conflict/file results the failure carries, or E_FAIL.
 HRESULT UploadFileGuarded(std::string_view fileId, std::string_view fileVer, std::string_view sha1,
                           std::string_view parentId, std::string_view token, std::string_view name,
-                          std::string_view modTime, const std::string& localPath,
-                          bool sendEmptyParentId, int64_t fileSize, std::string& outFileId,
-                          std::string& outFileVer, const std::vector<BlockRecord>& blocks,
-                          const std::string& tempFolder, ProgressCallback callback, void* context,
-                          RecordTree& conflict);
+                          std::string_view modTime, const std::string& localPath, bool sendEmptyParentId,
+                          int64_t fileSize, std::string& outFileId, std::string& outFileVer,
+                          const std::vector<BlockRecord>& blocks, const std::string& tempFolder,
+                          ProgressCallback callback, void* context, RecordTree& conflict);
 
 // Fetches the current (or, with `previousVersion`, the previous) version of
 // `fileId` into `targetPath`. The file is assembled beside the target and
@@ -43,7 +42,6 @@ HRESULT UploadFileGuarded(std::string_view fileId, std::string_view fileVer, std
 // for uploads.
 // Results: S_OK; E_OV_NETWORK_ERROR for dropped blocks or a whole-file SHA-1
 // mismatch; E_FAIL for a block that does not decode; otherwise as for uploads.
-HRESULT DownloadGuarded(ProgressCallback callback, void* context, std::string_view token,
-                        std::string_view fileId, std::string& modTime,
-                        const std::string& targetPath, std::string& sha1, std::string& fileVer,
+HRESULT DownloadGuarded(ProgressCallback callback, void* context, std::string_view token, std::string_view fileId,
+                        std::string& modTime, const std::string& targetPath, std::string& sha1, std::string& fileVer,
                         int32_t& opVer, const std::string& tempFolder, bool previousVersion);

@@ -26,11 +26,9 @@ public:
     int Workers() const { return m_threads.empty() ? 1 : static_cast<int>(m_threads.size()); }
 
     template <class Fn>
-    auto Submit(Fn&& fn) -> std::future<decltype(fn())>
-    {
+    auto Submit(Fn&& fn) -> std::future<decltype(fn())> {
         using R = decltype(fn());
-        if (m_threads.empty())
-            return std::async(std::launch::deferred, std::forward<Fn>(fn));
+        if (m_threads.empty()) return std::async(std::launch::deferred, std::forward<Fn>(fn));
         auto task = std::make_shared<std::packaged_task<R()>>(std::forward<Fn>(fn));
         std::future<R> result = task->get_future();
         {
@@ -57,11 +55,9 @@ template <class Future>
 class DrainOnExit {
 public:
     explicit DrainOnExit(std::deque<Future>& futures) : m_futures(futures) {}
-    ~DrainOnExit()
-    {
+    ~DrainOnExit() {
         for (auto& f : m_futures)
-            if (f.valid())
-                f.wait();
+            if (f.valid()) f.wait();
     }
 
 private:

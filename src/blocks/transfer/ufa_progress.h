@@ -38,8 +38,8 @@ public:
 
     // The callback shape the HTTP layer calls during a block request
     // (context: the meter); download or upload figures as the meter's direction.
-    static HRESULT OnBlockProgress(void* meter, double dlTotal, double dlNow, double ulTotal,
-                                   double ulNow, double speed);
+    static HRESULT OnBlockProgress(void* meter, double dlTotal, double dlNow, double ulTotal, double ulNow,
+                                   double speed);
 
     // The callback shape for the text requests of a transfer (context: the
     // meter): whatever libcurl reports, the meter's own figures are told.
@@ -55,8 +55,8 @@ private:
     void* m_context;
     bool m_download;
     double m_total;
-    double m_base = 0;          // plain sizes of the blocks finished or skipped
-    double m_blockPlain = 0;    // the block in flight
+    double m_base = 0;        // plain sizes of the blocks finished or skipped
+    double m_blockPlain = 0;  // the block in flight
     double m_blockEncoded = 0;
     double m_lastDone = 0;
     double m_lastSpeed = 0;
@@ -67,11 +67,9 @@ private:
 // lands meanwhile: raises TaskCancel with `origin`). Work deferred to the
 // caller's thread (one worker) simply runs.
 template <class Future>
-auto WaitTicking(Future& future, TransferMeter& meter, const char* origin)
-{
+auto WaitTicking(Future& future, TransferMeter& meter, const char* origin) {
     while (future.wait_for(std::chrono::milliseconds(100)) == std::future_status::timeout) {
-        if (meter.Report() == E_FAIL)
-            throw EXCEPT::TaskCancel(origin);
+        if (meter.Report() == E_FAIL) throw EXCEPT::TaskCancel(origin);
     }
     return future.get();
 }

@@ -26,18 +26,14 @@ namespace {
 
 constexpr std::string_view kTargetExist = "TargetExist";
 
-std::string Decimal(int64_t n)
-{
-    return std::to_string(n);
-}
+std::string Decimal(int64_t n) { return std::to_string(n); }
 
 }  // namespace
 
-void UploadRequester::Perform()
-{
+void UploadRequester::Perform() {
     HRESULT hr = E_FAIL;
-    TRACE_SCOPE("UploadRequester::Perform", &hr, "FileVer = %s, SizeOrg = %s, Id = %s, Sha1Org = %s",
-                fileVer.c_str(), size.c_str(), fileId.c_str(), sha1.c_str());
+    TRACE_SCOPE("UploadRequester::Perform", &hr, "FileVer = %s, SizeOrg = %s, Id = %s, Sha1Org = %s", fileVer.c_str(),
+                size.c_str(), fileId.c_str(), sha1.c_str());
     RecordTree request("Orvel");
     request.AddValue("token", token);
     request.AddValue("fileVer", fileVer);
@@ -46,38 +42,32 @@ void UploadRequester::Perform()
     request.AddValue("sha1", sha1);
     request.AddValue("parentId", parentId);
     request.AddValue("name", name);
-    std::string text = HttpRequestPost(*wrapper, ServiceUrl("/osvr/requestUpload/"),
-                                       ufa::ApiHeaders(), ToXml(request));
+    std::string text = HttpRequestPost(*wrapper, ServiceUrl("/osvr/requestUpload/"), ufa::ApiHeaders(), ToXml(request));
     RecordTree answer = ufa::ParseXmlAnswer(text, "UploadRequester::Perform");
     stub = ufa::AnswerField(answer, "stub");
     url = ufa::AnswerField(answer, "url");
-    if (!ufa::IsHttpUrl(url))
-        throw EXCEPT::ServerError("UploadRequester::Perform", "Bad block server URL: " + url);
+    if (!ufa::IsHttpUrl(url)) throw EXCEPT::ServerError("UploadRequester::Perform", "Bad block server URL: " + url);
     hr = S_OK;
 }
 
-std::string MetadataUploader::Body() const
-{
+std::string MetadataUploader::Body() const {
     std::string body = "{\"stub\":\"" + JsonEscape(stub) + "\",\"metas\":[";
     bool first = true;
     for (const auto& [index, block] : blocks) {
-        if (!first)
-            body += ',';
+        if (!first) body += ',';
         first = false;
-        body += "{\"index\":" + std::to_string(index) + ",\"md5\":\"" + JsonEscape(block.md5) +
-                "\",\"blockId\":\"" + JsonEscape(MakeBlockId(block.size, block.sha1)) + "\"}";
+        body += "{\"index\":" + std::to_string(index) + ",\"md5\":\"" + JsonEscape(block.md5) + "\",\"blockId\":\"" +
+                JsonEscape(MakeBlockId(block.size, block.sha1)) + "\"}";
     }
     body += "]}";
     return body;
 }
 
-void MetadataUploader::Perform()
-{
+void MetadataUploader::Perform() {
     HRESULT hr = E_FAIL;
     TRACE_SCOPE("MetadataUploader::Perform", &hr, "Stub = %s BlockCount = %d", stub.c_str(),
                 static_cast<int>(blocks.size()));
-    std::string text =
-        HttpRequestPost(*wrapper, url + "uploadMetadata", ufa::BlockServerHeaders(), Body());
+    std::string text = HttpRequestPost(*wrapper, url + "uploadMetadata", ufa::BlockServerHeaders(), Body());
     RecordTree answer = ufa::ParseJsonAnswer(text, "MetadataUploader::Perform");
     keys.clear();
     // The key table is the answer's first object-valued member, whatever its name.
@@ -86,17 +76,14 @@ void MetadataUploader::Perform()
     hr = S_OK;
 }
 
-const std::string& MetadataUploader::GetBlockKey(const std::string& blockId) const
-{
+const std::string& MetadataUploader::GetBlockKey(const std::string& blockId) const {
     auto it = keys.find(blockId);
     if (it == keys.end())
-        throw EXCEPT::ServerError("MetadataUploader::GetBlockKey",
-                                  "Block key not returned - Block info: " + blockId);
+        throw EXCEPT::ServerError("MetadataUploader::GetBlockKey", "Block key not returned - Block info: " + blockId);
     return it->second;
 }
 
-std::string BlockUploader::RequestUrl() const
-{
+std::string BlockUploader::RequestUrl() const {
     RecordTree query;
     query.AddValue("stub", stub);
     query.AddValue("sha1", sha1);
@@ -105,11 +92,10 @@ std::string BlockUploader::RequestUrl() const
     return url + "uploadBlock?" + ToKv(query);
 }
 
-void BlockUploader::Perform()
-{
+void BlockUploader::Perform() {
     HRESULT hr = E_FAIL;
-    TRACE_SCOPE("BlockUploader::Perform", &hr, "Url = %s, Stub = %s, BlockSHA1 = %s Index = %s",
-                url.c_str(), stub.c_str(), sha1.c_str(), index.c_str());
+    TRACE_SCOPE("BlockUploader::Perform", &hr, "Url = %s, Stub = %s, BlockSHA1 = %s Index = %s", url.c_str(),
+                stub.c_str(), sha1.c_str(), index.c_str());
     const uint32_t start = GetTickCountMs();
     std::string text = HttpUploadBuffer(*wrapper, RequestUrl(), body->data(), body->size(), *pace);
     ReportSpeedText(GetSpeedReporter(), url, static_cast<int>(GetTickCountMs() - start), size);
@@ -117,8 +103,7 @@ void BlockUploader::Perform()
     hr = S_OK;
 }
 
-void Committer::Perform()
-{
+void Committer::Perform() {
     HRESULT hr = E_FAIL;
     TRACE_SCOPE("Committer::Perform", &hr, "Stub = %s", stub.c_str());
     RecordTree request("Orvel");
@@ -126,8 +111,8 @@ void Committer::Perform()
     request.AddValue("stub", stub);
     request.AddValue("modTime", modTime);
     // A commit changes state: it is sent again only when it never reached the service.
-    std::string text = HttpRequestPost(*wrapper, ServiceUrl("/osvr/commit/"), ufa::ApiHeaders(),
-                                       ToXml(request), RequestKind::ChangesState);
+    std::string text = HttpRequestPost(*wrapper, ServiceUrl("/osvr/commit/"), ufa::ApiHeaders(), ToXml(request),
+                                       RequestKind::ChangesState);
     RecordTree answer = ufa::ParseXmlAnswer(text, "Committer::Perform");
     fileVer = ufa::AnswerField(answer, "fileVer");
     fileId = ufa::AnswerField(answer, "fileId");
@@ -159,31 +144,28 @@ struct PreparedBlock {
 // Reads block `index` of the source, checks it against the block list and
 // encodes it in memory. Runs on a worker; raises nothing.
 PreparedBlock PrepareBlock(int fd, std::string_view name, int32_t index, const BlockRecord& block,
-                           const std::string& key)
-{
+                           const std::string& key) {
     PreparedBlock out;
     out.index = index;
     std::vector<uint8_t> plain;
     const int64_t offset = static_cast<int64_t>(index - 1) * kBlockSize;
     switch (ufa::ReadAndCheckBlock(fd, offset, block.size, block.sha1, plain)) {
-    case ufa::CutResult::Ok:
-        break;
-    case ufa::CutResult::IoError:
-        out.result = PrepareResult::IoError;
-        return out;
-    case ufa::CutResult::Changed:
-        out.result = PrepareResult::Changed;
-        return out;
+        case ufa::CutResult::Ok:
+            break;
+        case ufa::CutResult::IoError:
+            out.result = PrepareResult::IoError;
+            return out;
+        case ufa::CutResult::Changed:
+            out.result = PrepareResult::Changed;
+            return out;
     }
     const bool compress = CompressPolicyBuffer(name, plain.data(), plain.size());
     out.hr = EncodeBlockMemory(plain.data(), plain.size(), compress, block.sha1, key, out.encoded);
-    if (FAILED(out.hr))
-        out.result = PrepareResult::EncodeFailed;
+    if (FAILED(out.hr)) out.result = PrepareResult::EncodeFailed;
     return out;
 }
 
-void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& outFileVer)
-{
+void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& outFileVer) {
     // One connection object for every request of the transfer.
     CurlWrapper wrapper;
     const BlockPace pace = ReadBlockPace();
@@ -224,8 +206,7 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
 
     if (!toSend.empty()) {
         ufa::UniqueFd source(::open(args.localPath.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!source.valid())
-            throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
+        if (!source.valid()) throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
         // Workers encode the blocks ahead of the one on the wire; at most
         // (workers + 2) blocks are in memory at once.
         ufa::WorkerPool pool(TransferWorkerThreads());
@@ -242,26 +223,26 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
                 const std::string& key = *toSend[next].second;
                 const int fd = source.get();
                 const std::string_view name = args.name;
-                ahead.push_back(pool.Submit([fd, name, index, &block, &key] {
-                    return PrepareBlock(fd, name, index, block, key);
-                }));
+                ahead.push_back(
+                    pool.Submit([fd, name, index, &block, &key] { return PrepareBlock(fd, name, index, block, key); }));
                 ++next;
             }
             PreparedBlock prepared = ufa::WaitTicking(ahead.front(), meter, "UFA_FILE::UploadFile");
             ahead.pop_front();
             switch (prepared.result) {
-            case PrepareResult::Ok:
-                break;
-            case PrepareResult::IoError:
-                throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
-            case PrepareResult::Changed:
-                // Sending it would commit bytes that do not match the block list.
-                LOGF(0, "UFA_FILE::UploadFile Block %d of %s no longer matches the block list "
-                        "(the file changed since the list was made); upload stopped",
-                     prepared.index, args.localPath.c_str());
-                throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Block changed since the block list");
-            case PrepareResult::EncodeFailed:
-                throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", prepared.hr);
+                case PrepareResult::Ok:
+                    break;
+                case PrepareResult::IoError:
+                    throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
+                case PrepareResult::Changed:
+                    // Sending it would commit bytes that do not match the block list.
+                    LOGF(0,
+                         "UFA_FILE::UploadFile Block %d of %s no longer matches the block list "
+                         "(the file changed since the list was made); upload stopped",
+                         prepared.index, args.localPath.c_str());
+                    throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Block changed since the block list");
+                case PrepareResult::EncodeFailed:
+                    throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", prepared.hr);
             }
             const BlockRecord& block = metadata.blocks.at(prepared.index);
             BlockUploader uploader;
@@ -276,8 +257,7 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
             meter.StartBlock(block.size, static_cast<double>(prepared.encoded.bytes.size()));
             ufa::PerformWithRetry([&] { uploader.Perform(); });
             meter.FinishBlock();
-            if (meter.Report() == E_FAIL)
-                throw EXCEPT::TaskCancel("UFA_FILE::UploadFile");
+            if (meter.Report() == E_FAIL) throw EXCEPT::TaskCancel("UFA_FILE::UploadFile");
         }
         wrapper.SetProgressCallback(&ufa::TransferMeter::OnIdleProgress, &meter);
     }
@@ -297,17 +277,13 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
 
 HRESULT UploadFileGuarded(std::string_view fileId, std::string_view fileVer, std::string_view sha1,
                           std::string_view parentId, std::string_view token, std::string_view name,
-                          std::string_view modTime, const std::string& localPath,
-                          bool sendEmptyParentId, int64_t fileSize, std::string& outFileId,
-                          std::string& outFileVer, const std::vector<BlockRecord>& blocks,
-                          const std::string& tempFolder, ProgressCallback callback, void* context,
-                          RecordTree& conflict)
-{
-    const UploadArgs args{fileId,   fileVer,  sha1,      parentId,          token,
-                          name,     modTime,  localPath, sendEmptyParentId, fileSize,
-                          blocks,   callback, context};
-    if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr))
-        return hr;
+                          std::string_view modTime, const std::string& localPath, bool sendEmptyParentId,
+                          int64_t fileSize, std::string& outFileId, std::string& outFileVer,
+                          const std::vector<BlockRecord>& blocks, const std::string& tempFolder,
+                          ProgressCallback callback, void* context, RecordTree& conflict) {
+    const UploadArgs args{fileId,    fileVer,           sha1,     parentId, token,    name,   modTime,
+                          localPath, sendEmptyParentId, fileSize, blocks,   callback, context};
+    if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr)) return hr;
     try {
         ConnectionScope connections;  // every request of the upload shares its connections
         UploadFile(args, outFileId, outFileVer);

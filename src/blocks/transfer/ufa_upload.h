@@ -25,7 +25,7 @@ class MetadataUploader {
 public:
     CurlWrapper* wrapper = nullptr;  // the transfer's connection (required)
     std::string token, stub, url;
-    std::map<int32_t, BlockRecord> blocks;  // index (from 1) -> block
+    std::map<int32_t, BlockRecord> blocks;    // index (from 1) -> block
     std::map<std::string, std::string> keys;  // block identifier -> key text
     std::string Body() const;
     void Perform();
