@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libcurl4-openssl-dev zlib1g-dev libtinyxml2-dev libsqlite3-dev liblzma-dev libarchive-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev
-  xz-utils openssl p7zip-full curl
+  xz-utils openssl p7zip-full curl clang-format
 )
 
 if ! command -v dpkg-query >/dev/null 2>&1; then

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-args=(-G Ninja -DORVEL_SANITIZE_ADDRESS=ON -DORVEL_BUILD_BENCH=OFF)
+args=(-G Ninja -DORVEL_SANITIZE_ADDRESS=ON -DORVEL_BUILD_BENCH=OFF -DORVEL_WERROR=ON)
 if command -v ccache >/dev/null; then
   args+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi

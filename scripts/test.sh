@@ -4,6 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
-cmake -S . -B build -G Ninja
+# One style: every source as .clang-format has it (scripts/format.sh rewrites them).
+scripts/format.sh --check
+cmake -S . -B build -G Ninja -DORVEL_WERROR=ON
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
