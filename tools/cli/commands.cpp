@@ -171,7 +171,8 @@ int CmdMkdir(Context& ctx) {
         const HRESULT hr = MakeFolder(*session, parentId, names[i], id);
         if (hr == E_OV_TARGET_EXISTS && parents && !id.empty()) {
             // An existing folder is no error with -p; a file in the way is.
-            RemoteItem existing{id, -1, {}, {}, {}, 0};
+            RemoteItem existing;
+            existing.id = id;
             if (FillKind(*session, existing) < 0 || existing.type != 0)
                 return Fail(ctx, "mkdir", hr, names[i] + " exists and is not a folder");
         } else if (hr == E_OV_TARGET_EXISTS) {

@@ -621,7 +621,8 @@ int CmdPut(Context& ctx) {
         std::string folderId;
         HRESULT hr = MakeFolder(*session, dest.parentId, name, folderId);
         if (hr == E_OV_TARGET_EXISTS && !folderId.empty()) {
-            RemoteItem existing{folderId, -1, {}, {}, {}, 0};
+            RemoteItem existing;
+            existing.id = folderId;
             if (FillKind(*session, existing) < 0 || existing.type != 0)
                 return Fail(ctx, "put", hr, name + " exists and is not a folder");
             hr = S_OK;
