@@ -548,7 +548,9 @@ ORVEL_API HRESULT ORVEL_Download(const char16_t* token, const char16_t* fileId, 
  * @param total      receives the bytes of the whole transfer
  * @param done       receives the bytes done so far
  * @param speed      receives the current speed in bytes per second
- * @note Any thread may call it while a transfer uses the handle.
+ * @note Any thread may call it while a transfer uses the handle. Done never
+ *       goes down within a transfer; until the file's block list is known it
+ *       is 0, of the file's size for an upload and of 0 for a download.
  * @return S_OK or E_POINTER.
  */
 ORVEL_API HRESULT ORVEL_QueryProgress(ORVEL_PROGRESS hProgress, double* total, double* done, double* speed);

@@ -246,6 +246,7 @@ struct Ticks {
     std::vector<Tick> ticks;
     std::atomic<bool> cancelled{false};
     std::chrono::steady_clock::time_point cancelledAt;
+    bool download = false;
 
     static HRESULT Upload(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double speed) {
         EXPECT_EQ(0.0, dlTotal + dlNow);
@@ -253,6 +254,7 @@ struct Ticks {
     }
     static HRESULT Download(void* ctx, double dlTotal, double dlNow, double ulTotal, double ulNow, double speed) {
         EXPECT_EQ(0.0, ulTotal + ulNow);
+        static_cast<Ticks*>(ctx)->download = true;
         return static_cast<Ticks*>(ctx)->Add(dlTotal, dlNow, speed);
     }
     HRESULT Add(double total, double done, double speed) {
@@ -268,11 +270,19 @@ struct Ticks {
         std::lock_guard<std::mutex> guard(lock);
         return ticks.empty() ? 0 : ticks.back().done;
     }
-    // Done never goes back nor past the total, and ends at `expectEnd`.
+    // Done never goes back nor past the total, and ends at `expectEnd`. A
+    // download tells 0 of 0 until its block list gives the size.
     void ExpectPlainBytes(double size, double expectEnd) {
         ASSERT_FALSE(ticks.empty()) << size;
         double last = 0;
+        bool listed = !download;
         for (const Tick& t : ticks) {
+            listed = listed || t.total != 0;
+            if (!listed) {
+                EXPECT_EQ(0.0, t.done);
+                EXPECT_EQ(0.0, t.speed);
+                continue;
+            }
             EXPECT_EQ(size, t.total);
             EXPECT_GE(t.done, last) << size;
             EXPECT_LE(t.done, size);
@@ -509,6 +519,79 @@ TEST_F(SlowEmulatorTransfer, ASlowCommitTicksAndCancels) {
                               },
                               ended));
     EXPECT_LE(ended - cancelled.cancelledAt, std::chrono::milliseconds(500));
+}
+
+// The slow requests before the block list is known tick as steadily (nothing
+// done yet: 0 of the file's size going up, 0 of 0 coming down) and a cancel
+// during them lands within half a second, long before the answer would.
+TEST_F(SlowEmulatorTransfer, SlowRequestsBeforeTheBlockListTickAndCancel) {
+    constexpr auto kDelay = std::chrono::milliseconds(1200);
+    const std::string bytes = RandomBytes(20000, 47);
+    std::string id, ver;
+    ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id, ver));
+    const std::string target = out.File("kept");
+    for (const char* path : {"requestUpload", "uploadMetadata", "requestDownload/", "downloadMetadata2"}) {
+        SCOPED_TRACE(path);
+        const bool download = std::string_view(path).find("ownload") != std::string_view::npos;
+        const std::string delay =
+            std::string(R"({"path":")") + path + R"(","delayMs":)" + std::to_string(kDelay.count()) + "}";
+        using Clock = std::chrono::steady_clock;
+        Clock::time_point started, ended;
+        // Cancels from another thread `after` the start (never: no cancel).
+        auto run = [&](Ticks& ticks, Clock::duration after) {
+            std::atomic<bool> over{false};
+            started = Clock::now();
+            std::thread canceller([&] {
+                while (!over && Clock::now() - started < after)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                if (!over) ticks.Cancel();
+            });
+            std::string id2, ver2;
+            const HRESULT hr = download ? Download(id, target, false, &Ticks::Download, &ticks)
+                                        : Upload(bytes, UniqueName(".mp4"), id2, ver2, "", "0", &Ticks::Upload, &ticks);
+            ended = Clock::now();
+            over = true;
+            canceller.join();
+            return hr;
+        };
+
+        ASSERT_TRUE(emulator->AddFault(delay));
+        Ticks slow;
+        ASSERT_EQ(S_OK, run(slow, Clock::duration::max()));
+        ExpectSteadyTicks(slow);
+        EXPECT_LE(slow.ticks.front().at - started, std::chrono::milliseconds(250));
+        slow.ExpectPlainBytes(20000, 20000);
+        // Every report before the slow answer could have come is an early one.
+        int early = 0;
+        for (const Ticks::Tick& t : slow.ticks) {
+            if (t.at - started >= kDelay) break;
+            ++early;
+            EXPECT_EQ(download ? 0.0 : 20000.0, t.total);
+            EXPECT_EQ(0.0, t.done);
+            EXPECT_EQ(0.0, t.speed);
+        }
+        EXPECT_GE(early, 4);
+
+        ASSERT_TRUE(emulator->AddFault(delay));
+        WriteFileBytes(target, "keep");
+        Ticks cancelled;
+        LogCapture log;
+        EXPECT_EQ(kCancelled, run(cancelled, std::chrono::milliseconds(300)));
+        EXPECT_TRUE(cancelled.cancelled);
+        EXPECT_LE(ended - cancelled.cancelledAt, std::chrono::milliseconds(500));
+        EXPECT_LT(ended - started, kDelay);
+        EXPECT_EQ("keep", ReadFileBytes(target));
+        EXPECT_TRUE(temp.Entries().empty());
+        // The lines of any cancelled text request: its URL (no token in it), the exception.
+        const std::string text = log.Text();
+        const size_t failed = text.find("CHECK_BOOL:curlRet == CURLE_OK MSG: http://");
+        ASSERT_NE(std::string::npos, failed) << text;
+        EXPECT_NE(std::string::npos, text.substr(failed, text.find('\n', failed) - failed).find(path)) << text;
+        EXPECT_EQ(1u, log.Count("CHECK_BOOL:curlRet == CURLE_OK MSG: "));
+        EXPECT_TRUE(log.HasLine("Exception type=TaskCancel raised-in CurlWrapper::RequestPost")) << text;
+        EXPECT_EQ(0u, log.Count("Retrying"));
+        EXPECT_EQ(0u, log.Count(token));
+    }
 }
 
 }  // namespace

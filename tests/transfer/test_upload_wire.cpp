@@ -191,12 +191,18 @@ TEST_F(UploadWire, HeldBlocksAreNotSentAndCountAsDone) {
     EXPECT_EQ(1u, bodies.count(2));
     ASSERT_FALSE(progress.calls.empty());
     double maxDone = 0;
+    bool listed = false;
     for (const auto& c : progress.calls) {
         // The download slots are the block request's own small answer.
         EXPECT_LT(c[0], 1024.0);
         EXPECT_LE(c[1], c[0]);
         EXPECT_EQ(static_cast<double>(bytes.size()), c[2]);
-        EXPECT_GE(c[3], 4194304.0);  // the held block counts from the start
+        // Nothing done before the block list is known; the held block counts from then on.
+        listed = listed || c[3] != 0;
+        if (listed)
+            EXPECT_GE(c[3], 4194304.0);
+        else
+            EXPECT_EQ(0.0, c[4]);
         maxDone = std::max(maxDone, c[3]);
     }
     // Plain bytes: the whole file once the upload is through.
@@ -229,15 +235,19 @@ TEST_F(UploadWire, EveryBlockHeldSendsNothingAndCommits) {
     ASSERT_EQ(S_OK, Upload(RandomBytes(4194305, 3), "a.mp4", &ProgressLog::Callback, &progress));
     EXPECT_EQ(0, fake.Count("/blk/uploadBlock"));
     EXPECT_EQ(1, fake.Count("/osvr/commit/"));
-    // No block transfer ran: every report (the commit's steady ones and the
-    // closing one) tells the whole file done.
+    // No block transfer ran: every report once the block list is known (the
+    // commit's steady ones and the closing one) tells the whole file done;
+    // the ones before it, nothing done yet.
     ASSERT_FALSE(progress.calls.empty());
+    bool listed = false;
     for (const auto& call : progress.calls) {
         EXPECT_EQ(0, call[0]);
         EXPECT_EQ(0, call[1]);
         EXPECT_EQ(4194305, call[2]);
-        EXPECT_EQ(4194305, call[3]);
+        listed = listed || call[3] != 0;
+        EXPECT_EQ(listed ? 4194305 : 0, call[3]);
     }
+    EXPECT_EQ(4194305, progress.calls.back()[3]);
 }
 
 // Every failure in flight at a guarded entry: its result, the items filed and

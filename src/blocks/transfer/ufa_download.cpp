@@ -264,6 +264,10 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     // One connection object for every request of the transfer.
     CurlWrapper wrapper;
     const BlockPace pace = ReadBlockPace();
+    // The caller hears from the transfer steadily from its first request on:
+    // 0 of 0 until the checked block list gives the size.
+    ufa::TransferMeter meter(callback, context, true, 0);
+    wrapper.SetProgressCallback(&ufa::TransferMeter::OnIdleProgress, &meter);
 
     DownloadRequester requester;
     requester.wrapper = &wrapper;
@@ -286,9 +290,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         throw EXCEPT::ServerError("MetadataDownloader::Perform", "Bad block list: " + why);
     }
 
-    ufa::TransferMeter meter(callback, context, true, static_cast<double>(metadata.totalSize));
-    // From here, with its figures known, the caller hears from the transfer steadily.
-    wrapper.SetProgressCallback(&ufa::TransferMeter::OnIdleProgress, &meter);
+    meter.SetTotal(static_cast<double>(metadata.totalSize));
     // The call's own names for its blocks: a concurrent download through the
     // same folder may remove a shared done file, never a claim of this call.
     const std::string tag = TempName();

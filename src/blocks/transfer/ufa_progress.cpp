@@ -14,6 +14,8 @@ constexpr auto kSampleGap = std::chrono::milliseconds(50);
 TransferMeter::TransferMeter(ProgressCallback callback, void* context, bool download, double total)
     : m_callback(callback), m_context(context), m_download(download), m_total(std::max(total, 0.0)) {}
 
+void TransferMeter::SetTotal(double total) { m_total = std::max(total, 0.0); }
+
 void TransferMeter::AddPlain(double plainBytes) { m_base += plainBytes; }
 
 void TransferMeter::StartBlock(double plainSize, double encodedSize) {

@@ -20,6 +20,10 @@ public:
     // download, (0, 0, total, done, speed) for an upload.
     TransferMeter(ProgressCallback callback, void* context, bool download, double total);
 
+    // The whole becomes known (a download learns it from its block list);
+    // until then the reports say 0 of 0.
+    void SetTotal(double total);
+
     // A block finished (or skipped: held by the service, or done by an earlier run).
     void AddPlain(double plainBytes);
     // The block whose encoded bytes move next: `plainSize` plain bytes stand

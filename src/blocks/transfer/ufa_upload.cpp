@@ -169,6 +169,10 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
     // One connection object for every request of the transfer.
     CurlWrapper wrapper;
     const BlockPace pace = ReadBlockPace();
+    // The caller hears from the transfer steadily from its first request on:
+    // nothing done yet of the local file's size, until the block list is known.
+    ufa::TransferMeter meter(args.callback, args.context, false, static_cast<double>(args.fileSize));
+    wrapper.SetProgressCallback(&ufa::TransferMeter::OnIdleProgress, &meter);
 
     UploadRequester requester;
     requester.wrapper = &wrapper;
@@ -190,7 +194,6 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
         metadata.blocks.emplace(static_cast<int32_t>(i + 1), args.blocks[i]);
     ufa::PerformWithRetry([&] { metadata.Perform(); });
 
-    ufa::TransferMeter meter(args.callback, args.context, false, static_cast<double>(args.fileSize));
     // The blocks to send, in index order; held ones count as done at once.
     std::vector<std::pair<int32_t, const std::string*>> toSend;
     for (const auto& [index, block] : metadata.blocks) {
@@ -200,9 +203,6 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
         else
             toSend.emplace_back(index, &key);
     }
-    // From here, with its figures known, the caller hears from the transfer
-    // steadily, its text requests included.
-    wrapper.SetProgressCallback(&ufa::TransferMeter::OnIdleProgress, &meter);
 
     if (!toSend.empty()) {
         ufa::UniqueFd source(::open(args.localPath.c_str(), O_RDONLY | O_CLOEXEC));
