@@ -121,16 +121,6 @@ void Committer::Perform() {
 
 namespace {
 
-struct UploadArgs {
-    std::string_view fileId, fileVer, sha1, parentId, token, name, modTime;
-    const std::string& localPath;
-    bool sendEmptyParentId;
-    int64_t fileSize;
-    const std::vector<BlockRecord>& blocks;
-    ProgressCallback callback;
-    void* context;
-};
-
 enum class PrepareResult { Ok, IoError, Changed, EncodeFailed };
 
 // A block cut, checked and encoded, ready for the wire.
@@ -165,7 +155,7 @@ PreparedBlock PrepareBlock(int fd, std::string_view name, int32_t index, const B
     return out;
 }
 
-void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& outFileVer) {
+void UploadFile(const UploadRequest& args, std::string& outFileId, std::string& outFileVer) {
     // One connection object for every request of the transfer.
     CurlWrapper wrapper;
     const BlockPace pace = ReadBlockPace();
@@ -275,20 +265,13 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
 
 }  // namespace
 
-HRESULT UploadFileGuarded(std::string_view fileId, std::string_view fileVer, std::string_view sha1,
-                          std::string_view parentId, std::string_view token, std::string_view name,
-                          std::string_view modTime, const std::string& localPath, bool sendEmptyParentId,
-                          int64_t fileSize, std::string& outFileId, std::string& outFileVer,
-                          const std::vector<BlockRecord>& blocks, const std::string& tempFolder,
-                          ProgressCallback callback, void* context, RecordTree& conflict) {
-    const UploadArgs args{fileId,    fileVer,           sha1,     parentId, token,    name,   modTime,
-                          localPath, sendEmptyParentId, fileSize, blocks,   callback, context};
-    if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr)) return hr;
+HRESULT UploadFileGuarded(const UploadRequest& request, TransferResult& result) {
+    if (HRESULT hr = CheckTempFolder(request.tempFolder); FAILED(hr)) return hr;
     try {
         ConnectionScope connections;  // every request of the upload shares its connections
-        UploadFile(args, outFileId, outFileVer);
+        UploadFile(request, result.fileId, result.fileVer);
         return S_OK;
     } catch (...) {
-        return ufa::ResultForTransferFailure("UFAUploadFailed", &conflict);
+        return ufa::ResultForTransferFailure("UFAUploadFailed", &result.conflict);
     }
 }
