@@ -121,12 +121,11 @@ void Committer::Perform() {
 
 namespace {
 
-enum class PrepareResult { Ok, IoError, Changed, EncodeFailed };
-
-// A block cut, checked and encoded, ready for the wire.
+// A block cut, checked and encoded, ready for the wire: `cut` says whether it
+// could be read as listed, `hr` whether it encoded.
 struct PreparedBlock {
     int32_t index = 0;
-    PrepareResult result = PrepareResult::Ok;
+    ufa::CutResult cut = ufa::CutResult::Ok;
     HRESULT hr = S_OK;
     EncodedBlock encoded;
 };
@@ -139,19 +138,10 @@ PreparedBlock PrepareBlock(int fd, std::string_view name, int32_t index, const B
     out.index = index;
     std::vector<uint8_t> plain;
     const int64_t offset = static_cast<int64_t>(index - 1) * kBlockSize;
-    switch (ufa::ReadAndCheckBlock(fd, offset, block.size, block.sha1, plain)) {
-        case ufa::CutResult::Ok:
-            break;
-        case ufa::CutResult::IoError:
-            out.result = PrepareResult::IoError;
-            return out;
-        case ufa::CutResult::Changed:
-            out.result = PrepareResult::Changed;
-            return out;
-    }
+    out.cut = ufa::ReadAndCheckBlock(fd, offset, block.size, block.sha1, plain);
+    if (out.cut != ufa::CutResult::Ok) return out;
     const bool compress = CompressPolicyBuffer(name, plain.data(), plain.size());
     out.hr = EncodeBlockMemory(plain.data(), plain.size(), compress, block.sha1, key, out.encoded);
-    if (FAILED(out.hr)) out.result = PrepareResult::EncodeFailed;
     return out;
 }
 
@@ -219,21 +209,20 @@ void UploadFile(const UploadRequest& args, std::string& outFileId, std::string& 
             }
             PreparedBlock prepared = ufa::WaitTicking(ahead.front(), meter, "UFA_FILE::UploadFile");
             ahead.pop_front();
-            switch (prepared.result) {
-                case PrepareResult::Ok:
+            switch (prepared.cut) {
+                case ufa::CutResult::Ok:
                     break;
-                case PrepareResult::IoError:
+                case ufa::CutResult::IoError:
                     throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
-                case PrepareResult::Changed:
+                case ufa::CutResult::Changed:
                     // Sending it would commit bytes that do not match the block list.
                     LOGF(0,
                          "UFA_FILE::UploadFile Block %d of %s no longer matches the block list "
                          "(the file changed since the list was made); upload stopped",
                          prepared.index, args.localPath.c_str());
                     throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Block changed since the block list");
-                case PrepareResult::EncodeFailed:
-                    throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", prepared.hr);
             }
+            if (FAILED(prepared.hr)) throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", prepared.hr);
             const BlockRecord& block = metadata.blocks.at(prepared.index);
             BlockUploader uploader;
             uploader.stub = requester.stub;
