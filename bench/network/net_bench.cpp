@@ -25,10 +25,19 @@ int Upload(const std::string& token, const std::string& file, const std::string&
     std::string sha1;
     if (BuildBlockList(file, blocks, sha1) != S_OK) return 2;
     auto start = std::chrono::steady_clock::now();
-    std::string id, ver;
-    RecordTree conflict;
-    HRESULT hr = UploadFileGuarded("", "0", sha1, "0", token, file.substr(file.rfind('/') + 1), "2026-01-01 00:00:00",
-                                   file, false, st.st_size, id, ver, blocks, temp, nullptr, nullptr, conflict);
+    UploadRequest request;
+    request.sha1 = sha1;
+    request.parentId = "0";
+    request.token = token;
+    request.name = file.substr(file.rfind('/') + 1);
+    request.modTime = "2026-01-01 00:00:00";
+    request.localPath = file;
+    request.fileSize = st.st_size;
+    request.blocks = blocks;
+    request.tempFolder = temp;
+    TransferResult result;
+    HRESULT hr = UploadFileGuarded(request, result);
+    const std::string& id = result.fileId;
     std::printf("result=0x%08x\nid=%s\nblocks=%zu\nseconds=%.3f\n", static_cast<unsigned>(hr), id.c_str(),
                 blocks.size(), Seconds(start));
     return hr == S_OK ? 0 : 1;
@@ -36,9 +45,13 @@ int Upload(const std::string& token, const std::string& file, const std::string&
 
 int Download(const std::string& token, const std::string& id, const std::string& target, const std::string& temp) {
     auto start = std::chrono::steady_clock::now();
-    std::string modTime, sha1, fileVer;
-    int32_t opVer = -1;
-    HRESULT hr = DownloadGuarded(nullptr, nullptr, token, id, modTime, target, sha1, fileVer, opVer, temp, false);
+    DownloadRequest request;
+    request.token = token;
+    request.fileId = id;
+    request.targetPath = target;
+    request.tempFolder = temp;
+    TransferResult result;
+    HRESULT hr = DownloadGuarded(request, result);
     std::printf("result=0x%08x\nseconds=%.3f\n", static_cast<unsigned>(hr), Seconds(start));
     return hr == S_OK ? 0 : 1;
 }

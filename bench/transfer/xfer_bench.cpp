@@ -46,10 +46,19 @@ int Upload(const std::string& token, const std::string& file, const std::string&
     const double listed = Seconds(start);
     auto protocolStart = std::chrono::steady_clock::now();
     std::string name = file.substr(file.rfind('/') + 1);
-    std::string id, ver;
-    RecordTree conflict;
-    HRESULT hr = UploadFileGuarded("", "0", sha1, "0", token, name, "2026-01-01 00:00:00", file, false, size, id, ver,
-                                   blocks, temp, nullptr, nullptr, conflict);
+    UploadRequest request;
+    request.sha1 = sha1;
+    request.parentId = "0";
+    request.token = token;
+    request.name = name;
+    request.modTime = "2026-01-01 00:00:00";
+    request.localPath = file;
+    request.fileSize = size;
+    request.blocks = blocks;
+    request.tempFolder = temp;
+    TransferResult result;
+    HRESULT hr = UploadFileGuarded(request, result);
+    const std::string& id = result.fileId;
     const double protocol = Seconds(protocolStart);
     std::printf("result=0x%08x\nid=%s\n", static_cast<unsigned>(hr), id.c_str());
     Rate("block_list", size, listed);
@@ -61,9 +70,13 @@ int Upload(const std::string& token, const std::string& file, const std::string&
 
 int Download(const std::string& token, const std::string& id, const std::string& target, const std::string& temp) {
     auto start = std::chrono::steady_clock::now();
-    std::string modTime, sha1, fileVer;
-    int32_t opVer = -1;
-    HRESULT hr = DownloadGuarded(nullptr, nullptr, token, id, modTime, target, sha1, fileVer, opVer, temp, false);
+    DownloadRequest request;
+    request.token = token;
+    request.fileId = id;
+    request.targetPath = target;
+    request.tempFolder = temp;
+    TransferResult result;
+    HRESULT hr = DownloadGuarded(request, result);
     const double seconds = Seconds(start);
     std::printf("result=0x%08x\n", static_cast<unsigned>(hr));
     Rate("download", SizeOf(target), seconds);

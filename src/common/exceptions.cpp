@@ -8,7 +8,8 @@
 namespace EXCEPT {
 
 BaseException::BaseException(std::string_view t, std::string_view r, std::string_view d)
-    : type(t), raisedIn(r), detail(d) {
+    : type(t), raisedIn(r), detail(d), m_what(type + " raised in " + raisedIn) {
+    if (!detail.empty()) m_what += ": " + detail;
     if (detail.empty())
         LogWriteFormat(kLogLevelError, "exc_base", __LINE__, "Exception type=%s raised-in %s", type.c_str(),
                        raisedIn.c_str());

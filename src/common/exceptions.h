@@ -1,8 +1,10 @@
-// Exceptions of the block engine and its file-transfer layer: plain structures thrown by value,
-// turned back into results at the guarded entries. Constructing one writes
-// "Exception type=%s raised-in %s[ detail=%s]" at level 0.
+// Exceptions of the block engine and its file-transfer layer: thrown by value, turned back
+// into results at the guarded entries (ResultForException). All derive from BaseException,
+// a std::exception, so a generic handler can still say what went wrong. Constructing one
+// writes "Exception type=%s raised-in %s[ detail=%s]" at level 0.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -11,11 +13,17 @@
 
 namespace EXCEPT {
 
-struct BaseException {
+struct BaseException : std::exception {
     std::string type, raisedIn, detail;
+
+    // "<type> raised in <raisedIn>[: <detail>]", e.g. "NetworkError raised in CurlWrapper::PostFile: Timeout".
+    const char* what() const noexcept override { return m_what.c_str(); }
 
 protected:
     BaseException(std::string_view type, std::string_view raisedIn, std::string_view detail);
+
+private:
+    std::string m_what;
 };
 
 struct ServerError : BaseException {

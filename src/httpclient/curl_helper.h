@@ -26,13 +26,16 @@ inline constexpr size_t kMaxAnswerBytes = size_t{32} << 20;
 // Writes "ERROR_CHECK_BOOL:curlRet == CURLE_OK" (level 5).
 void LogCurlOptionFailure();
 
-// Result of every request operation.
-enum CurlOutcome : int32_t {
+// Result of every request operation. The transport object turns it into a
+// result value (CTransport::MapOutcome), the block engine into an exception
+// (RaiseForOutcome).
+enum class CurlOutcome : int32_t {
     Ok = 0,
     Timeout = 1,                              // libcurl time-out, or a GET/download answered 504
     Cancelled = 2,                            // aborted through the cancel flag or the progress function
     ConnectFailed = 3,                        // proxy or host not resolved, or no connection
     NetworkFailure = 4,                       // any other failure; uploads also for a status outside 200..299
+    LocalFileUnreadable = 5,                  // PostFileBody: the local file cannot be opened or measured
     ServerErrorStatus = (int32_t)0x80041011,  // GET and download: status not 200 (E_OV_SERVER_ERROR)
 };
 
@@ -94,7 +97,7 @@ public:
 
     CurlOutcome Request_URL_GET(std::string_view szURL, int32_t timeout);
     CurlOutcome Request_URL_POST(std::string_view szURL, int32_t timeout);
-    // E_FAIL (as the outcome value) when the file cannot be opened.
+    // LocalFileUnreadable when the file cannot be opened or measured.
     CurlOutcome PostFileBody(std::string_view szURL, std::string_view szLocal, int32_t timeout);
     CurlOutcome PostMutiForm(std::string_view szURL, int32_t timeout);
     CurlOutcome SimpleDownLoadFile(std::string_view szURL, std::string_view szLocal, int32_t timeout);
@@ -168,7 +171,8 @@ private:
     bool TakeCallbackFailure();
 
     // Runs one request operation: exceptions (also those caught in callbacks) are
-    // logged by `logRaise` and end it as code 87; the header list is freed always.
+    // logged by `logRaise` and end it as kInvalidParameterCode
+    // (a NetworkFailure); the header list is freed always.
     template <typename Run, typename LogRaise>
     CurlOutcome RunOperation(Run run, bool statusChecked, LogRaise logRaise);
     void StartRequest();  // handle check and light reset
@@ -293,5 +297,5 @@ bool AppendHeaderLines(CurlSlistPtr& list, std::string_view lines);
 // final; otherwise logs the retry and waits the backoff, calling `stillWanted`
 // between slices (false = the caller cancelled: Cancelled), and answers Retry.
 enum class RetryStep { Stop, Retry, Cancelled };
-RetryStep WaitBeforeRetry(CCurlHelper& helper, RetryPolicy& policy, int32_t outcome,
+RetryStep WaitBeforeRetry(CCurlHelper& helper, RetryPolicy& policy, CurlOutcome outcome,
                           const std::function<bool()>& stillWanted);

@@ -25,11 +25,14 @@
 
 namespace {
 
-// The code an operation takes when it raised or its status check failed.
-constexpr CURLcode kFailedCode = static_cast<CURLcode>(87);
+// The code an operation takes when it raised or its status check failed: 87 is
+// the platform's "invalid parameter" error number, which the log line
+// "CURLcode = 87" has always shown (libcurl's own 87, an FTP listing failure,
+// never occurs here). It ends as NetworkFailure.
+constexpr CURLcode kInvalidParameterCode = static_cast<CURLcode>(87);
 // Returned by the preparation steps whose failure ends the operation as NetworkFailure.
 constexpr CURLcode kPrepFailed = static_cast<CURLcode>(CURL_LAST + 100);
-// Returned when an upload's file cannot be opened or measured: the result is E_FAIL.
+// Returned when an upload's file cannot be opened or measured: LocalFileUnreadable.
 constexpr CURLcode kFileFailed = static_cast<CURLcode>(CURL_LAST + 101);
 constexpr long kConnectTimeout = 10;
 
@@ -245,15 +248,15 @@ CURLcode CCurlHelper::BuildForm(CurlMimePtr& mime) {
 }
 
 CurlOutcome CCurlHelper::Outcome(CURLcode curlRet, long status, bool statusChecked) {
-    if (statusChecked && status != 200) return status == 504 ? Timeout : ServerErrorStatus;
-    if (curlRet == CURLE_OK) return Ok;
-    if (curlRet == CURLE_OPERATION_TIMEDOUT) return Timeout;
-    if (curlRet == CURLE_ABORTED_BY_CALLBACK || m_cancel.load() != 0) return Cancelled;
+    if (statusChecked && status != 200) return status == 504 ? CurlOutcome::Timeout : CurlOutcome::ServerErrorStatus;
+    if (curlRet == CURLE_OK) return CurlOutcome::Ok;
+    if (curlRet == CURLE_OPERATION_TIMEDOUT) return CurlOutcome::Timeout;
+    if (curlRet == CURLE_ABORTED_BY_CALLBACK || m_cancel.load() != 0) return CurlOutcome::Cancelled;
     if (curlRet == CURLE_COULDNT_RESOLVE_PROXY || curlRet == CURLE_COULDNT_RESOLVE_HOST ||
         curlRet == CURLE_COULDNT_CONNECT)
-        return ConnectFailed;
+        return CurlOutcome::ConnectFailed;
     LOGF(5, "CCurlHelper Visit Network Failded. CURLcode = %d", static_cast<int>(curlRet));
-    return NetworkFailure;
+    return CurlOutcome::NetworkFailure;
 }
 
 void CCurlHelper::EndRequest() {
@@ -284,11 +287,11 @@ CurlOutcome CCurlHelper::RunOperation(Run run, bool statusChecked, LogRaise logR
     // Raised here or inside a libcurl callback (which cannot unwind through libcurl).
     if (TakeCallbackFailure()) {
         logRaise();
-        curlRet = kFailedCode;
+        curlRet = kInvalidParameterCode;
     }
     EndRequest();
-    if (curlRet == kPrepFailed) return NetworkFailure;
-    if (curlRet == kFileFailed) return static_cast<CurlOutcome>(E_FAIL);
+    if (curlRet == kPrepFailed) return CurlOutcome::NetworkFailure;
+    if (curlRet == kFileFailed) return CurlOutcome::LocalFileUnreadable;
     CurlOutcome outcome = Outcome(curlRet, curlRet == CURLE_OK ? m_status : 200, statusChecked);
     DescribeFailure(outcome);
     return outcome;
@@ -437,7 +440,7 @@ void CCurlHelper::RecordAttempt(CURLcode curlRet) {
 void CCurlHelper::DescribeFailure(CurlOutcome outcome) {
     const AttemptFailure& a = m_lastAttempt;
     const bool badStatus = a.status >= 400;
-    if ((outcome == Ok && !badStatus) || outcome == Cancelled || a.cancelled) {
+    if ((outcome == CurlOutcome::Ok && !badStatus) || outcome == CurlOutcome::Cancelled || a.cancelled) {
         ClearThreadNetworkError();
         return;
     }
@@ -464,7 +467,7 @@ void CCurlHelper::DescribeFailure(CurlOutcome outcome) {
         m_lastCause = "HTTP " + std::to_string(a.status) + " from " + where;
     }
     SetThreadNetworkError(m_lastCause);
-    if (outcome == Ok) return;  // an error page handed to the caller as text: not a failure here
+    if (outcome == CurlOutcome::Ok) return;  // an error page handed to the caller as text: not a failure here
     LOGF(5, "Network request to %s failed: %s, HTTP status %ld", where.c_str(), curlText.c_str(), a.status);
 }
 
@@ -492,7 +495,7 @@ CURLcode CCurlHelper::CheckUploadStatus() {
     CURLcode infoRet = curl_easy_getinfo(m_hCURL.get(), CURLINFO_RESPONSE_CODE, &code);
     if (infoRet != CURLE_OK || code < 200 || code > 299) {
         LOGF(5, "GetInfo Error Or Response Code Not In Range 200~300, Response Code:%d", static_cast<int>(code));
-        return kFailedCode;
+        return kInvalidParameterCode;
     }
     return CURLE_OK;
 }
@@ -661,7 +664,7 @@ CURLcode CCurlHelper::DoDownload(std::string_view url, std::string_view local, F
     long code = 0;
     if (curl_easy_getinfo(m_hCURL.get(), CURLINFO_RESPONSE_CODE, &code) != CURLE_OK) {
         HELPER_LOG(0, "*ASSERT*: !L\"CCurlHelper::SimpleDownLoadFile Failed!\"");
-        return kFailedCode;
+        return kInvalidParameterCode;
     }
     m_status = code;
     return CURLE_OK;
@@ -760,11 +763,11 @@ int CCurlHelper::ProgressFunction(void* p, curl_off_t dlTotal, curl_off_t dlNow,
     return self->m_cancel.load();
 }
 
-RetryStep WaitBeforeRetry(CCurlHelper& helper, RetryPolicy& policy, int32_t outcome,
+RetryStep WaitBeforeRetry(CCurlHelper& helper, RetryPolicy& policy, CurlOutcome outcome,
                           const std::function<bool()>& stillWanted) {
     const AttemptFailure& attempt = helper.LastAttempt();
     const bool badStatus = attempt.status == 429 || attempt.status >= 500;
-    if ((outcome == Ok && !badStatus) || outcome == Cancelled) return RetryStep::Stop;
+    if ((outcome == CurlOutcome::Ok && !badStatus) || outcome == CurlOutcome::Cancelled) return RetryStep::Stop;
     auto wait = policy.NextWait(attempt);
     if (!wait) return RetryStep::Stop;
     LOGF(5, "Retrying network request (%d of %d) in %lld ms after: %s", policy.RetriesDone(), policy.ExtraAttempts(),

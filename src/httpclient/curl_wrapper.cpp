@@ -27,21 +27,23 @@ void CountRequest() {
 
 void RaiseCurlFailure(std::string_view origin) { throw EXCEPT::CurlUnknownError(origin, "Network Error"); }
 
-void RaiseForOutcome(int32_t outcome, std::string_view origin) {
+void RaiseForOutcome(CurlOutcome outcome, std::string_view origin) {
     switch (outcome) {
-        case Ok:
+        case CurlOutcome::Ok:
             return;
-        case Timeout:
+        case CurlOutcome::Timeout:
             throw EXCEPT::NetworkError(origin, "Timeout");
-        case Cancelled:
+        case CurlOutcome::Cancelled:
             throw EXCEPT::TaskCancel(origin);
-        case ConnectFailed:
+        case CurlOutcome::ConnectFailed:
             throw EXCEPT::NetworkError(origin, "Couldn't connect");
-        case ServerErrorStatus:
+        case CurlOutcome::ServerErrorStatus:
             throw EXCEPT::ServerError(origin, "Response not 200");
-        default:
-            RaiseCurlFailure(origin);
+        case CurlOutcome::NetworkFailure:
+        case CurlOutcome::LocalFileUnreadable:
+            break;
     }
+    RaiseCurlFailure(origin);  // also for a value outside the enumeration
 }
 
 CurlWrapper::CurlWrapper() { InitHandle(); }
@@ -66,7 +68,7 @@ void CurlWrapper::TransferProgress(void* p, double dlTotal, double dlNow, double
     if (hr == E_FAIL) self->Cancel();
 }
 
-bool CurlWrapper::RetryAfter(RetryPolicy& policy, int32_t outcome, std::string_view origin) {
+bool CurlWrapper::RetryAfter(RetryPolicy& policy, CurlOutcome outcome, std::string_view origin) {
     // The progress callback keeps being called, so a cancel ends the wait at once.
     const RetryStep step = WaitBeforeRetry(*this, policy, outcome, [this] {
         if (m_pfnCallback && m_pfnCallback(m_pCallbackData, m_lastProgress[0], m_lastProgress[1], m_lastProgress[2],
@@ -96,7 +98,7 @@ std::string HttpRequestPost(CurlWrapper& wrapper, std::string_view url, std::str
     if (postData.empty()) LogWrite(0, "*ASSERT*: !strPostData.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
     RetryPolicy policy(kind);
-    int32_t outcome = Ok;
+    CurlOutcome outcome = CurlOutcome::Ok;
     do {
         ApplyConnectionSettings(wrapper);
         wrapper.AddHeader(header);
@@ -115,7 +117,7 @@ void HttpDownloadFile(CurlWrapper& wrapper, std::string_view url, std::string_vi
     size_t slash = local.rfind('/');
     if (slash != std::string_view::npos && slash > 0) CreateFolderTree(local.substr(0, slash));
     RetryPolicy policy(RequestKind::Repeatable);
-    int32_t outcome = Ok;
+    CurlOutcome outcome = CurlOutcome::Ok;
     do {
         ApplyConnectionSettings(wrapper);
         wrapper.AddHeader(header);
@@ -132,7 +134,7 @@ std::string HttpUploadFile(CurlWrapper& wrapper, std::string_view url, std::stri
     if (local.empty()) LogWrite(0, "*ASSERT*: !strLocal.IsEmpty()", __FILE__, __LINE__);
     CountRequest();
     RetryPolicy policy(RequestKind::Repeatable);
-    int32_t outcome = Ok;
+    CurlOutcome outcome = CurlOutcome::Ok;
     do {
         ApplyConnectionSettings(wrapper);
         wrapper.AddHeader(header);
@@ -371,7 +373,7 @@ namespace {
 // The helper's outcome rules for a failed block request (a cancel sets the
 // helper's flag too); a request that could not be prepared is a network failure.
 CurlOutcome BlockOutcome(CurlWrapper& wrapper, CURLcode curlRet) {
-    if (curlRet == static_cast<CURLcode>(CURL_LAST + 100)) return NetworkFailure;
+    if (curlRet == static_cast<CURLcode>(CURL_LAST + 100)) return CurlOutcome::NetworkFailure;
     return wrapper.Outcome(curlRet, 200, false);
 }
 
@@ -403,8 +405,8 @@ std::string HttpUploadBuffer(CurlWrapper& wrapper, std::string_view url, const u
             statusOk = curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code) == CURLE_OK && code >= 200 &&
                        code <= 299;
         const CurlOutcome outcome = curlRet != CURLE_OK ? BlockOutcome(wrapper, curlRet)
-                                    : statusOk          ? Ok
-                                                        : ServerErrorStatus;
+                                    : statusOk          ? CurlOutcome::Ok
+                                                        : CurlOutcome::ServerErrorStatus;
         wrapper.EndOwnAttempt(curlRet, outcome);
         if (wrapper.RetryAfter(policy, outcome, "CurlWrapper::PostFile")) continue;
         if (curlRet == CURLE_OK && !statusOk) {
@@ -451,9 +453,9 @@ bool HttpDownloadBuffer(CurlWrapper& wrapper, std::string_view url, std::string_
         long code = 0;
         if (curlRet == CURLE_OK) curl_easy_getinfo(wrapper.Handle(), CURLINFO_RESPONSE_CODE, &code);
         const CurlOutcome outcome = curlRet != CURLE_OK ? BlockOutcome(wrapper, curlRet)
-                                    : code == 200       ? Ok
-                                    : code == 504       ? Timeout
-                                                        : ServerErrorStatus;
+                                    : code == 200       ? CurlOutcome::Ok
+                                    : code == 504       ? CurlOutcome::Timeout
+                                                        : CurlOutcome::ServerErrorStatus;
         wrapper.EndOwnAttempt(curlRet, outcome);
         if (wrapper.RetryAfter(policy, outcome, "CurlWrapper::SimpleDownloadFile")) continue;
         if (curlRet != CURLE_OK && curlRet != CURLE_ABORTED_BY_CALLBACK)

@@ -44,7 +44,7 @@ public:
     // After an attempt that ended with `outcome`: true when the policy grants
     // another attempt; the backoff has then been waited (one log line with the
     // cause). A cancel during the wait raises EXCEPT::TaskCancel at once.
-    bool RetryAfter(RetryPolicy& policy, int32_t outcome, std::string_view origin);
+    bool RetryAfter(RetryPolicy& policy, CurlOutcome outcome, std::string_view origin);
 
 private:
     static void TransferProgress(void* self, double dlTotal, double dlNow, double ulTotal, double ulNow);
@@ -57,8 +57,8 @@ private:
     double m_lastProgress[4] = {};
 };
 
-// Raises the exception for a helper outcome or result value (nothing for Ok).
-void RaiseForOutcome(int32_t outcome, std::string_view origin);
+// Raises the exception for a helper outcome (nothing for Ok).
+void RaiseForOutcome(CurlOutcome outcome, std::string_view origin);
 
 [[noreturn]] void RaiseCurlFailure(std::string_view origin);
 

@@ -58,6 +58,21 @@ HRESULT GatherFacts(const std::string& path, LocalFileFacts& facts) {
     return S_OK;
 }
 
+// The part of an upload request that the local file and the progress handle give.
+UploadRequest UploadOf(const std::string& path, const LocalFileFacts& facts, const char16_t* tempFolder,
+                       ORVEL_PROGRESS progress) {
+    UploadRequest request;
+    request.sha1 = facts.sha1;
+    request.modTime = facts.modTime;
+    request.localPath = path;
+    request.fileSize = facts.size;
+    request.blocks = facts.blocks;
+    request.tempFolder = ArgText(tempFolder);
+    request.callback = UploadProgressCallback;
+    request.context = progress;
+    return request;
+}
+
 }  // namespace
 
 extern "C" {
@@ -80,15 +95,16 @@ ORVEL_API HRESULT ORVEL_Upload(const char16_t* strToken, const char16_t* strPare
         HRESULT hr = GatherFacts(filePath, facts);
         if (FAILED(hr)) return hr;
 
-        RecordTree conflict;
-        std::string newId, newVer;
-        hr = UploadFileGuarded("", "0", facts.sha1, ArgText(strParentId), ArgText(strToken), ArgText(strName),
-                               facts.modTime, filePath, false, facts.size, newId, newVer, facts.blocks,
-                               ArgText(strTempFolderPath), UploadProgressCallback, hProgress, conflict);
+        UploadRequest request = UploadOf(filePath, facts, strTempFolderPath, hProgress);
+        request.parentId = ArgText(strParentId);
+        request.token = ArgText(strToken);
+        request.name = ArgText(strName);
+        TransferResult result;
+        hr = UploadFileGuarded(request, result);
         if (!ERROR_CHECK_BOOL(hr == S_OK || hr == E_OV_TARGET_EXISTS)) return hr;
 
         // On a name conflict the caller gets the id of the item that holds the name.
-        *strFileId = MakeBstr(hr == S_OK ? newId : conflict.GetValue("fileId")).release();
+        *strFileId = MakeBstr(hr == S_OK ? result.fileId : result.conflict.GetValue("fileId")).release();
         return hr;
     });
 }
@@ -118,12 +134,14 @@ ORVEL_API HRESULT ORVEL_Update(const char16_t* strToken, const char16_t* strFile
         hr = GatherFacts(filePath, facts);
         if (FAILED(hr)) return hr;
 
-        RecordTree conflict;
-        std::string newId, newVer;
-        hr = UploadFileGuarded(info.GetValue("fileId"), info.GetValue("fileVer"), facts.sha1, info.GetValue("parentId"),
-                               task.strToken, info.GetValue("fileName"), facts.modTime, filePath, false, facts.size,
-                               newId, newVer, facts.blocks, ArgText(strTempFolderPath), UploadProgressCallback,
-                               hProgress, conflict);
+        UploadRequest request = UploadOf(filePath, facts, strTempFolderPath, hProgress);
+        request.fileId = info.GetValue("fileId");
+        request.fileVer = info.GetValue("fileVer");
+        request.parentId = info.GetValue("parentId");
+        request.token = task.strToken;
+        request.name = info.GetValue("fileName");
+        TransferResult result;
+        hr = UploadFileGuarded(request, result);
         ERROR_CHECK_COM(hr);
         return hr;
     });
@@ -141,15 +159,18 @@ ORVEL_API HRESULT ORVEL_Download(const char16_t* strToken, const char16_t* strFi
         ORVEL_ASSERT(::PathFileExistsW(strTempFolderPath));
         if (!ORVEL_ASSERT(hProgress)) return E_POINTER;
 
-        // The service's current values overwrite these copies; the arguments
-        // themselves only serve the checks above.
-        std::string modTime = ArgText(strModTime);
-        std::string sha1 = ArgText(strSha1);
-        std::string fileVer = ArgText(strFileVer);
-        int32_t opVer = -1;
-        return DownloadGuarded(DownloadProgressCallback, hProgress, ArgText(strToken), ArgText(strFileId), modTime,
-                               ArgText(strFilePath), sha1, fileVer, opVer, ArgText(strTempFolderPath),
-                               previousVersion != 0);
+        // The service's current values (in the result) count; the modify time,
+        // SHA-1 and version arguments only serve the checks above.
+        DownloadRequest request;
+        request.token = ArgText(strToken);
+        request.fileId = ArgText(strFileId);
+        request.targetPath = ArgText(strFilePath);
+        request.tempFolder = ArgText(strTempFolderPath);
+        request.previousVersion = previousVersion != 0;
+        request.callback = DownloadProgressCallback;
+        request.context = hProgress;
+        TransferResult result;
+        return DownloadGuarded(request, result);
     });
 }
 

@@ -59,22 +59,23 @@ void CTransport::ProgressHookFn(void* p, double dlTotal, double dlNow, double ul
 
 HRESULT CTransport::MapOutcome(CurlOutcome outcome) {
     switch (outcome) {
-        case Ok:
+        case CurlOutcome::Ok:
             return S_OK;
-        case Timeout:
+        case CurlOutcome::Timeout:
             return E_OV_NETWORK_TIMEOUT;
-        case Cancelled:
+        case CurlOutcome::Cancelled:
             return E_OV_CANCELLED;
-        case ConnectFailed:
+        case CurlOutcome::ConnectFailed:
             return E_OV_NETWORK_UNREACHABLE;
-        case NetworkFailure:
+        case CurlOutcome::NetworkFailure:
             return E_OV_NETWORK_ERROR;
-        case ServerErrorStatus:
+        case CurlOutcome::ServerErrorStatus:
             return E_OV_SERVER_ERROR;  // a GET or download answered with a status other than 200
-        default:
-            TRANSPORT_LOG(0, "*ASSERT*: !\"unknown request outcome\"");
-            return static_cast<HRESULT>(outcome);
+        case CurlOutcome::LocalFileUnreadable:
+            break;  // no network outcome: the same assertion record as a stray value
     }
+    TRANSPORT_LOG(0, "*ASSERT*: !\"unknown request outcome\"");
+    return outcome == CurlOutcome::LocalFileUnreadable ? E_FAIL : static_cast<HRESULT>(outcome);
 }
 
 HRESULT CTransport::Prepare(const std::string& header) {
@@ -98,7 +99,7 @@ HRESULT CTransport::Request(const std::string& url, const std::string& header, c
         std::lock_guard<std::mutex> guard(m_lock);
         RetryPolicy policy(m_kind);
         HRESULT hr = S_OK;
-        CurlOutcome outcome = Ok;
+        CurlOutcome outcome = CurlOutcome::Ok;
         do {
             hr = Prepare(header);
             if (FAILED(hr)) break;

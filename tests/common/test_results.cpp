@@ -113,6 +113,15 @@ TEST_F(ResultsTest, ExceptionsLogTheirConstruction) {
     EXPECT_TRUE(Logged("\tE \tsdkrd.log"));
 }
 
+TEST_F(ResultsTest, ExceptionsAreStandardExceptionsThatSayWhatWentWrong) {
+    EXPECT_STREQ("TaskCancel raised in Download", EXCEPT::TaskCancel("Download").what());
+    try {
+        throw EXCEPT::RemoteConflict("commit", "targetExist", E_OV_TARGET_EXISTS, Answer("result", "targetExist"));
+    } catch (const std::exception& e) {  // a generic handler sees the family's own text
+        EXPECT_STREQ("RemoteConflict raised in commit: targetExist", e.what());
+    }
+}
+
 TEST_F(ResultsTest, RaiseForResult) {
     EXPECT_NO_THROW(RaiseForResult(Answer("result", "ok"), "x"));
     try {

@@ -11,6 +11,8 @@ using namespace orvel::testsupport;
 namespace orvel::httptest {
 namespace {
 
+using enum CurlOutcome;  // the outcomes by their short names
+
 // windowBits 15 + 16 gives a gzip wrapper, 15 a zlib wrapper.
 std::string Deflate(std::string_view text, int windowBits) {
     z_stream zs{};

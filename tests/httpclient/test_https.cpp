@@ -16,6 +16,8 @@ using namespace orvel::testsupport;
 namespace orvel::httptest {
 namespace {
 
+using enum CurlOutcome;  // the outcomes by their short names
+
 struct PkeyFree {
     void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
 };

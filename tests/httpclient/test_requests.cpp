@@ -20,6 +20,8 @@ using namespace orvel::testsupport;
 namespace orvel::httptest {
 namespace {
 
+using enum CurlOutcome;  // the outcomes by their short names
+
 constexpr const char* kPipelineHeader = "v:2&User-Agent:sdkrd-1%2e0%2e0%2e0&cv:sdkrd-1%2e0%2e0%2e0&Expect:";
 
 bool HasLine(const std::vector<std::string>& lines, std::string_view line) {

@@ -20,6 +20,8 @@ using Clock = std::chrono::steady_clock;
 namespace orvel::httptest {
 namespace {
 
+using enum CurlOutcome;  // the outcomes by their short names
+
 long Millis(Clock::duration d) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }

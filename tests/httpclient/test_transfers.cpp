@@ -12,6 +12,8 @@ using namespace orvel::testsupport;
 namespace orvel::httptest {
 namespace {
 
+using enum CurlOutcome;  // the outcomes by their short names
+
 std::string BinaryBytes(size_t size) {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + 7) % 256);
@@ -58,7 +60,7 @@ TEST_F(TransferTest, RawUploadChecksTheStatusRange) {
 
 TEST_F(TransferTest, RawUploadOfAMissingFileFailsBeforeAnyTransfer) {
     RawServer raw([](const std::string&) { return RawServer::Response(200, "ok"); });
-    EXPECT_EQ(static_cast<CurlOutcome>(E_FAIL), m_helper.PostFileBody(raw.Url("/u"), m_dir->File("none"), 10));
+    EXPECT_EQ(LocalFileUnreadable, m_helper.PostFileBody(raw.Url("/u"), m_dir->File("none"), 10));
     EXPECT_TRUE(LogHas('W', "ERROR_CHECK_BOOL:NULL != reader.fp", "curl_helper2.cpp"));
     EXPECT_TRUE(raw.Requests().empty());
 }

@@ -13,6 +13,8 @@ using namespace orvel::testsupport;
 namespace orvel::httptest {
 namespace {
 
+using enum CurlOutcome;  // the outcomes by their short names
+
 class WrapperTest : public HttpTest {
 protected:
     void SetUp() override {
@@ -115,7 +117,10 @@ TEST_F(WrapperTest, OutcomesMapToExceptions) {
     EXPECT_EQ("Couldn't connect", Catch<EXCEPT::NetworkError>([] { RaiseForOutcome(ConnectFailed, "X"); }).detail);
     EXPECT_EQ("Network Error", Catch<EXCEPT::CurlUnknownError>([] { RaiseForOutcome(NetworkFailure, "X"); }).detail);
     EXPECT_EQ("Response not 200", Catch<EXCEPT::ServerError>([] { RaiseForOutcome(ServerErrorStatus, "X"); }).detail);
-    EXPECT_EQ("Network Error", Catch<EXCEPT::CurlUnknownError>([] { RaiseForOutcome(E_FAIL, "X"); }).detail);
+    EXPECT_EQ("Network Error",
+              Catch<EXCEPT::CurlUnknownError>([] { RaiseForOutcome(static_cast<CurlOutcome>(E_FAIL), "X"); }).detail);
+    EXPECT_EQ("Network Error",
+              Catch<EXCEPT::CurlUnknownError>([] { RaiseForOutcome(LocalFileUnreadable, "X"); }).detail);
 }
 
 TEST_F(WrapperTest, ARefusedConnectionRaisesCouldntConnect) {

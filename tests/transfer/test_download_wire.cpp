@@ -119,8 +119,21 @@ protected:
     HRESULT Download(bool previous = false, ProgressCallback callback = nullptr, void* context = nullptr) {
         modTime = sha1 = fileVer = "unset";
         opVer = -1;
-        return DownloadGuarded(callback, context, "TOKEN", "F1", modTime, target, sha1, fileVer, opVer, temp.Path(),
-                               previous);
+        DownloadRequest request;
+        request.token = "TOKEN";
+        request.fileId = "F1";
+        request.targetPath = target;
+        request.tempFolder = temp.Path();
+        request.previousVersion = previous;
+        request.callback = callback;
+        request.context = context;
+        TransferResult result;
+        const HRESULT hr = DownloadGuarded(request, result);
+        modTime = result.modTime;
+        sha1 = result.sha1;
+        fileVer = result.fileVer;
+        opVer = result.opVer;
+        return hr;
     }
 
     int Fetches(const std::string& id) {
@@ -514,12 +527,24 @@ TEST_F(DownloadWire, AnUnusableTemporaryFolderFailsBeforeAnythingIsSentOrWritten
     ASSERT_EQ(S_OK, BuildBlockList(file, blocks, listSha1));
     for (const auto& [folder, why] : cases) {
         LogCapture log;
-        EXPECT_EQ(E_INVALIDARG, DownloadGuarded(nullptr, nullptr, "TOKEN", "F1", modTime, target, sha1, fileVer, opVer,
-                                                folder, false));
-        std::string id, ver;
-        RecordTree conflict;
-        EXPECT_EQ(E_INVALIDARG, UploadFileGuarded("", "0", listSha1, "0", "TOKEN", "plain.txt", "m", file, false, 1, id,
-                                                  ver, blocks, folder, nullptr, nullptr, conflict));
+        DownloadRequest download;
+        download.token = "TOKEN";
+        download.fileId = "F1";
+        download.targetPath = target;
+        download.tempFolder = folder;
+        TransferResult result;
+        EXPECT_EQ(E_INVALIDARG, DownloadGuarded(download, result));
+        UploadRequest upload;
+        upload.sha1 = listSha1;
+        upload.parentId = "0";
+        upload.token = "TOKEN";
+        upload.name = "plain.txt";
+        upload.modTime = "m";
+        upload.localPath = file;
+        upload.fileSize = 1;
+        upload.blocks = blocks;
+        upload.tempFolder = folder;
+        EXPECT_EQ(E_INVALIDARG, UploadFileGuarded(upload, result));
         EXPECT_EQ(2u, log.Count("Unusable temporary folder '" + folder + "': " + why)) << log.Text();
     }
     EXPECT_TRUE(fake.Requests().empty());

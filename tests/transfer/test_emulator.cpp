@@ -81,9 +81,28 @@ protected:
         std::vector<BlockRecord> blocks;
         std::string sha1;
         EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
-        conflict = RecordTree();
-        return UploadFileGuarded(baseId, baseVer, sha1, "0", token, name, "2011-03-02 09:05:03", path, false,
-                                 FileSizeOf(path), id, ver, blocks, temp.Path(), callback, context, conflict);
+        UploadRequest request;
+        request.fileId = baseId;
+        request.fileVer = baseVer;
+        request.sha1 = sha1;
+        request.parentId = "0";
+        request.token = token;
+        request.name = name;
+        request.modTime = "2011-03-02 09:05:03";
+        request.localPath = path;
+        request.fileSize = FileSizeOf(path);
+        request.blocks = blocks;
+        request.tempFolder = temp.Path();
+        request.callback = callback;
+        request.context = context;
+        TransferResult result;
+        const HRESULT hr = UploadFileGuarded(request, result);
+        if (hr == S_OK) {  // the caller's id and version change only with a committed upload
+            id = result.fileId;
+            ver = result.fileVer;
+        }
+        conflict = result.conflict;
+        return hr;
     }
 
     HRESULT Upload(const std::string& bytes, const std::string& name, std::string& id, std::string& ver,
@@ -96,9 +115,26 @@ protected:
 
     HRESULT Download(const std::string& id, const std::string& target, bool previous = false,
                      ProgressCallback callback = nullptr, void* context = nullptr) {
-        opVer = -1;
-        return DownloadGuarded(callback, context, token, id, modTime, target, sha1, fileVer, opVer, temp.Path(),
-                               previous);
+        TransferResult result;
+        const HRESULT hr = DownloadGuarded(DownloadOf(id, target, previous, callback, context), result);
+        modTime = result.modTime;
+        sha1 = result.sha1;
+        fileVer = result.fileVer;
+        opVer = result.opVer;
+        return hr;
+    }
+
+    DownloadRequest DownloadOf(const std::string& id, const std::string& target, bool previous = false,
+                               ProgressCallback callback = nullptr, void* context = nullptr) const {
+        DownloadRequest request;
+        request.token = token;
+        request.fileId = id;
+        request.targetPath = target;
+        request.tempFolder = temp.Path();
+        request.previousVersion = previous;
+        request.callback = callback;
+        request.context = context;
+        return request;
     }
 
     static int64_t FileSizeOf(const std::string& path) {
@@ -328,10 +364,8 @@ TEST_F(EmulatorTransfer, DownloadsSharingATemporaryFolderAllSucceed) {
     std::vector<std::thread> threads;
     for (size_t i = 0; i < results.size(); ++i) {
         threads.emplace_back([&, i] {
-            std::string m, s, v;
-            int32_t op = -1;
-            results[i] = DownloadGuarded(nullptr, nullptr, token, i % 2 ? id1 : id2, m,
-                                         out.File("copy" + std::to_string(i)), s, v, op, temp.Path(), false);
+            TransferResult result;
+            results[i] = DownloadGuarded(DownloadOf(i % 2 ? id1 : id2, out.File("copy" + std::to_string(i))), result);
         });
     }
     for (auto& t : threads) t.join();

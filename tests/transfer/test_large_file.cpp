@@ -123,16 +123,23 @@ TEST(SlowLargeFile, AboveFourGiBRoundTrip) {
     std::string sha1;
     ASSERT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
     ASSERT_EQ(1026u, blocks.size());
-    std::string id, ver;
-    RecordTree conflict;
-    ASSERT_EQ(S_OK, UploadFileGuarded("", "0", sha1, "0", "T", "big.mp4", "m", path, false, size, id, ver, blocks,
-                                      temp.Path(), nullptr, nullptr, conflict));
+    UploadRequest upload;
+    upload.sha1 = sha1;
+    upload.parentId = "0";
+    upload.token = "T";
+    upload.name = "big.mp4";
+    upload.modTime = "m";
+    upload.localPath = path;
+    upload.fileSize = size;
+    upload.blocks = blocks;
+    upload.tempFolder = temp.Path();
+    TransferResult uploaded;
+    ASSERT_EQ(S_OK, UploadFileGuarded(upload, uploaded));
+    const std::string id = uploaded.fileId;
     EXPECT_EQ(std::to_string(size), service.sizeText);
     EXPECT_TRUE(temp.Entries().empty());
 
     const std::string target = out.File("big.mp4");
-    std::string modTime, fileSha1, fileVer;
-    int32_t opVer = 0;
     double lastTotal = 0, lastDone = 0;
     auto record = [](void* ctx, double total, double done, double, double, double) -> HRESULT {
         auto* last = static_cast<std::pair<double*, double*>*>(ctx);
@@ -141,8 +148,15 @@ TEST(SlowLargeFile, AboveFourGiBRoundTrip) {
         return S_OK;
     };
     std::pair<double*, double*> last{&lastTotal, &lastDone};
-    ASSERT_EQ(S_OK,
-              DownloadGuarded(record, &last, "T", id, modTime, target, fileSha1, fileVer, opVer, temp.Path(), false));
+    DownloadRequest download;
+    download.token = "T";
+    download.fileId = id;
+    download.targetPath = target;
+    download.tempFolder = temp.Path();
+    download.callback = record;
+    download.context = &last;
+    TransferResult downloaded;
+    ASSERT_EQ(S_OK, DownloadGuarded(download, downloaded));
     EXPECT_EQ(size, SizeOf(target));
     EXPECT_EQ(static_cast<double>(size), lastTotal);
     EXPECT_LE(service.blocksFetched, 8);  // one fetch per distinct block

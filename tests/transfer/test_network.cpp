@@ -70,17 +70,30 @@ protected:
         std::vector<BlockRecord> blocks;
         std::string sha1;
         EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
-        std::string ver;
-        RecordTree conflict;
-        return UploadFileGuarded("", "0", sha1, "0", token, name, "2011-03-02 09:05:03", path, false,
-                                 static_cast<int64_t>(bytes.size()), id, ver, blocks, temp.Path(), nullptr, nullptr,
-                                 conflict);
+        UploadRequest request;
+        request.sha1 = sha1;
+        request.parentId = "0";
+        request.token = token;
+        request.name = name;
+        request.modTime = "2011-03-02 09:05:03";
+        request.localPath = path;
+        request.fileSize = static_cast<int64_t>(bytes.size());
+        request.blocks = blocks;
+        request.tempFolder = temp.Path();
+        TransferResult result;
+        const HRESULT hr = UploadFileGuarded(request, result);
+        id = result.fileId;
+        return hr;
     }
 
     HRESULT Download(const std::string& id, const std::string& target) {
-        std::string modTime, sha1, fileVer;
-        int32_t opVer = -1;
-        return DownloadGuarded(nullptr, nullptr, token, id, modTime, target, sha1, fileVer, opVer, temp.Path(), false);
+        DownloadRequest request;
+        request.token = token;
+        request.fileId = id;
+        request.targetPath = target;
+        request.tempFolder = temp.Path();
+        TransferResult result;
+        return DownloadGuarded(request, result);
     }
 
     std::string TodaysLog() const { return log.Text(); }

@@ -87,9 +87,24 @@ protected:
         WriteFileBytes(path, bytes);
         EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
         if (afterList) afterList();
-        return UploadFileGuarded("", "0", sha1, "0", "TOKEN", name, "2011-03-02 09:05:03", path, false,
-                                 static_cast<int64_t>(bytes.size()), fileId, fileVer, blocks, temp.Path(), callback,
-                                 context, conflict);
+        UploadRequest request;
+        request.sha1 = sha1;
+        request.parentId = "0";
+        request.token = "TOKEN";
+        request.name = name;
+        request.modTime = "2011-03-02 09:05:03";
+        request.localPath = path;
+        request.fileSize = static_cast<int64_t>(bytes.size());
+        request.blocks = blocks;
+        request.tempFolder = temp.Path();
+        request.callback = callback;
+        request.context = context;
+        TransferResult result;
+        const HRESULT hr = UploadFileGuarded(request, result);
+        fileId = result.fileId;
+        fileVer = result.fileVer;
+        conflict = result.conflict;
+        return hr;
     }
 
     std::string Decode(const std::string& encoded) {

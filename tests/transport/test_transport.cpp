@@ -20,6 +20,8 @@ using namespace orvel::testsupport;
 namespace orvel::transporttest {
 namespace {
 
+using enum CurlOutcome;  // the outcomes by their short names
+
 TEST(TransportFactory, HandsOutOneReferenceAndRejectsANullOut) {
     EXPECT_EQ(E_POINTER, CreateTransport(nullptr));
     ITransport* transport = nullptr;
@@ -38,6 +40,7 @@ TEST(TransportOutcomes, MapToResults) {
     EXPECT_EQ(E_OV_NETWORK_ERROR, CTransport::MapOutcome(NetworkFailure));
     EXPECT_EQ(E_OV_SERVER_ERROR, CTransport::MapOutcome(ServerErrorStatus));
     EXPECT_EQ(E_FAIL, CTransport::MapOutcome(static_cast<CurlOutcome>(E_FAIL)));
+    EXPECT_EQ(E_FAIL, CTransport::MapOutcome(LocalFileUnreadable));
 }
 
 TEST_F(TransportTest, APostSendsTheBodyAndTheHeaderLines) {

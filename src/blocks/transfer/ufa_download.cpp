@@ -447,14 +447,13 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
 
 }  // namespace
 
-HRESULT DownloadGuarded(ProgressCallback callback, void* context, std::string_view token, std::string_view fileId,
-                        std::string& modTime, const std::string& targetPath, std::string& sha1, std::string& fileVer,
-                        int32_t& opVer, const std::string& tempFolder, bool previousVersion) {
-    if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr)) return hr;
+HRESULT DownloadGuarded(const DownloadRequest& request, TransferResult& result) {
+    if (HRESULT hr = CheckTempFolder(request.tempFolder); FAILED(hr)) return hr;
     try {
         ConnectionScope connections;  // every request of the download shares its connections
-        return Download(callback, context, token, fileId, modTime, targetPath, sha1, fileVer, opVer, tempFolder,
-                        previousVersion);
+        return Download(request.callback, request.context, request.token, request.fileId, result.modTime,
+                        request.targetPath, result.sha1, result.fileVer, result.opVer, request.tempFolder,
+                        request.previousVersion);
     } catch (...) {
         return ufa::ResultForTransferFailure("UFADownloadFailed", nullptr);
     }

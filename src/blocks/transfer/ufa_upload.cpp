@@ -121,22 +121,11 @@ void Committer::Perform() {
 
 namespace {
 
-struct UploadArgs {
-    std::string_view fileId, fileVer, sha1, parentId, token, name, modTime;
-    const std::string& localPath;
-    bool sendEmptyParentId;
-    int64_t fileSize;
-    const std::vector<BlockRecord>& blocks;
-    ProgressCallback callback;
-    void* context;
-};
-
-enum class PrepareResult { Ok, IoError, Changed, EncodeFailed };
-
-// A block cut, checked and encoded, ready for the wire.
+// A block cut, checked and encoded, ready for the wire: `cut` says whether it
+// could be read as listed, `hr` whether it encoded.
 struct PreparedBlock {
     int32_t index = 0;
-    PrepareResult result = PrepareResult::Ok;
+    ufa::CutResult cut = ufa::CutResult::Ok;
     HRESULT hr = S_OK;
     EncodedBlock encoded;
 };
@@ -149,23 +138,14 @@ PreparedBlock PrepareBlock(int fd, std::string_view name, int32_t index, const B
     out.index = index;
     std::vector<uint8_t> plain;
     const int64_t offset = static_cast<int64_t>(index - 1) * kBlockSize;
-    switch (ufa::ReadAndCheckBlock(fd, offset, block.size, block.sha1, plain)) {
-        case ufa::CutResult::Ok:
-            break;
-        case ufa::CutResult::IoError:
-            out.result = PrepareResult::IoError;
-            return out;
-        case ufa::CutResult::Changed:
-            out.result = PrepareResult::Changed;
-            return out;
-    }
+    out.cut = ufa::ReadAndCheckBlock(fd, offset, block.size, block.sha1, plain);
+    if (out.cut != ufa::CutResult::Ok) return out;
     const bool compress = CompressPolicyBuffer(name, plain.data(), plain.size());
     out.hr = EncodeBlockMemory(plain.data(), plain.size(), compress, block.sha1, key, out.encoded);
-    if (FAILED(out.hr)) out.result = PrepareResult::EncodeFailed;
     return out;
 }
 
-void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& outFileVer) {
+void UploadFile(const UploadRequest& args, std::string& outFileId, std::string& outFileVer) {
     // One connection object for every request of the transfer.
     CurlWrapper wrapper;
     const BlockPace pace = ReadBlockPace();
@@ -229,21 +209,20 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
             }
             PreparedBlock prepared = ufa::WaitTicking(ahead.front(), meter, "UFA_FILE::UploadFile");
             ahead.pop_front();
-            switch (prepared.result) {
-                case PrepareResult::Ok:
+            switch (prepared.cut) {
+                case ufa::CutResult::Ok:
                     break;
-                case PrepareResult::IoError:
+                case ufa::CutResult::IoError:
                     throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
-                case PrepareResult::Changed:
+                case ufa::CutResult::Changed:
                     // Sending it would commit bytes that do not match the block list.
                     LOGF(0,
                          "UFA_FILE::UploadFile Block %d of %s no longer matches the block list "
                          "(the file changed since the list was made); upload stopped",
                          prepared.index, args.localPath.c_str());
                     throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Block changed since the block list");
-                case PrepareResult::EncodeFailed:
-                    throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", prepared.hr);
             }
+            if (FAILED(prepared.hr)) throw EXCEPT::FileReadError("UFA_FILE_UploadFile", "Encode block", prepared.hr);
             const BlockRecord& block = metadata.blocks.at(prepared.index);
             BlockUploader uploader;
             uploader.stub = requester.stub;
@@ -275,20 +254,13 @@ void UploadFile(const UploadArgs& args, std::string& outFileId, std::string& out
 
 }  // namespace
 
-HRESULT UploadFileGuarded(std::string_view fileId, std::string_view fileVer, std::string_view sha1,
-                          std::string_view parentId, std::string_view token, std::string_view name,
-                          std::string_view modTime, const std::string& localPath, bool sendEmptyParentId,
-                          int64_t fileSize, std::string& outFileId, std::string& outFileVer,
-                          const std::vector<BlockRecord>& blocks, const std::string& tempFolder,
-                          ProgressCallback callback, void* context, RecordTree& conflict) {
-    const UploadArgs args{fileId,    fileVer,           sha1,     parentId, token,    name,   modTime,
-                          localPath, sendEmptyParentId, fileSize, blocks,   callback, context};
-    if (HRESULT hr = CheckTempFolder(tempFolder); FAILED(hr)) return hr;
+HRESULT UploadFileGuarded(const UploadRequest& request, TransferResult& result) {
+    if (HRESULT hr = CheckTempFolder(request.tempFolder); FAILED(hr)) return hr;
     try {
         ConnectionScope connections;  // every request of the upload shares its connections
-        UploadFile(args, outFileId, outFileVer);
+        UploadFile(request, result.fileId, result.fileVer);
         return S_OK;
     } catch (...) {
-        return ufa::ResultForTransferFailure("UFAUploadFailed", &conflict);
+        return ufa::ResultForTransferFailure("UFAUploadFailed", &result.conflict);
     }
 }
