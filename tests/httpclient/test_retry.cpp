@@ -84,9 +84,11 @@ TEST_F(RetryTest, RepeatableRequestsRideOutServerErrorsAndStateChangesOnlyRefusa
     EXPECT_EQ(4u, failures);
     // The new lines name host and port only, never the query that may carry a token.
     std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        if (line.find("Network request to ") != std::string::npos || line.find("Retrying") != std::string::npos)
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("Network request to ") != std::string::npos || line.find("Retrying") != std::string::npos) {
             EXPECT_EQ(std::string::npos, line.find("secret")) << line;
+        }
+    }
     EXPECT_EQ("connection refused (" + closed + ")", ThreadNetworkError());
 }
 
