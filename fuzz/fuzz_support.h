@@ -2,6 +2,7 @@
 #pragma once
 
 #include "log/log.h"
+#include "log/log_testing.h"
 
 namespace fuzzsupport {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "../fuzz_support.h"
-#include "hwinfo/rate_query.h"
+#include "blocks/transfer/rate_query.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::QuietLog();

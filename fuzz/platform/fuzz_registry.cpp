@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "log/log.h"
+#include "log/log_testing.h"
 #include "platform/reg_parse.h"
 #include "platform/registry.h"
 #include "platform/strings.h"

@@ -1,7 +1,7 @@
-// Result values for internal code: the public constants plus the usual tests.
+// Result values for internal code: the shared result values plus the usual tests.
 #pragma once
 
-#include <orvelsdk/orvelsdk.h>
+#include "platform/result_types.h"
 
 #ifndef SUCCEEDED
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)

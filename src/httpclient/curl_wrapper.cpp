@@ -6,22 +6,16 @@
 #include <new>
 
 #include "common/exceptions.h"
+#include "common/request_counter.h"
 #include "common/settings.h"
 #include "log/log.h"
-#ifdef ORVEL_HAVE_INFOCOLLECTION
-#include "infocollection/info_collection.h"
-#endif
 
 namespace {
 
 constexpr int32_t kPostTimeout = 60;
 constexpr int32_t kFileTimeout = 1200;
 
-void CountRequest() {
-#ifdef ORVEL_HAVE_INFOCOLLECTION
-    CInfoCollection::Instance().IncrementRequestCounter();
-#endif
-}
+void CountRequest() { CountNetworkRequest(); }
 
 }  // namespace
 

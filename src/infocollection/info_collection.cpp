@@ -5,6 +5,8 @@
 #include <ctime>
 #include <filesystem>
 
+#include "common/request_counter.h"
+#include "infocollection/info_collection_testing.h"
 #include "common/settings.h"
 #include "common/xml_helper.h"
 #include "db/db.h"
@@ -68,15 +70,9 @@ CInfoCollection& CInfoCollection::Instance() {
 CInfoCollection::CInfoCollection() : m_store(std::make_unique<CInfoStore>()) {}
 CInfoCollection::~CInfoCollection() = default;
 
-void CInfoCollection::IncrementRequestCounter() {
-    std::lock_guard<std::mutex> guard(m_counterLock);
-    ++m_nRequestCounter;
-}
+void CInfoCollection::IncrementRequestCounter() { CountNetworkRequest(); }
 
-uint32_t CInfoCollection::RequestCount() const {
-    std::lock_guard<std::mutex> guard(m_counterLock);
-    return m_nRequestCounter;
-}
+uint32_t CInfoCollection::RequestCount() const { return NetworkRequestCount(); }
 
 void CInfoCollection::CollectInfo(std::string_view key, std::string_view infotype, std::string_view value) {
     try {

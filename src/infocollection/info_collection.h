@@ -1,5 +1,5 @@
-// Usage collector: request counter, information items kept in the local
-// database "data.db", and the transfer-speed reporters.
+// Usage collector: request counter and information items kept in the local
+// database "data.db".
 #pragma once
 
 #include <atomic>
@@ -59,37 +59,5 @@ private:
     std::atomic<bool> m_bInited{false};
     std::atomic<bool> m_bOpenTried{false};
     std::mutex m_insertLock;  // held for every insert, open and recovery
-    mutable std::mutex m_counterLock;
     uint32_t m_nCounter1 = 0;
-    uint32_t m_nRequestCounter = 0;
 };
-
-namespace orvel::infotest {
-// Sees every item filed, before the store (also while the store is closed).
-void SetSink(std::function<void(const RecordTree& item)> sink);
-// Closes the store and forgets that opening was tried, so a test can switch
-// "EnableInfoStore" or "ConfigPath" and start over.
-void ResetStore();
-}  // namespace orvel::infotest
-
-// Speed recording: the reporter gets the requester's URL and the text.
-using SpeedReporter = void (*)(const std::string& requesterUrl, const std::string& text);
-
-// Decided once per process by the rate query; later calls return the choice.
-SpeedReporter GetSpeedReporter();
-// "%d %s" and "%d %d", handed to the reporter (a null reporter does nothing).
-void ReportSpeedText(SpeedReporter reporter, const std::string& url, int n, std::string_view text);
-void ReportSpeedNumbers(SpeedReporter reporter, const std::string& url, int a, int b);
-
-// The active reporter: item key = the text between the last two "/" of the
-// URL, infotype "NetSpeed", value = the text.
-void NetSpeed(const std::string& requesterUrl, const std::string& text);
-// The reporter chosen when speeds are not recorded.
-void NoSpeed(const std::string& requesterUrl, const std::string& text);
-// The key NetSpeed files under for a URL.
-std::string SpeedKeyFromUrl(std::string_view url);
-
-namespace orvel::infotest {
-// Forgets the rate-query decision so the next GetSpeedReporter asks again.
-void ResetSpeedReporter();
-}  // namespace orvel::infotest

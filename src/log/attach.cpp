@@ -73,5 +73,5 @@ void LogAttachModule() {
     LogSetNames(logName, (folder == "/" ? std::string() : folder) + "/" + logName);
 
     const std::string level = EnvOr("ORVEL_LOG_LEVEL");
-    if (level.size() == 1 && level[0] >= '0' && level[0] <= '9') orvel::logtest::SetThreshold(level[0] - '0');
+    if (level.size() == 1 && level[0] >= '0' && level[0] <= '9') LogSetThreshold(level[0] - '0');
 }

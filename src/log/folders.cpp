@@ -67,7 +67,7 @@ HRESULT CreateFolderTree(std::string_view pathIn) {
 }
 
 void CleanOldLogs() {
-    const std::string base = orvel::logtest::BasePath();
+    const std::string base = LogBasePath();
     const size_t slash = base.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string(".") : base.substr(0, slash == 0 ? 1 : slash);
     const std::string file = slash == std::string::npos ? base : base.substr(slash + 1);

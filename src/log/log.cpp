@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "log/log_state.h"
+#include "log/log_testing.h"
 #include "log/mask_secrets.h"
 #include "platform/clock.h"
 #include "platform/module.h"
@@ -207,8 +208,15 @@ void LogSetNames(std::string_view logName, std::string_view basePath) {
     CleanOldLogs();
 }
 
+void LogSetThreshold(int threshold) { State().threshold = threshold; }
+
+std::string LogBasePath() {
+    std::lock_guard<NamedMutex> guard(State().mutex);
+    return State().basePath;
+}
+
 namespace orvel::logtest {
-void SetThreshold(int threshold) { State().threshold = threshold; }
+void SetThreshold(int threshold) { LogSetThreshold(threshold); }
 void SetNow(std::function<time_t()> now) {
     std::lock_guard<std::mutex> g(State().hookLock);
     State().now = std::move(now);
@@ -232,8 +240,5 @@ std::string LogName() {
     std::lock_guard<NamedMutex> guard(State().mutex);
     return State().logName;
 }
-std::string BasePath() {
-    std::lock_guard<NamedMutex> guard(State().mutex);
-    return State().basePath;
-}
+std::string BasePath() { return LogBasePath(); }
 }  // namespace orvel::logtest

@@ -5,7 +5,7 @@
 // appended and closed for every line. Checks only write a line; none stops the caller.
 #pragma once
 
-#include <orvelsdk/orvelsdk.h>
+#include "platform/result_types.h"
 
 #include <cstdint>
 #include <ctime>
@@ -32,6 +32,10 @@ bool LogLevelEnabled(int level);
 // ("<folder>/sdkrd.log" gives "<folder>/sdkrd_2011_05_03.log"), resets the threshold to 4
 // and removes old log files from the folder.
 void LogSetNames(std::string_view logName, std::string_view basePath);
+// Lines above this level are not written (0-9).
+void LogSetThreshold(int threshold);
+// The path given to LogSetNames.
+std::string LogBasePath();
 // Deletes this log's daily files in its folder that were created more than a day ago.
 void CleanOldLogs();
 // Creates a folder and its missing parents; S_OK, or E_FAIL when the path is no folder afterwards.
@@ -63,22 +67,6 @@ private:
     int m_line;
 };
 
-namespace orvel::logtest {
-void SetThreshold(int threshold);
-// Replaces the wall clock used for the daily name, the line's time and CleanOldLogs (null restores it).
-void SetNow(std::function<time_t()> now);
-// Replaces the millisecond ticks CTraceStack measures with (null restores them).
-void SetTicks(std::function<uint32_t()> ticks);
-// Turns the 3 ms sleep of every write on or off.
-void SetSleepEnabled(bool enabled);
-// Sets the write counter that drives the size check every 100 writes.
-void SetWriteCount(uint32_t count);
-// Today's log file path.
-std::string CurrentFile();
-std::string LogName();
-std::string BasePath();
-}  // namespace orvel::logtest
-
 namespace orvel::logdetail {
 // Each writes its line (when the level is enabled) and returns whether the check passed.
 bool CheckFailed(int level, const char* text, const char* file, int line);
@@ -88,26 +76,32 @@ bool CheckBoolMsg(bool ok, const char* condText, std::string_view msg, const cha
 bool SecondaryCom(HRESULT hr, const char* file, int line);
 }  // namespace orvel::logdetail
 
+// The source file named in log lines. A file that must keep another name in its lines
+// redefines it after its includes: #undef ORVEL_LOG_FILE, #define ORVEL_LOG_FILE "name.cpp".
+#define ORVEL_LOG_FILE __FILE__
+
 #define ORVEL_LOG_CONCAT2(a, b) a##b
 #define ORVEL_LOG_CONCAT(a, b) ORVEL_LOG_CONCAT2(a, b)
 
-#define LOGF(level, fmt, ...) LogWriteFormat((level), __FILE__, __LINE__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define LOGF(level, fmt, ...) LogWriteFormat((level), ORVEL_LOG_FILE, __LINE__, fmt __VA_OPT__(, ) __VA_ARGS__)
 
 #define ORVEL_ASSERT(cond) \
-    (static_cast<bool>(cond) || ::orvel::logdetail::CheckFailed(0, "*ASSERT*: " #cond, __FILE__, __LINE__))
+    (static_cast<bool>(cond) || ::orvel::logdetail::CheckFailed(0, "*ASSERT*: " #cond, ORVEL_LOG_FILE, __LINE__))
 #define ERROR_CHECK_BOOL(cond) \
-    (static_cast<bool>(cond) || ::orvel::logdetail::CheckFailed(5, "ERROR_CHECK_BOOL:" #cond, __FILE__, __LINE__))
+    (static_cast<bool>(cond) || ::orvel::logdetail::CheckFailed(5, "ERROR_CHECK_BOOL:" #cond, ORVEL_LOG_FILE, __LINE__))
 #define ERROR_CHECK_BOOLEX(cond) \
-    (static_cast<bool>(cond) || ::orvel::logdetail::CheckFailed(5, "ERROR_CHECK_BOOLEX:" #cond, __FILE__, __LINE__))
-#define ERROR_CHECK_COM(hr) ::orvel::logdetail::CheckCom(5, (hr), __FILE__, __LINE__)
-#define ERROR_CHECK_COM_LEVEL(level, hr) ::orvel::logdetail::CheckCom((level), (hr), __FILE__, __LINE__)
-#define ERROR_CHECK_COM_MSG(level, hr, msg) ::orvel::logdetail::CheckComMsg((level), (hr), (msg), __FILE__, __LINE__)
+    (static_cast<bool>(cond) ||  \
+     ::orvel::logdetail::CheckFailed(5, "ERROR_CHECK_BOOLEX:" #cond, ORVEL_LOG_FILE, __LINE__))
+#define ERROR_CHECK_COM(hr) ::orvel::logdetail::CheckCom(5, (hr), ORVEL_LOG_FILE, __LINE__)
+#define ERROR_CHECK_COM_LEVEL(level, hr) ::orvel::logdetail::CheckCom((level), (hr), ORVEL_LOG_FILE, __LINE__)
+#define ERROR_CHECK_COM_MSG(level, hr, msg) \
+    ::orvel::logdetail::CheckComMsg((level), (hr), (msg), ORVEL_LOG_FILE, __LINE__)
 #define CHECK_BOOL(cond, msg) \
-    ::orvel::logdetail::CheckBoolMsg(static_cast<bool>(cond), #cond, (msg), __FILE__, __LINE__)
-#define CHECK_COM(hr) ::orvel::logdetail::SecondaryCom((hr), __FILE__, __LINE__)
+    ::orvel::logdetail::CheckBoolMsg(static_cast<bool>(cond), #cond, (msg), ORVEL_LOG_FILE, __LINE__)
+#define CHECK_COM(hr) ::orvel::logdetail::SecondaryCom((hr), ORVEL_LOG_FILE, __LINE__)
 
 // Declares a CTraceStack for the rest of the scope; the detail is formatted only when traces are on.
 #define TRACE_SCOPE(name, phr, detailFmt, ...)                                                                   \
     ::CTraceStack ORVEL_LOG_CONCAT(orvelTraceScope_, __LINE__)(                                                  \
         ::LogLevelEnabled(kLogLevelTrace) ? ::LogFormat(detailFmt __VA_OPT__(, ) __VA_ARGS__) : ::std::string(), \
-        (name), __FILE__, __LINE__, (phr))
+        (name), ORVEL_LOG_FILE, __LINE__, (phr))

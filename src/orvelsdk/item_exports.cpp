@@ -3,7 +3,7 @@
 #include <orvelsdk/orvelsdk.h>
 
 #include "common/recordtree.h"
-#include "common/taskdata.h"
+#include "remotestorage/taskdata.h"
 #include "log/log.h"
 #include "orvelsdk/sdk_util.h"
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "common/recordtree.h"
-#include "common/taskdata.h"
+#include "remotestorage/taskdata.h"
 #include "log/log.h"
 #include "orvelsdk/exchangedata.h"
 #include "orvelsdk/sdk_util.h"

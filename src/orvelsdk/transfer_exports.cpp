@@ -12,7 +12,7 @@
 #include "blocks/codec/block_codec.h"
 #include "blocks/transfer/ufa_file.h"
 #include "common/recordtree.h"
-#include "common/taskdata.h"
+#include "remotestorage/taskdata.h"
 #include "log/log.h"
 #include "orvelsdk/progress.h"
 #include "orvelsdk/sdk_util.h"

@@ -1,5 +1,8 @@
 #include "platform/bstr.h"
 
+// The BSTR helpers are exports: their declarations carry the default visibility.
+#include <orvelsdk/orvelsdk.h>
+
 #include <cstdlib>
 #include <cstring>
 

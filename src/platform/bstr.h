@@ -1,7 +1,7 @@
 // BSTR out-strings: UTF-16 with a 32-bit byte-length prefix, as callers of the C API expect.
 #pragma once
 
-#include <orvelsdk/orvelsdk.h>
+#include "platform/result_types.h"
 
 #include <string_view>
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "common/taskdata.h"
+#include "remotestorage/taskdata.h"
 
 // The value from the telephone company's sign-in page and the client data.
 class TaskData_TeleUdbLogin : public TaskDataBase {

@@ -11,7 +11,7 @@
 
 #include "common/hresult.h"
 #include "common/recordtree.h"
-#include "common/taskdata.h"
+#include "remotestorage/taskdata.h"
 #include "remotestorage/records.h"
 #include "transport/transport.h"
 

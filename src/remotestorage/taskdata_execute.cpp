@@ -1,6 +1,6 @@
 // Execute of the records that run a service operation, and Clone of the
 // records this unit adds.
-#include "common/taskdata.h"
+#include "remotestorage/taskdata.h"
 #include "remotestorage/records.h"
 #include "remotestorage/remote_storage.h"
 #include "log/log.h"

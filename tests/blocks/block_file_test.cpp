@@ -6,6 +6,7 @@
 
 #include "blocks/codec/block_codec.h"
 #include "log/log.h"
+#include "log/log_testing.h"
 #include "test_support.h"
 
 using namespace blocktest;

@@ -7,6 +7,7 @@
 
 #include "../platform/temp_dir.h"
 #include "log/log.h"
+#include "log/log_testing.h"
 
 class CommonTest : public ::testing::Test {
 protected:

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "log/log.h"
+#include "log/log_testing.h"
 
 namespace storetest {
 

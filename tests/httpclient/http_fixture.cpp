@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "log/log.h"
+#include "log/log_testing.h"
 
 namespace orvel::httptest {
 

@@ -12,9 +12,10 @@
 #include <regex>
 
 #include "log/log.h"
+#include "log/log_testing.h"
 #include <thread>
 
-#include "hwinfo/rate_query.h"
+#include "blocks/transfer/rate_query.h"
 #include "platform/registry.h"
 #include "store_test_support.h"
 

@@ -12,6 +12,7 @@
 
 #include "common/recordtree.h"
 #include "infocollection/info_collection.h"
+#include "infocollection/info_collection_testing.h"
 #include "platform/registry.h"
 #include "store_test_support.h"
 

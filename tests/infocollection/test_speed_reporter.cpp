@@ -6,6 +6,8 @@
 #include <fstream>
 #include <thread>
 
+#include "blocks/transfer/speed_reporter.h"
+#include "blocks/transfer/speed_reporter_testing.h"
 #include "info_test_support.h"
 
 namespace {

@@ -10,6 +10,7 @@
 
 #include "../platform/temp_dir.h"
 #include "log/log.h"
+#include "log/log_testing.h"
 
 inline time_t LocalTimeT(int year, int month, int day, int hour, int minute, int second) {
     tm t{};

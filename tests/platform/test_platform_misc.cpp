@@ -9,6 +9,8 @@
 #include <set>
 #include <thread>
 
+#include <orvelsdk/orvelsdk.h>
+
 #include "platform/bstr.h"
 #include "platform/clock.h"
 #include "platform/guid.h"

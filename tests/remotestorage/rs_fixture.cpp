@@ -13,7 +13,9 @@
 #include <sstream>
 
 #include "infocollection/info_collection.h"
+#include "infocollection/info_collection_testing.h"
 #include "log/log.h"
+#include "log/log_testing.h"
 #include "platform/registry.h"
 
 namespace rstest {

@@ -13,6 +13,7 @@
 #include "blocks/transfer/temp_folder_check.h"
 #include "blocks/transfer/ufa_file.h"
 #include "infocollection/info_collection.h"
+#include "infocollection/info_collection_testing.h"
 #include "test_support.h"
 
 using namespace xfertest;

@@ -17,10 +17,13 @@
 
 #include <openssl/evp.h>
 
+#include "blocks/transfer/speed_reporter_testing.h"
 #include "common/recordtree.h"
 #include "common/xml_helper.h"
 #include "infocollection/info_collection.h"
+#include "infocollection/info_collection_testing.h"
 #include "log/log.h"
+#include "log/log_testing.h"
 
 namespace xfertest {
 

@@ -10,10 +10,8 @@
 #include <stdexcept>
 #include <vector>
 
-#ifdef ORVEL_EMULATOR_HAVE_CODEC
 #include "blocks/codec/block_codec.h"
 #include "log/log.h"
-#endif
 
 namespace fs = std::filesystem;
 
@@ -83,11 +81,9 @@ int64_t BlockIdSize(std::string_view id) {
 
 void BlockFiles::Open(const std::string& dataDir) {
     root_ = dataDir;
-#ifdef ORVEL_EMULATOR_HAVE_CODEC
     // The codec logs its failures; keep that log inside the data folder rather
     // than beside the executable.
     LogSetNames("orvel-emulator.log", (fs::path(root_) / "orvel-emulator.log").string());
-#endif
     fs::create_directories(fs::path(root_) / "blocks");
     std::error_code ec;
     fs::remove_all(fs::path(root_) / "tmp", ec);
@@ -146,7 +142,6 @@ bool CheckHeader(const std::string& encPath, std::string_view blockId, std::stri
     return CheckHeaderBytes(h, static_cast<size_t>(in.gcount()), blockId, why);
 }
 
-#ifdef ORVEL_EMULATOR_HAVE_CODEC
 // The one place the emulator reaches into the library's codec.
 bool DecodeBlock(const std::string& encPath, std::string_view key, const std::string& plainPath) {
     return DecodeFile(plainPath, key, encPath) == S_OK;
@@ -196,14 +191,12 @@ bool PlainBlockMatches(const std::string& encPath, std::string_view key, std::st
     }
     return sha.Hex() == blockId.substr(6);
 }
-#endif
 
 }  // namespace
 
 bool BlockFiles::Verify(const std::string& encPath, std::string_view key, std::string_view blockId,
                         std::string& why) const {
     if (!CheckHeader(encPath, blockId, why)) return false;
-#ifdef ORVEL_EMULATOR_HAVE_CODEC
     if (PlainBlockMatches(encPath, key, blockId)) return true;
     std::string plain = NewTempPath();
     bool decoded = DecodeBlock(encPath, key, plain);
@@ -219,9 +212,6 @@ bool BlockFiles::Verify(const std::string& encPath, std::string_view key, std::s
         why = "decoded block does not match the block identifier";
         return false;
     }
-#else
-    (void)key;
-#endif
     return true;
 }
 
@@ -229,7 +219,6 @@ bool BlockFiles::VerifyBytes(const std::string& bytes, std::string_view key, std
                              const std::string& onDisk, std::string& why) const {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     if (!CheckHeaderBytes(data, bytes.size(), blockId, why)) return false;
-#ifdef ORVEL_EMULATOR_HAVE_CODEC
     std::vector<uint8_t> plain;
     switch (DecodeBlockMemory(data, bytes.size(), key, static_cast<int32_t>(BlockIdSize(blockId)), blockId.substr(6),
                               plain)) {
@@ -252,11 +241,6 @@ bool BlockFiles::VerifyBytes(const std::string& bytes, std::string_view key, std
     std::error_code ec;
     fs::remove(path, ec);
     return ok;
-#else
-    (void)key;
-    (void)onDisk;
-    return true;
-#endif
 }
 
 }  // namespace emu

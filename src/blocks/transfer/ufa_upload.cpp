@@ -18,7 +18,7 @@
 #include "remotestorage/http_call.h"
 #include "httpclient/connection_pool.h"
 #include "httpclient/curl_wrapper.h"
-#include "infocollection/info_collection.h"
+#include "blocks/transfer/speed_reporter.h"
 #include "log/log.h"
 #include "platform/clock.h"
 

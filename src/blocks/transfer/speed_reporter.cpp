@@ -1,8 +1,11 @@
+#include "blocks/transfer/speed_reporter.h"
+
 #include <cstdio>
 #include <mutex>
 
+#include "blocks/transfer/rate_query.h"
+#include "blocks/transfer/speed_reporter_testing.h"
 #include "infocollection/info_collection.h"
-#include "hwinfo/rate_query.h"
 
 namespace {
 std::mutex g_reporterLock;

@@ -1,4 +1,4 @@
-#include "hwinfo/rate_query.h"
+#include "blocks/transfer/rate_query.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -6,12 +6,10 @@
 
 #include "common/settings.h"
 #include "hwinfo/hardware_info.h"
-#include "log/log.h"
-#ifndef ORVEL_NO_RATE_QUERY
-#include "remotestorage/http_call.h"
 #include "httpclient/retry_policy.h"
+#include "log/log.h"
+#include "remotestorage/http_call.h"
 #include "transport/transport.h"
-#endif
 
 namespace {
 
@@ -19,7 +17,6 @@ constexpr std::string_view kRatePath = "/tavik/getrate.do";
 constexpr std::string_view kDefaultRateRoot = "127.0.0.1:8080";
 constexpr int32_t kRateTimeLimitSeconds = 2;
 
-#ifndef ORVEL_NO_RATE_QUERY
 void AddFormField(std::string& fields, std::string_view key, std::string_view value) {
     if (key.empty()) LogWrite(0, "*ASSERT*: szKey != 0 && *szKey != 0", __FILE__, __LINE__);
     if (!fields.empty()) fields += '&';
@@ -29,8 +26,6 @@ void AddFormField(std::string& fields, std::string_view key, std::string_view va
     // empty, not reported as a bad argument of the encoder.
     if (!value.empty()) fields += UrlEncode(value);
 }
-
-#endif
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -63,10 +58,6 @@ std::string ProcessHardwareId() {
     return id;
 }
 
-#ifdef ORVEL_NO_RATE_QUERY
-// Built without the transport object: speeds are not recorded.
-bool QueryRateDecision() { return false; }
-#else
 bool QueryRateDecision() {
     try {
         const std::string version = GetProgramVersion();
@@ -96,4 +87,3 @@ bool QueryRateDecision() {
         return false;
     }
 }
-#endif

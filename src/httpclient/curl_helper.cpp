@@ -1,5 +1,5 @@
-// Request operations of CCurlHelper. The log lines written here carry this
-// file's name, which support staff look for in the field logs.
+// Request operations of CCurlHelper. The log lines written here carry the name
+// "curl_helper2.cpp", which support staff look for in the field logs.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -21,7 +21,10 @@
 #include "httpclient/network_error.h"
 #include "log/log.h"
 
-#define HELPER_LOG(level, text) LogWrite((level), (text), __FILE__, __LINE__)
+#undef ORVEL_LOG_FILE
+#define ORVEL_LOG_FILE "curl_helper2.cpp"
+
+#define HELPER_LOG(level, text) LogWrite((level), (text), ORVEL_LOG_FILE, __LINE__)
 
 namespace {
 

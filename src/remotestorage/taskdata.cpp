@@ -1,4 +1,4 @@
-#include "common/taskdata.h"
+#include "remotestorage/taskdata.h"
 
 #include "log/log.h"
 
