@@ -181,7 +181,10 @@ BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& 
         }
     }
     job.stored = std::vector<uint8_t>();
-    return WriteWholeFile(claim, job.plain.data(), job.plain.size()) ? BlockOutcome::Done : BlockOutcome::DecodeFailed;
+    if (WriteWholeFile(claim, job.plain.data(), job.plain.size())) return BlockOutcome::Done;
+    // A full disk, most likely: the download fails and says why.
+    LOGF(0, "UFA_FILE::Download Block %d not kept: writing it failed (errno %d)", block.index, errno);
+    return BlockOutcome::DecodeFailed;
 }
 
 // The whole-file SHA-1, fed on the workers in block order: the job with
