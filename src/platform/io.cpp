@@ -75,11 +75,14 @@ FileSystem& ActiveFileSystem() {
 
 FileSystem* SetActiveFileSystem(FileSystem* fs) { return g_active.exchange(fs, std::memory_order_acq_rel); }
 
-ssize_t ReadAll(int fd, void* buffer, size_t len) {
+namespace {
+// Calls `readAt(dest, count, done)` until `len` bytes or the end; -1 on an error.
+template <class ReadAt>
+ssize_t FillBuffer(void* buffer, size_t len, ReadAt readAt) {
     auto* p = static_cast<char*>(buffer);
     size_t got = 0;
     while (got < len) {
-        const ssize_t n = ::read(fd, p + got, len - got);
+        const ssize_t n = readAt(p + got, len - got, got);
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -89,20 +92,16 @@ ssize_t ReadAll(int fd, void* buffer, size_t len) {
     }
     return static_cast<ssize_t>(got);
 }
+}  // namespace
+
+ssize_t ReadAll(int fd, void* buffer, size_t len) {
+    return FillBuffer(buffer, len, [fd](char* dest, size_t count, size_t) { return ::read(fd, dest, count); });
+}
 
 ssize_t PreadAll(int fd, void* buffer, size_t len, int64_t offset) {
-    auto* p = static_cast<char*>(buffer);
-    size_t got = 0;
-    while (got < len) {
-        const ssize_t n = ::pread(fd, p + got, len - got, static_cast<off_t>(offset + static_cast<int64_t>(got)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
+    return FillBuffer(buffer, len, [fd, offset](char* dest, size_t count, size_t done) {
+        return ::pread(fd, dest, count, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    });
 }
 
 bool WriteAll(int fd, const void* data, size_t len, FileSystem& fs) {
