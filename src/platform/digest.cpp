@@ -15,8 +15,6 @@ const EVP_MD* Algorithm(DigestKind kind) {
     switch (kind) {
         case DigestKind::Md5:
             return EVP_md5();
-        case DigestKind::Sha256:
-            return EVP_sha256();
         case DigestKind::Sha1:
             break;
     }

@@ -10,7 +10,7 @@ struct evp_md_ctx_st;  // OpenSSL's EVP_MD_CTX, kept out of this header
 
 namespace platform {
 
-enum class DigestKind { Sha1, Md5, Sha256 };
+enum class DigestKind { Sha1, Md5 };
 
 // The largest digest any kind produces, in bytes.
 constexpr size_t kMaxDigestSize = 64;
