@@ -437,3 +437,18 @@ TEST_F(BlockFileTest, FailedRenamesAndAFullDiskWhileDecodingKeepTheDestination) 
         ExpectNoTemporaries();
     }
 }
+
+// A full disk while a block is cut out of a file: the old block file stays.
+TEST_F(BlockFileTest, FullDiskWhileCuttingKeepsTheOldBlockFile) {
+    orvel::logtest::SetThreshold(5);
+    const Bytes old = {'o', 'l', 'd'};
+    WriteBytes(dir.File("src"), RandomBytes(kBlockSize + 70000, 12));
+    WriteBytes(dir.File("blk"), old);
+    orvel::testsupport::FaultyFileSystem fs;
+    fs.FailWrites(dir.Path(), 65536 + 100);
+    EXPECT_FALSE(CutBlock(dir.File("src"), dir.File("blk"), 0));
+    EXPECT_EQ(1, fs.WriteFaults());
+    EXPECT_EQ(ReadBytes(dir.File("blk")), old);
+    EXPECT_NE(LogText().find("ERROR_CHECK_BOOL:block.WriteAll(buffer.get(), want)"), std::string::npos);
+    ExpectNoTemporaries();
+}

@@ -153,7 +153,10 @@ bool CutBlock(std::string_view sourcePath, std::string_view blockPath, int32_t b
     if (!ERROR_CHECK_BOOL(source.Seek(offset))) return false;
     int64_t remaining = std::min<int64_t>(kBlockSize, fileSize - offset);
 
-    File block = File::Create(blockPath);
+    // Cut beside the destination and moved in whole: a failure (a full disk, a
+    // file that shrank) leaves no partial block file in its place.
+    platform::ScopedFile staged(SiblingPath(blockPath, TempName()));
+    File block = File::Create(staged.path());
     if (!ERROR_CHECK_BOOL(block.IsOpen())) return false;
     auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
     while (remaining > 0) {
@@ -169,7 +172,10 @@ bool CutBlock(std::string_view sourcePath, std::string_view blockPath, int32_t b
         if (!ERROR_CHECK_BOOL(block.WriteAll(buffer.get(), want))) return false;
         remaining -= got;
     }
-    return ERROR_CHECK_BOOL(block.Close());
+    if (!ERROR_CHECK_BOOL(block.Close()) || !ERROR_CHECK_BOOL(orvel::codec::MoveReplace(staged.path(), blockPath)))
+        return false;
+    staged.Keep();
+    return true;
 }
 
 namespace {
