@@ -1,9 +1,6 @@
 // The I/O kit: digests and hex against known values, the write loop under
-// short and failed writes, the copy's fallback, and the owners' clean-up.
+// short, stalled and interrupted writes, and the copy's fallback.
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
@@ -113,51 +110,6 @@ TEST(IoKit, WriteAndCopyLoopsFinishOrFail) {
     EXPECT_EQ(static_cast<ssize_t>(text.size()), platform::ReadAll(in.get(), buf, sizeof buf));
     EXPECT_EQ(0, platform::PreadAll(in.get(), buf, 4, 1000));
     EXPECT_EQ(-1, platform::ReadAll(-1, buf, 4));
-}
-
-TEST(IoKit, OwnersCloseAndRemoveThroughTheActiveFileSystem) {
-    TempDir dir;
-    int raw = -1;
-    {
-        platform::UniqueFd a(::open((dir / "f").c_str(), O_WRONLY | O_CREAT, 0644));
-        raw = a.get();
-        platform::UniqueFd b(std::move(a));
-        EXPECT_FALSE(a.valid());
-        EXPECT_EQ(raw, b.get());
-        platform::UniqueFd c;
-        c = std::move(b);
-        EXPECT_EQ(raw, c.get());
-    }
-    EXPECT_EQ(-1, ::fcntl(raw, F_GETFD));  // closed once its owner went
-    {
-        platform::UniqueFd d(::open((dir / "f").c_str(), O_RDONLY));
-        raw = d.Release();
-    }
-    EXPECT_EQ(0, ::fcntl(raw, F_GETFD) & ~FD_CLOEXEC);  // released: still open
-    ::close(raw);
-
-    // Removals go through the installed file system; a kept file stays.
-    struct CountingFileSystem : platform::FileSystem {
-        int removed = 0;
-        bool Remove(const std::string& path) override {
-            ++removed;
-            return platform::FileSystem::Remove(path);
-        }
-    } counting;
-    platform::FileSystem* before = platform::SetActiveFileSystem(&counting);
-    EXPECT_EQ(&counting, &platform::ActiveFileSystem());
-    { platform::ScopedFile gone(dir / "f"); }
-    {
-        std::ofstream(dir / "g") << "x";
-        platform::ScopedFile kept(dir / "g");
-        kept.Keep();
-    }
-    EXPECT_EQ(&counting, platform::SetActiveFileSystem(before));
-    EXPECT_EQ(&platform::RealFileSystem(), &platform::ActiveFileSystem());
-    EXPECT_EQ(1, counting.removed);
-    EXPECT_EQ(-1, platform::RealFileSystem().Size(dir / "f"));
-    EXPECT_EQ(1, platform::RealFileSystem().Size(dir / "g"));
-    EXPECT_TRUE(platform::RealFileSystem().Remove(dir / "missing"));
 }
 
 }  // namespace
