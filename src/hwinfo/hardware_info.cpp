@@ -5,7 +5,6 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +15,7 @@
 
 #include "hwinfo/tool_runner.h"
 #include "log/log.h"
+#include "platform/digest.h"
 #include "platform/strings.h"
 
 namespace fs = std::filesystem;
@@ -82,10 +82,6 @@ bool ParseMac(std::string_view text, uint8_t mac[6]) {
     }
     return true;
 }
-
-struct EvpCtxFree {
-    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
 
 }  // namespace
 
@@ -231,20 +227,7 @@ std::string HardwareInfo::AdapterListFromTool() const {
 }
 
 std::string HardwareInfo::Md5Hex(std::string_view data) {
-    std::unique_ptr<EVP_MD_CTX, EvpCtxFree> ctx(EVP_MD_CTX_new());
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1 ||
-        EVP_DigestUpdate(ctx.get(), data.data(), data.size()) != 1 ||
-        EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) {
-        ERROR_CHECK_BOOL(!"MD5 digest failed");
-        return {};
-    }
-    std::string hex;
-    char byte[3];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(byte, sizeof byte, "%02x", digest[i]);
-        hex += byte;
-    }
+    std::string hex = platform::Digest::Hex(platform::DigestKind::Md5, data.data(), data.size());
+    if (hex.empty()) ERROR_CHECK_BOOL(!"MD5 digest failed");
     return hex;
 }

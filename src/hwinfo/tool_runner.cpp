@@ -10,25 +10,11 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/io.h"
+
 extern char** environ;
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    void reset(int fd = -1) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = fd;
-    }
-
-private:
-    int m_fd;
-};
 
 class SpawnActions {
 public:
@@ -48,7 +34,7 @@ std::string RunToolOutput(const std::vector<std::string>& argv, int timeLimitMs,
     if (argv.empty()) return {};
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return {};
-    FileDescriptor readEnd(fds[0]), writeEnd(fds[1]);
+    platform::UniqueFd readEnd(fds[0]), writeEnd(fds[1]);
 
     SpawnActions actions;
     posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
@@ -61,7 +47,7 @@ std::string RunToolOutput(const std::vector<std::string>& argv, int timeLimitMs,
 
     pid_t pid = -1;
     if (posix_spawnp(&pid, args[0], actions.get(), nullptr, args.data(), environ) != 0) return {};
-    writeEnd.reset();
+    writeEnd.Close();
 
     std::string output;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
@@ -82,7 +68,7 @@ std::string RunToolOutput(const std::vector<std::string>& argv, int timeLimitMs,
         }
         output.append(buf, static_cast<size_t>(got));
     }
-    readEnd.reset();
+    readEnd.Close();
 
     // Reap the child; one that is still running past the limit is killed.
     int status = 0;

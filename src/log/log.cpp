@@ -13,6 +13,7 @@
 #include "log/log_testing.h"
 #include "log/mask_secrets.h"
 #include "platform/clock.h"
+#include "platform/io.h"
 #include "platform/module.h"
 #include "platform/strings.h"
 
@@ -84,13 +85,6 @@ char LevelLetter(int level) {
     return level >= 0 && level <= 9 ? kLetters[level] : 'N';
 }
 
-struct FileCloser {
-    int fd;
-    ~FileCloser() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 }  // namespace
 
 bool LogLevelEnabled(int level) { return level <= State().threshold.load(); }
@@ -120,8 +114,8 @@ void LogWrite(int level, std::string_view message, const char* srcFile, int srcL
             ::unlink(s.currentFile.c_str());
     }
 
-    FileCloser file{::open(s.currentFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)};
-    if (file.fd < 0) return;
+    platform::UniqueFd file(::open(s.currentFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (!file.valid()) return;
 
     tm now{};
     if (!LocalTime(Now(), &now)) return;
@@ -137,12 +131,8 @@ void LogWrite(int level, std::string_view message, const char* srcFile, int srcL
                              LevelLetter(level), s.logName.c_str(), pid, tid, text.c_str(), BaseName(srcFile), srcLine);
     // A line longer than the buffer is cut and loses its line end.
     const std::string_view out = CutUtf8(line, kLogMaxLine);
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t w = ::write(file.fd, out.data() + done, out.size() - done);
-        if (w <= 0) break;
-        done += static_cast<size_t>(w);
-    }
+    // Never through a test's failing file system: the log must report its faults.
+    platform::WriteAll(file.get(), out.data(), out.size(), platform::RealFileSystem());
 }
 
 namespace {

@@ -1,21 +1,9 @@
 // Module start-up and shut-down of liborvelsdk.so: the shared-library
-// constructor plays the part of process attach.
-#include <curl/curl.h>
-
+// constructor plays the part of process attach. libcurl's global state is
+// the http client's (one static object there, up before any export can run).
 #include "log/log.h"
 
 namespace {
-
-// libcurl's global state comes up once, before any export can run, and goes
-// down when the library is unloaded.
-struct CurlGlobal {
-    CurlGlobal() { curl_global_init(CURL_GLOBAL_ALL); }
-    ~CurlGlobal() { curl_global_cleanup(); }
-    CurlGlobal(const CurlGlobal&) = delete;
-    CurlGlobal& operator=(const CurlGlobal&) = delete;
-};
-
-CurlGlobal g_curlGlobal;
 
 __attribute__((constructor)) void OrvelModuleAttach() {
     try {

@@ -7,27 +7,24 @@
 #include <cstdio>
 
 #include "platform/guid.h"
+#include "platform/io.h"
 
-namespace {
-struct Fd {
-    int fd;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-}  // namespace
+using platform::ReadAll;
+using platform::RealFileSystem;
+using platform::UniqueFd;
+using platform::WriteAll;
 
 std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes) {
     if (path.empty()) return std::nullopt;
-    Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (f.fd < 0) return std::nullopt;
+    UniqueFd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!f.valid()) return std::nullopt;
     struct stat st {};
-    if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<size_t>(st.st_size) > maxBytes)
+    if (::fstat(f.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<size_t>(st.st_size) > maxBytes)
         return std::nullopt;
     std::string data;
     char buf[65536];
     for (;;) {
-        const ssize_t n = ::read(f.fd, buf, sizeof(buf));
+        const ssize_t n = ReadAll(f.get(), buf, sizeof(buf));
         if (n < 0) return std::nullopt;
         if (n == 0) break;
         data.append(buf, static_cast<size_t>(n));
@@ -42,17 +39,13 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
     struct stat old {};
     const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600;
     {
-        Fd f{::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
-        if (f.fd < 0) return false;
-        ::fchmod(f.fd, mode);
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(f.fd, bytes.data() + done, bytes.size() - done);
-            if (n <= 0) {
-                ::unlink(tmp.c_str());
-                return false;
-            }
-            done += static_cast<size_t>(n);
+        UniqueFd f(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!f.valid()) return false;
+        ::fchmod(f.get(), mode);
+        // A write error may surface only at the close: no broken file replaces a good one.
+        if (!WriteAll(f.get(), bytes.data(), bytes.size(), RealFileSystem()) || !f.Close()) {
+            ::unlink(tmp.c_str());
+            return false;
         }
     }
     if (std::rename(tmp.c_str(), path.c_str()) != 0) {

@@ -2,6 +2,7 @@
 
 #include "common/settings.h"
 #include "log/log.h"
+#include "platform/hex.h"
 
 namespace {
 
@@ -61,15 +62,14 @@ std::string UrlEncode(std::string_view src) {
         LogWrite(0, "*ASSERT*: psrc != 0 && *psrc != 0", __FILE__, __LINE__);
         return {};
     }
-    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(src.size() * 3);
     for (char ch : src) {
         auto c = static_cast<unsigned char>(ch);
         if (NeedsEscape(c)) {
             out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0F];
+            out += HexDigit(c >> 4);
+            out += HexDigit(c);
         } else {
             out += ch;
         }

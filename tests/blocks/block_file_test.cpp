@@ -7,6 +7,7 @@
 #include "blocks/codec/block_codec.h"
 #include "log/log.h"
 #include "log/log_testing.h"
+#include "support/faulty_fs.h"
 #include "test_support.h"
 
 using namespace blocktest;
@@ -352,4 +353,103 @@ TEST_F(BlockFileTest, HeaderReaderStatesWhatTheFileHolds) {
     ASSERT_TRUE(ReadBlockFileHeader(file.data(), static_cast<int64_t>(file.size()), header));
     EXPECT_TRUE(header.compressed);
     EXPECT_EQ(header.plainSize, 5000);
+}
+
+// A full disk while the block file, or the compressed payload before it, is
+// written: the call fails with the failed write in the log, and the old
+// destination and no temporary remain.
+TEST_F(BlockFileTest, FullDiskWhileEncodingKeepsTheOldBlockFile) {
+    orvel::logtest::SetThreshold(5);  // the failed checks are logged at level 5
+    const Bytes old = {'o', 'l', 'd'};
+    struct Case {
+        std::string name;
+        Bytes block;
+        std::string logged;
+    };
+    const Case cases[] = {
+        {"clip.mp4", RandomBytes(70000, 5), "ERROR_CHECK_BOOL:out.WriteAll(buffer.get(), offset + blocks)"},
+        {"notes.txt", TextBytes(70000, 6), "ERROR_CHECK_BOOL:LzmaCompressFile(sourcePath, compressed.path)"},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(dir.File("encoded"), old);
+        WriteBytes(dir.File("block"), c.block);
+        orvel::testsupport::FaultyFileSystem fs;
+        fs.FailWrites(dir.Path(), 4096);
+        EXPECT_EQ(EncodeFile(key.text, c.name, static_cast<int32_t>(c.block.size()), Sha1Hex(c.block),
+                             dir.File("block"), dir.File("encoded")),
+                  E_FAIL)
+            << c.name;
+        EXPECT_GE(fs.WriteFaults(), 1) << c.name;
+        EXPECT_EQ(ReadBytes(dir.File("encoded")), old) << c.name;
+        EXPECT_NE(LogText().find(c.logged), std::string::npos) << c.name;
+        ExpectNoTemporaries();
+    }
+}
+
+// Writes that take a few bytes at a time make the same block file, and decode.
+TEST_F(BlockFileTest, ShortWritesMakeTheSameFiles) {
+    for (const std::string name : {"clip.mp4", "notes.txt"}) {
+        const Bytes block = name == "clip.mp4" ? RandomBytes(70000, 7) : TextBytes(70000, 8);
+        ASSERT_EQ(Encode(name, block, key), S_OK);
+        const Bytes whole = ReadBytes(dir.File("encoded"));
+        orvel::testsupport::FaultyFileSystem fs;
+        fs.ShortWrites(1000);
+        ASSERT_EQ(Encode(name, block, key), S_OK) << name;
+        EXPECT_EQ(ReadBytes(dir.File("encoded")), whole) << name;
+        ASSERT_EQ(Decode(whole, key), S_OK) << name;
+        EXPECT_EQ(ReadBytes(dir.File("out")), block) << name;
+        EXPECT_GT(fs.ShortWritesMade(), 0) << name;
+        ExpectNoTemporaries();
+    }
+}
+
+// Renames that fail (and the copy that stands in for them, which ends in a
+// rename too): the decoded block never replaces the destination, which keeps
+// the user's bytes; a full disk while decrypting does the same.
+TEST_F(BlockFileTest, FailedRenamesAndAFullDiskWhileDecodingKeepTheDestination) {
+    orvel::logtest::SetThreshold(5);  // the failed checks are logged at level 5
+    const Bytes original = {'m', 'i', 'n', 'e'};
+    const Bytes block = RandomBytes(5000, 11);
+    ASSERT_EQ(Encode("clip.mp4", block, key), S_OK);
+    const Bytes current = ReadBytes(dir.File("encoded"));
+    const Bytes legacy = LegacyFile(key.bytes, block);
+    struct Case {
+        const Bytes& file;
+        std::string renameOnto;  // prefix of the paths whose renames fail; empty: writes fail
+        std::string logged;
+    };
+    const Case cases[] = {
+        {current, dir.File("out"), "ERROR_CHECK_BOOL:orvel::codec::MoveReplace(staged.path, destinationPath)"},
+        {legacy, dir.File("{"), "ERROR_CHECK_BOOL:orvel::codec::MoveReplace(decrypted, staged)"},
+        {legacy, "", "DecryptFile File Failded!"},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(dir.File("out"), original);
+        WriteBytes(dir.File("in"), c.file);
+        orvel::testsupport::FaultyFileSystem fs;
+        if (c.renameOnto.empty())
+            fs.FailWrites(dir.File("{"));
+        else
+            fs.FailRenames(c.renameOnto);
+        EXPECT_EQ(DecodeFile(dir.File("out"), key.text, dir.File("in")), E_FAIL) << c.logged;
+        EXPECT_GE(fs.RenameFaults() + fs.WriteFaults(), 1) << c.logged;
+        EXPECT_EQ(ReadBytes(dir.File("out")), original) << c.logged;
+        EXPECT_NE(LogText().find(c.logged), std::string::npos) << c.logged;
+        ExpectNoTemporaries();
+    }
+}
+
+// A full disk while a block is cut out of a file: the old block file stays.
+TEST_F(BlockFileTest, FullDiskWhileCuttingKeepsTheOldBlockFile) {
+    orvel::logtest::SetThreshold(5);
+    const Bytes old = {'o', 'l', 'd'};
+    WriteBytes(dir.File("src"), RandomBytes(kBlockSize + 70000, 12));
+    WriteBytes(dir.File("blk"), old);
+    orvel::testsupport::FaultyFileSystem fs;
+    fs.FailWrites(dir.Path(), 65536 + 100);
+    EXPECT_FALSE(CutBlock(dir.File("src"), dir.File("blk"), 0));
+    EXPECT_EQ(1, fs.WriteFaults());
+    EXPECT_EQ(ReadBytes(dir.File("blk")), old);
+    EXPECT_NE(LogText().find("ERROR_CHECK_BOOL:block.WriteAll(buffer.get(), want)"), std::string::npos);
+    ExpectNoTemporaries();
 }

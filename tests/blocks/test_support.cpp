@@ -14,6 +14,9 @@
 #include <random>
 #include <stdexcept>
 
+#include "platform/digest.h"
+#include "platform/hex.h"
+
 namespace blocktest {
 
 void WriteBytes(const std::string& path, const Bytes& data) {
@@ -61,22 +64,16 @@ Bytes Concat(const Bytes& a, const Bytes& b) {
 
 namespace {
 
-Bytes DigestRaw(const EVP_MD* md, const Bytes& data) {
-    unsigned char raw[EVP_MAX_MD_SIZE];
+Bytes DigestRaw(platform::DigestKind kind, const Bytes& data) {
+    platform::Digest digest(kind);
+    uint8_t raw[platform::kMaxDigestSize];
     unsigned len = 0;
-    EVP_Digest(data.data(), data.size(), raw, &len, md, nullptr);
+    digest.Update(data.data(), data.size());
+    if (!digest.FinishBytes(raw, &len)) return {};
     return Bytes(raw, raw + len);
 }
 
-std::string Hex(const Bytes& data) {
-    std::string s;
-    char buf[3];
-    for (uint8_t b : data) {
-        std::snprintf(buf, sizeof buf, "%02x", b);
-        s += buf;
-    }
-    return s;
-}
+std::string Hex(const Bytes& data) { return HexEncode(data.data(), data.size()); }
 
 void PutLe32(Bytes& out, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
@@ -84,9 +81,9 @@ void PutLe32(Bytes& out, size_t at, uint32_t v) {
 
 }  // namespace
 
-std::string Sha1Hex(const Bytes& data) { return Hex(DigestRaw(EVP_sha1(), data)); }
-std::string Md5Hex(const Bytes& data) { return Hex(DigestRaw(EVP_md5(), data)); }
-Bytes Md5Raw(const Bytes& data) { return DigestRaw(EVP_md5(), data); }
+std::string Sha1Hex(const Bytes& data) { return Hex(DigestRaw(platform::DigestKind::Sha1, data)); }
+std::string Md5Hex(const Bytes& data) { return Hex(DigestRaw(platform::DigestKind::Md5, data)); }
+Bytes Md5Raw(const Bytes& data) { return DigestRaw(platform::DigestKind::Md5, data); }
 
 Bytes EcbEncrypt(const Bytes& key, const Bytes& plain) {
     std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);

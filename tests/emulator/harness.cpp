@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/digest.h"
+#include "platform/hex.h"
+
 namespace emutest {
 
 std::string Answer::operator[](const std::string& key) const {
@@ -69,29 +72,10 @@ std::string PathOf(const std::string& pathOrUrl) {
     return pathOrUrl.substr(pathOrUrl.find('/', 7));
 }
 
-std::string Hex(const unsigned char* d, size_t n) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[d[i] >> 4];
-        out += digits[d[i] & 15];
-    }
-    return out;
-}
-
-std::string Digest(const EVP_MD* md, const std::string& data) {
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_Digest(data.data(), data.size(), out, &n, md, nullptr);
-    return Hex(out, n);
-}
-
-int HexDigit(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
-
 std::string KeyBytes(const std::string& keyHex) {
     std::string key(32, '\0');
     for (size_t k = 0; k < 32; ++k)  // the two digits of each byte come swapped
-        key[k] = static_cast<char>(HexDigit(keyHex[2 * k + 1]) * 16 + HexDigit(keyHex[2 * k]));
+        key[k] = static_cast<char>(HexDigitValue(keyHex[2 * k + 1]) * 16 + HexDigitValue(keyHex[2 * k]));
     return key;
 }
 
@@ -152,8 +136,12 @@ void Emulator::AdvanceClock(int64_t seconds) const {
     if (!process_.AdvanceClock(seconds)) throw std::runtime_error("clock not moved");
 }
 
-std::string Sha1Hex(const std::string& data) { return Digest(EVP_sha1(), data); }
-std::string Md5Hex(const std::string& data) { return Digest(EVP_md5(), data); }
+std::string Sha1Hex(const std::string& data) {
+    return platform::Digest::Hex(platform::DigestKind::Sha1, data.data(), data.size());
+}
+std::string Md5Hex(const std::string& data) {
+    return platform::Digest::Hex(platform::DigestKind::Md5, data.data(), data.size());
+}
 
 std::string BlockId(const std::string& plain) {
     char size[8];
@@ -181,7 +169,7 @@ std::string EncodeBlock(const std::string& plain, const std::string& keyHex) {
     for (int i = 0; i < 4; ++i) header[8 + i] = static_cast<char>((plain.size() >> (8 * i)) & 0xff);
     std::string sha = Sha1Hex(plain);
     for (int i = 0; i < 20; ++i)
-        header[12 + i] = static_cast<char>(HexDigit(sha[2 * i]) * 16 + HexDigit(sha[2 * i + 1]));
+        header[12 + i] = static_cast<char>(HexDigitValue(sha[2 * i]) * 16 + HexDigitValue(sha[2 * i + 1]));
     size_t pad = (16 - plain.size() % 16) % 16;
     header[40] = static_cast<char>(pad);
     return header + Aes(plain + std::string(pad, '\0'), keyHex, true);

@@ -12,6 +12,7 @@
 #include "blocks/codec/block_codec.h"
 #include "blocks/transfer/ufa_file.h"
 #include "support/emulator_process.h"
+#include "support/faulty_fs.h"
 #include "test_support.h"
 
 using namespace xfertest;
@@ -269,6 +270,78 @@ TEST_F(EmulatorTransfer, DroppedConnectionsAndCorruptedBlocks) {
     EXPECT_EQ(2u, temp.Entries().size());  // the two good blocks, as done files
     ASSERT_EQ(S_OK, Download(id, target));
     EXPECT_TRUE(bytes == ReadFileBytes(target));
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+// A full disk while a fetched block is kept in the temporary folder, then
+// while the file is put together beside the target: both fail, the target
+// keeps the user's bytes, nothing half written stays, and a rerun finishes.
+TEST_F(EmulatorTransfer, FullDiskWhileKeepingBlocksOrAssemblingKeepsTheTarget) {
+    const std::string bytes = RandomBytes(2 * 4194304 + 77, 37);
+    std::string id, ver;
+    ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id, ver));
+    const std::string target = out.File("t");
+    WriteFileBytes(target, "keep");
+    {
+        LogCapture log;
+        orvel::testsupport::FaultyFileSystem fs;
+        fs.FailWrites(temp.Path() + "/", 1000);
+        EXPECT_EQ(E_FAIL, Download(id, target));
+        EXPECT_GE(fs.WriteFaults(), 1);
+        EXPECT_EQ(1u, log.Count("UFA_FILE::Download Block 1 not kept: writing it failed (errno 28)"));
+        EXPECT_EQ("keep", ReadFileBytes(target));
+        EXPECT_EQ(std::vector<std::string>{"t"}, out.Entries());
+        // No claim and no partial block: at most the short last block, which fitted, done.
+        for (const std::string& name : temp.Entries()) {
+            EXPECT_EQ(".done", name.substr(name.size() - 5)) << name;
+            EXPECT_EQ(77u, ReadFileBytes(temp.File(name)).size()) << name;
+        }
+    }
+    {
+        LogCapture log;
+        orvel::testsupport::FaultyFileSystem fs;
+        fs.FailWrites(out.Path() + "/", 4194304 + 1000);  // within the second block
+        EXPECT_EQ(E_FAIL, Download(id, target));
+        EXPECT_GE(fs.WriteFaults(), 1);
+        EXPECT_EQ(1u, log.Count("Exception type=FileWriteError raised-in FileWriter::Write detail=Append block"));
+        EXPECT_EQ("keep", ReadFileBytes(target));
+        EXPECT_EQ(std::vector<std::string>{"t"}, out.Entries());
+        EXPECT_EQ(3u, temp.Entries().size());  // the blocks, as done files, for the rerun
+    }
+    ASSERT_EQ(S_OK, Download(id, target));
+    EXPECT_TRUE(bytes == ReadFileBytes(target));
+    EXPECT_TRUE(temp.Entries().empty());
+}
+
+// The assembled file cannot take the target's place: the target keeps the
+// user's bytes and the assembled file goes.
+TEST_F(EmulatorTransfer, FailedFinalRenameKeepsTheTarget) {
+    const std::string bytes = RandomBytes(4194304 + 77, 38);
+    std::string id, ver;
+    ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id, ver));
+    const std::string target = out.File("t");
+    WriteFileBytes(target, "keep");
+    LogCapture log;
+    orvel::testsupport::FaultyFileSystem fs;
+    fs.FailRenames(target);
+    EXPECT_EQ(E_FAIL, Download(id, target));
+    EXPECT_EQ(1, fs.RenameFaults());
+    EXPECT_EQ(
+        1u, log.Count("Exception type=FileWriteError raised-in FileWriter::FileWriter detail=Create file: " + target));
+    EXPECT_EQ("keep", ReadFileBytes(target));
+    EXPECT_EQ(std::vector<std::string>{"t"}, out.Entries());
+}
+
+// Writes that take a few kilobytes at a time still give the whole file.
+TEST_F(EmulatorTransfer, ShortWritesAssembleTheSameFile) {
+    const std::string bytes = RandomBytes(4194304 + 5000, 39);
+    std::string id, ver;
+    ASSERT_EQ(S_OK, Upload(bytes, UniqueName(".mp4"), id, ver));
+    orvel::testsupport::FaultyFileSystem fs;
+    fs.ShortWrites(65536 + 7);
+    ASSERT_EQ(S_OK, Download(id, out.File("t")));
+    EXPECT_GT(fs.ShortWritesMade(), 60);  // the blocks kept and the file assembled, each in pieces
+    EXPECT_TRUE(bytes == ReadFileBytes(out.File("t")));
     EXPECT_TRUE(temp.Entries().empty());
 }
 

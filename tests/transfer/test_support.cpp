@@ -15,8 +15,6 @@
 #include <random>
 #include <sstream>
 
-#include <openssl/evp.h>
-
 #include "blocks/transfer/speed_reporter_testing.h"
 #include "common/recordtree.h"
 #include "common/xml_helper.h"
@@ -24,6 +22,7 @@
 #include "infocollection/info_collection_testing.h"
 #include "log/log.h"
 #include "log/log_testing.h"
+#include "platform/digest.h"
 
 namespace xfertest {
 
@@ -64,16 +63,7 @@ std::string TextBytes(size_t size) {
 }
 
 std::string Sha1Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &len, EVP_sha1(), nullptr);
-    std::string out;
-    char buf[3];
-    for (unsigned int i = 0; i < len; ++i) {
-        std::snprintf(buf, sizeof buf, "%02x", digest[i]);
-        out += buf;
-    }
-    return out;
+    return platform::Digest::Hex(platform::DigestKind::Sha1, bytes.data(), bytes.size());
 }
 
 void UseServiceRoot(const std::string& serverRoot, const std::string& extraTavik) {

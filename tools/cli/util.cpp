@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli.h"
+#include "platform/io.h"
 #include "platform/strings.h"
 
 namespace orvelcli {
@@ -128,16 +129,16 @@ bool SaveSession(const SessionData& s, std::string& error) {
     // Written to a private temporary file first: the token never sits in a
     // file that others can read, and a crash never leaves half a session.
     const std::string temp = path + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    platform::UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
         error = "cannot write " + temp;
         return false;
     }
-    ::fchmod(fd, 0600);
+    ::fchmod(fd.get(), 0600);
     const std::string text = "user=" + s.user + "\nuserId=" + s.userId + "\ntoken=" + s.token +
                              "\nnickName=" + s.nickName + "\ndeviceId=" + s.deviceId + "\nserver=" + s.server + "\n";
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
+    const bool written =
+        platform::WriteAll(fd.get(), text.data(), text.size(), platform::RealFileSystem()) && fd.Close();
     if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
         error = "cannot write " + path;

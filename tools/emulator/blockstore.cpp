@@ -1,5 +1,6 @@
 #include "blockstore.h"
 
+#include <openssl/evp.h>
 #include <openssl/rand.h>
 
 #include <array>
@@ -10,6 +11,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/digest.h"
+#include "platform/hex.h"
 #include "blocks/codec/block_codec.h"
 #include "log/log.h"
 
@@ -17,42 +20,17 @@ namespace fs = std::filesystem;
 
 namespace emu {
 
-Sha1::Sha1() : ctx_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
-    if (!ctx_ || EVP_DigestInit_ex(ctx_.get(), EVP_sha1(), nullptr) != 1) throw std::runtime_error("sha1 init");
-}
-
-void Sha1::Update(const void* data, size_t len) { EVP_DigestUpdate(ctx_.get(), data, len); }
-
-std::string Sha1::Hex() {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_DigestFinal_ex(ctx_.get(), md, &n);
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < n; ++i) {
-        out += digits[md[i] >> 4];
-        out += digits[md[i] & 15];
-    }
-    return out;
-}
-
 std::string RandomHex(size_t bytes) {
     std::string raw(bytes, '\0');
     if (RAND_bytes(reinterpret_cast<unsigned char*>(raw.data()), static_cast<int>(bytes)) != 1)
         throw std::runtime_error("random");
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : raw) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
+    return HexEncode(raw.data(), raw.size());
 }
 
 std::string FileSha1Hex(const std::string& path, int64_t* size) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return {};
-    Sha1 sha;
+    platform::Digest sha(platform::DigestKind::Sha1);
     std::array<char, 65536> buf;
     int64_t total = 0;
     while (in) {
@@ -64,7 +42,7 @@ std::string FileSha1Hex(const std::string& path, int64_t* size) {
     }
     if (in.bad()) return {};
     if (size) *size = total;
-    return sha.Hex();
+    return sha.HexDigest();
 }
 
 bool IsBlockId(std::string_view id) {
@@ -122,12 +100,7 @@ bool CheckHeaderBytes(const unsigned char* h, size_t got, std::string_view block
         return false;
     }
     int64_t plain = int64_t(h[8]) | int64_t(h[9]) << 8 | int64_t(h[10]) << 16 | int64_t(h[11]) << 24;
-    std::string sha;
-    static const char* digits = "0123456789abcdef";
-    for (int i = 12; i < 32; ++i) {
-        sha += digits[h[i] >> 4];
-        sha += digits[h[i] & 15];
-    }
+    const std::string sha = HexEncode(h + 12, 20);
     if (plain != BlockIdSize(blockId) || sha != blockId.substr(6)) {
         why = "block header does not match the block identifier";
         return false;
@@ -175,7 +148,7 @@ bool PlainBlockMatches(const std::string& encPath, std::string_view key, std::st
         return false;
     constexpr size_t kChunk = 1 << 20;
     std::vector<unsigned char> cipherBuf(kChunk), plainBuf(kChunk);
-    Sha1 sha;
+    platform::Digest sha(platform::DigestKind::Sha1);
     int64_t left = dataLength, keep = plain;
     while (left > 0) {
         auto want = static_cast<size_t>(std::min<int64_t>(left, kChunk));
@@ -189,7 +162,7 @@ bool PlainBlockMatches(const std::string& encPath, std::string_view key, std::st
         keep -= static_cast<int64_t>(take);
         left -= static_cast<int64_t>(want);
     }
-    return sha.Hex() == blockId.substr(6);
+    return sha.HexDigest() == blockId.substr(6);
 }
 
 }  // namespace

@@ -3,25 +3,12 @@
 // built from a validated identifier or a random name, never from client text.
 #pragma once
 
-#include <openssl/evp.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
 namespace emu {
-
-// Incremental SHA-1 giving 40 lower-case hex characters.
-class Sha1 {
-public:
-    Sha1();
-    void Update(const void* data, size_t len);
-    std::string Hex();
-
-private:
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx_;
-};
 
 std::string RandomHex(size_t bytes);
 // SHA-1 hex of a whole file; empty when it cannot be read.

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "items.h"
+#include "platform/digest.h"
 
 namespace emu {
 namespace {
@@ -168,7 +169,7 @@ void UploadMetadata(Service& s, Call& call) {
 // Receives the body into `body`, hashing as it arrives (the only pass over
 // it); false when the body is cut short or longer than `limit`.
 bool ReceiveBody(Call& call, int64_t limit, std::string& body, std::string& sha1) {
-    Sha1 hash;
+    platform::Digest hash(platform::DigestKind::Sha1);
     body.clear();
     body.reserve(static_cast<size_t>(limit));
     bool corrupt = call.fault.kind == FaultEffect::Corrupt;
@@ -183,7 +184,7 @@ bool ReceiveBody(Call& call, int64_t limit, std::string& body, std::string& sha1
         hash.Update(body.data() + at, len);
         return true;
     });
-    sha1 = hash.Hex();
+    sha1 = hash.HexDigest();
     return ok;
 }
 

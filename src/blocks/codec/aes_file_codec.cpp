@@ -116,10 +116,10 @@ bool DecryptLegacy(File& in, int64_t fileSize, std::string_view destination, con
 
     File out = File::Create(destination);
     if (!ERROR_CHECK_BOOL(out.IsOpen())) return false;
-    Digest md5(EVP_md5());
+    Digest md5(platform::DigestKind::Md5);
     if (!ERROR_CHECK_BOOL(md5.Ok())) return false;
     if (!DecryptStream(in, out, key, dataLength, plainSize, &md5, 20)) return false;
-    uint8_t digest[EVP_MAX_MD_SIZE];
+    uint8_t digest[platform::kMaxDigestSize];
     unsigned digestLen = 0;
     if (!ERROR_CHECK_BOOL(md5.FinishBytes(digest, &digestLen) && digestLen == 16)) return false;
     if (!ERROR_CHECK_BOOL(std::memcmp(digest, storedMd5, 16) == 0)) return false;
@@ -196,7 +196,7 @@ bool EncryptBuffer(const uint8_t* plain, size_t n, std::string_view destination,
                    const uint8_t sha1[20], const uint8_t hint[8], const uint8_t key[32], std::string* fileSha1Hex) {
     EcbCipher cipher(key, true);
     if (!ERROR_CHECK_BOOL(cipher.Ok())) return false;
-    Digest digest(EVP_sha1());
+    Digest digest(platform::DigestKind::Sha1);
     if (fileSha1Hex != nullptr && !ERROR_CHECK_BOOL(digest.Ok())) return false;
     File out = File::Create(destination);
     if (!ERROR_CHECK_BOOL(out.IsOpen())) return false;

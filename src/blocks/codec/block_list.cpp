@@ -26,7 +26,7 @@ struct BatchBlock {
 };
 
 void HashBlock(BatchBlock& block) {
-    Digest sha(EVP_sha1()), md5(EVP_md5());
+    Digest sha(platform::DigestKind::Sha1), md5(platform::DigestKind::Md5);
     block.record.size = static_cast<int32_t>(block.bytes.size());
     block.ok = sha.Ok() && md5.Ok() && sha.Update(block.bytes.data(), block.bytes.size()) &&
                md5.Update(block.bytes.data(), block.bytes.size()) && sha.FinishHex(block.record.sha1) &&
@@ -37,7 +37,7 @@ void HashBlock(BatchBlock& block) {
 // whole, the whole-file SHA-1 runs over each batch in order on one thread
 // while the blocks' SHA-1 and MD5 run on the others. Memory: one batch.
 HRESULT BuildBlockListParallel(File& file, int workers, std::vector<BlockRecord>& blocks, std::string& fileSha1) {
-    Digest whole(EVP_sha1());
+    Digest whole(platform::DigestKind::Sha1);
     if (!ERROR_CHECK_BOOL(whole.Ok())) return E_FAIL;
     std::vector<BatchBlock> batch(static_cast<size_t>(workers));
     bool end = false;
@@ -107,7 +107,7 @@ HRESULT BuildBlockList(std::string_view path, std::vector<BlockRecord>& blocks, 
         return hr;
     }
 
-    Digest whole(EVP_sha1()), blockSha(EVP_sha1()), blockMd5(EVP_md5());
+    Digest whole(platform::DigestKind::Sha1), blockSha(platform::DigestKind::Sha1), blockMd5(platform::DigestKind::Md5);
     if (!ERROR_CHECK_BOOL(whole.Ok() && blockSha.Ok() && blockMd5.Ok())) return E_FAIL;
     auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
 
@@ -153,7 +153,10 @@ bool CutBlock(std::string_view sourcePath, std::string_view blockPath, int32_t b
     if (!ERROR_CHECK_BOOL(source.Seek(offset))) return false;
     int64_t remaining = std::min<int64_t>(kBlockSize, fileSize - offset);
 
-    File block = File::Create(blockPath);
+    // Cut beside the destination and moved in whole: a failure (a full disk, a
+    // file that shrank) leaves no partial block file in its place.
+    platform::ScopedFile staged(SiblingPath(blockPath, TempName()));
+    File block = File::Create(staged.path());
     if (!ERROR_CHECK_BOOL(block.IsOpen())) return false;
     auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
     while (remaining > 0) {
@@ -169,29 +172,29 @@ bool CutBlock(std::string_view sourcePath, std::string_view blockPath, int32_t b
         if (!ERROR_CHECK_BOOL(block.WriteAll(buffer.get(), want))) return false;
         remaining -= got;
     }
-    return ERROR_CHECK_BOOL(block.Close());
+    if (!ERROR_CHECK_BOOL(block.Close()) || !ERROR_CHECK_BOOL(orvel::codec::MoveReplace(staged.path(), blockPath)))
+        return false;
+    staged.Keep();
+    return true;
 }
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
 
 void YieldProcessor() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 
 }  // namespace
 
 HRESULT FileSha1(std::string_view path, std::string& sha1) {
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(std::string(path).c_str(), "rb"));
-    if (!ERROR_CHECK_BOOL(file != nullptr)) return E_FAIL;
-    Digest digest(EVP_sha1());
+    File file = File::OpenRead(path);
+    if (!ERROR_CHECK_BOOL(file.IsOpen())) return E_FAIL;
+    Digest digest(platform::DigestKind::Sha1);
     if (!ERROR_CHECK_BOOL(digest.Ok())) return E_FAIL;
     auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
     unsigned chunks = 0;
     for (;;) {
-        size_t got = std::fread(buffer.get(), 1, kChunkSize, file.get());
-        if (!ERROR_CHECK_BOOL(!std::ferror(file.get()))) return E_FAIL;
+        const ssize_t read = file.ReadFull(buffer.get(), kChunkSize);
+        if (!ERROR_CHECK_BOOL(read >= 0)) return E_FAIL;
+        const size_t got = static_cast<size_t>(read);
         if (got > 0 && !ERROR_CHECK_BOOL(digest.Update(buffer.get(), got))) return E_FAIL;
         // Long hashes leave the processor to other work now and then.
         if (++chunks % 20 == 0) YieldProcessor();

@@ -1,7 +1,5 @@
 // Block encoding and decoding in memory for the transfer engine: no block,
 // payload or fetched file on the disk.
-#include <openssl/evp.h>
-
 #include <cstring>
 
 #include "blocks/codec/aes_file_codec.h"
@@ -15,10 +13,7 @@ namespace {
 constexpr double kProbeRatio = 0.97;
 
 std::string Sha1Hex(const uint8_t* data, size_t n) {
-    uint8_t digest[EVP_MAX_MD_SIZE];
-    unsigned len = 0;
-    EVP_Digest(data, n, digest, &len, EVP_sha1(), nullptr);
-    return BytesToHex(digest, len);
+    return platform::Digest::Hex(platform::DigestKind::Sha1, data, n);
 }
 
 }  // namespace

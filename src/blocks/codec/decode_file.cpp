@@ -66,7 +66,7 @@ Unpack Extract7z(const std::string& archivePath, std::string_view destination) {
 // SHA-1 of a whole file compared with the digest a block file's header holds.
 bool MatchesSha1(const std::string& path, const uint8_t expected[20]) {
     File in = File::OpenRead(path);
-    orvel::codec::Digest sha1(EVP_sha1());
+    orvel::codec::Digest sha1(platform::DigestKind::Sha1);
     if (!in.IsOpen() || !sha1.Ok()) return false;
     auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
     for (;;) {
@@ -74,7 +74,7 @@ bool MatchesSha1(const std::string& path, const uint8_t expected[20]) {
         if (got < 0 || !sha1.Update(buffer.get(), static_cast<size_t>(got))) return false;
         if (static_cast<size_t>(got) < kChunkSize) break;
     }
-    uint8_t digest[EVP_MAX_MD_SIZE];
+    uint8_t digest[platform::kMaxDigestSize];
     unsigned len = 0;
     return sha1.FinishBytes(digest, &len) && len == 20 && std::memcmp(digest, expected, 20) == 0;
 }

@@ -6,26 +6,6 @@
 
 namespace orvel::codec {
 
-Digest::Digest(const EVP_MD* md) : m_ctx(EVP_MD_CTX_new()), m_md(md) {
-    m_ok = m_ctx && EVP_DigestInit_ex(m_ctx.get(), m_md, nullptr) == 1;
-}
-
-bool Digest::Update(const void* data, size_t len) { return m_ok && EVP_DigestUpdate(m_ctx.get(), data, len) == 1; }
-
-bool Digest::FinishBytes(uint8_t* out, unsigned* len) {
-    if (!m_ok) return false;
-    m_ok = EVP_DigestFinal_ex(m_ctx.get(), out, len) == 1 && EVP_DigestInit_ex(m_ctx.get(), m_md, nullptr) == 1;
-    return m_ok;
-}
-
-bool Digest::FinishHex(std::string& hex) {
-    uint8_t raw[EVP_MAX_MD_SIZE];
-    unsigned len = 0;
-    if (!FinishBytes(raw, &len)) return false;
-    hex = BytesToHex(raw, len);
-    return true;
-}
-
 EcbCipher::EcbCipher(const uint8_t key[32], bool encrypt) : m_ctx(EVP_CIPHER_CTX_new()) {
     m_ok = m_ctx && EVP_CipherInit_ex(m_ctx.get(), EVP_aes_256_ecb(), nullptr, key, nullptr, encrypt ? 1 : 0) == 1 &&
            EVP_CIPHER_CTX_set_padding(m_ctx.get(), 0) == 1;

@@ -1,4 +1,4 @@
-// RAII wrappers over OpenSSL EVP message digests and the AES-256-ECB cipher.
+// RAII wrapper over OpenSSL's AES-256-ECB cipher; digests come from the platform kit.
 #pragma once
 
 #include <openssl/evp.h>
@@ -8,26 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "platform/digest.h"
+
 namespace orvel::codec {
 
-class Digest {
-public:
-    explicit Digest(const EVP_MD* md);
-    bool Ok() const { return m_ok; }
-    bool Update(const void* data, size_t len);
-    // Finishes into lower-case hex and restarts the digest for the next input.
-    bool FinishHex(std::string& hex);
-    // Finishes into raw bytes (`out` holds at least EVP_MAX_MD_SIZE) and restarts.
-    bool FinishBytes(uint8_t* out, unsigned* len);
-
-private:
-    struct Free {
-        void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
-    };
-    std::unique_ptr<EVP_MD_CTX, Free> m_ctx;
-    const EVP_MD* m_md;
-    bool m_ok = false;
-};
+// The shared digest wrapper, under the name the codec has always used.
+using platform::Digest;
 
 // AES-256 in ECB mode without padding; inputs are whole 16-byte blocks.
 class EcbCipher {

@@ -9,7 +9,8 @@
 
 namespace {
 
-// Removes the compressed payload however EncodeFile leaves.
+// Removes a temporary file (the compressed payload, the staged block file)
+// however EncodeFile leaves.
 struct TempFileGuard {
     std::string path;
     ~TempFileGuard() {
@@ -42,6 +43,9 @@ HRESULT EncodeFile(std::string_view blockKey, std::string_view fileName, int32_t
     // file changed since the block list) would be stored under a false size.
     if (!ERROR_CHECK_BOOL(orvel::codec::FileSizeOf(sourcePath) == plainSize)) return E_FAIL;
 
+    // Encoded beside the destination and moved in whole: a failure (a full
+    // disk) leaves no partial block file and the destination as it was.
+    TempFileGuard staged{SiblingPath(destinationPath, TempName())};
     if (!compress) {
         // The block fits in memory (at most 4 MiB): one writer for every plain block.
         if (!ERROR_CHECK_BOOL(plainSize <= kBlockSize)) return E_FAIL;
@@ -50,7 +54,9 @@ HRESULT EncodeFile(std::string_view blockKey, std::string_view fileName, int32_t
         if (!ERROR_CHECK_BOOL(in.IsOpen())) return E_FAIL;
         if (!ERROR_CHECK_BOOL(in.ReadFull(plain.data(), plain.size()) == static_cast<ssize_t>(plain.size())))
             return E_FAIL;
-        return EncodeBlockBuffer(plain.data(), plain.size(), plainSha1, blockKey, destinationPath, nullptr);
+        hr = EncodeBlockBuffer(plain.data(), plain.size(), plainSha1, blockKey, staged.path, nullptr);
+        if (FAILED(hr)) return hr;
+        return ERROR_CHECK_BOOL(orvel::codec::MoveReplace(staged.path, destinationPath)) ? S_OK : E_FAIL;
     }
 
     uint8_t sha1[20], hint[8], key[32];
@@ -65,7 +71,7 @@ HRESULT EncodeFile(std::string_view blockKey, std::string_view fileName, int32_t
         if (!ERROR_CHECK_BOOL(LzmaCompressFile(sourcePath, compressed.path))) return E_FAIL;
         payload = compressed.path;
     }
-    if (!ERROR_CHECK_BOOL(orvel::codec::AesFileEncrypt(payload, destinationPath, compress, plainSize, sha1, hint, key)))
+    if (!ERROR_CHECK_BOOL(orvel::codec::AesFileEncrypt(payload, staged.path, compress, plainSize, sha1, hint, key)))
         return E_FAIL;
-    return S_OK;
+    return ERROR_CHECK_BOOL(orvel::codec::MoveReplace(staged.path, destinationPath)) ? S_OK : E_FAIL;
 }

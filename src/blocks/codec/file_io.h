@@ -1,4 +1,5 @@
-// Small RAII file handle and path helpers shared by the codec's sources.
+// The codec's file handle and path helpers, over the platform I/O kit: every
+// file it creates, writes, renames or removes goes through the active file system.
 #pragma once
 
 #include <sys/types.h>
@@ -8,23 +9,20 @@
 #include <string>
 #include <string_view>
 
+#include "platform/io.h"
+
 namespace orvel::codec {
 
 class File {
 public:
     File() = default;
-    ~File();
-    File(File&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    File& operator=(File&& other) noexcept;
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
 
     static File OpenRead(std::string_view path);
     // Creates or truncates for writing (the codec always replaces its outputs).
     static File Create(std::string_view path);
 
-    bool IsOpen() const { return m_fd >= 0; }
-    int Fd() const { return m_fd; }
+    bool IsOpen() const { return m_fd.valid(); }
+    int Fd() const { return m_fd.get(); }
 
     // Reads until `len` bytes or end of file; the count read, or -1 on error.
     ssize_t ReadFull(void* buf, size_t len);
@@ -35,8 +33,8 @@ public:
     bool Close();
 
 private:
-    explicit File(int fd) : m_fd(fd) {}
-    int m_fd = -1;
+    explicit File(platform::UniqueFd fd) : m_fd(std::move(fd)) {}
+    platform::UniqueFd m_fd;
 };
 
 bool PathExists(std::string_view path);

@@ -13,12 +13,4 @@ bool HexToBytes(size_t count, std::string_view text, bool swap, uint8_t* out) {
     return true;
 }
 
-std::string BytesToHex(const uint8_t* data, size_t len) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex(2 * len, '0');
-    for (size_t i = 0; i < len; ++i) {
-        hex[2 * i] = kDigits[data[i] >> 4];
-        hex[2 * i + 1] = kDigits[data[i] & 0x0f];
-    }
-    return hex;
-}
+std::string BytesToHex(const uint8_t* data, size_t len) { return HexEncode(data, len); }

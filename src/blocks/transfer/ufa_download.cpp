@@ -1,8 +1,5 @@
 #include "blocks/transfer/ufa_download.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -28,6 +25,8 @@
 #include "blocks/transfer/speed_reporter.h"
 #include "log/log.h"
 #include "platform/clock.h"
+#include "platform/digest.h"
+#include "platform/io.h"
 
 void DownloadRequester::Perform() {
     HRESULT hr = E_FAIL;
@@ -117,8 +116,8 @@ void LogDecodeFailure(const BlockDownloadRecord& block) {
 }
 
 bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t n) {
-    ufa::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    return fd.valid() && ufa::WriteFull(fd.get(), data, n) && fd.Close();
+    platform::UniqueFd fd = platform::ActiveFileSystem().OpenWrite(path, platform::WriteMode::Exclusive);
+    return fd.valid() && platform::WriteAll(fd.get(), data, n) && fd.Close();
 }
 
 // A block of this call: fetched and decoded now, or found done by an earlier
@@ -140,16 +139,14 @@ BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& 
 BlockOutcome CheckAndDecode(BlockJob& job, const std::string& claim, const std::string& done,
                             const std::string& tempFolder) {
     const BlockOutcome outcome = Decode(job, claim, tempFolder);
-    if (outcome == BlockOutcome::Done && ::link(claim.c_str(), done.c_str()) != 0 && errno != EEXIST)
+    if (outcome == BlockOutcome::Done && !platform::ActiveFileSystem().Link(claim, done) && errno != EEXIST)
         LOGF(5, "UFA_FILE::Download Block %d not kept for a rerun (errno %d)", job.block->index, errno);
     return outcome;
 }
 
 BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& tempFolder) {
     const BlockDownloadRecord& block = *job.block;
-    ufa::Sha1 hash;
-    hash.Update(job.stored.data(), job.stored.size());
-    const std::string stored = hash.HexDigest();
+    const std::string stored = platform::Digest::Hex(platform::DigestKind::Sha1, job.stored.data(), job.stored.size());
     if (!ufa::HexEqualsNoCase(stored, block.sha1)) {
         LOGF(5, "UFA_FILE::Download Block %d dropped: SHA-1 %s, listed %s", block.index, stored.c_str(),
              block.sha1.c_str());
@@ -164,8 +161,8 @@ BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& 
             return BlockOutcome::DecodeFailed;
         case MemoryDecode::NotHandled: {
             // A legacy block: its archive reader works on files.
-            ufa::ScopedFile fetched(TempPath(tempFolder));
-            ufa::ScopedFile decoded(TempPath(tempFolder));
+            platform::ScopedFile fetched(TempPath(tempFolder));
+            platform::ScopedFile decoded(TempPath(tempFolder));
             int64_t size = 0;
             std::string sha1;
             if (!WriteWholeFile(fetched.path(), job.stored.data(), job.stored.size()) ||
@@ -174,8 +171,8 @@ BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& 
                 LogDecodeFailure(block);
                 return BlockOutcome::DecodeFailed;
             }
-            if (std::rename(decoded.path().c_str(), claim.c_str()) != 0) return BlockOutcome::DecodeFailed;
-            decoded.Release();
+            if (!platform::ActiveFileSystem().Rename(decoded.path(), claim)) return BlockOutcome::DecodeFailed;
+            decoded.Keep();
             job.stored.clear();
             ufa::FileReader reader(claim);
             job.plain.resize(static_cast<size_t>(block.size));
@@ -184,7 +181,10 @@ BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& 
         }
     }
     job.stored = std::vector<uint8_t>();
-    return WriteWholeFile(claim, job.plain.data(), job.plain.size()) ? BlockOutcome::Done : BlockOutcome::DecodeFailed;
+    if (WriteWholeFile(claim, job.plain.data(), job.plain.size())) return BlockOutcome::Done;
+    // A full disk, most likely: the download fails and says why.
+    LOGF(0, "UFA_FILE::Download Block %d not kept: writing it failed (errno %d)", block.index, errno);
+    return BlockOutcome::DecodeFailed;
 }
 
 // The whole-file SHA-1, fed on the workers in block order: the job with
@@ -230,10 +230,10 @@ private:
     std::condition_variable m_turn;
     size_t m_next = 0;
     bool m_broken = false;
-    ufa::Sha1 m_whole;
+    platform::Digest m_whole{platform::DigestKind::Sha1};
 };
 
-void HashFileInto(const std::string& path, ufa::Sha1& hash) {
+void HashFileInto(const std::string& path, platform::Digest& hash) {
     ufa::FileReader reader(path);
     std::vector<char> buffer(1 << 20);
     for (size_t n; (n = reader.Read(buffer.data(), buffer.size())) > 0;) hash.Update(buffer.data(), n);
@@ -251,7 +251,7 @@ BlockOutcome FetchedJob(BlockJob& job, size_t seq, OrderedHash& whole, const std
         throw;
     }
     if (outcome == BlockOutcome::Done)
-        whole.Turn(seq, [&](ufa::Sha1& hash) { hash.Update(job.plain.data(), job.plain.size()); });
+        whole.Turn(seq, [&](platform::Digest& hash) { hash.Update(job.plain.data(), job.plain.size()); });
     else
         whole.Skip(seq);
     job.plain = std::vector<uint8_t>();  // hashed and on disk: the memory goes back
@@ -294,7 +294,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     // The call's own names for its blocks: a concurrent download through the
     // same folder may remove a shared done file, never a claim of this call.
     const std::string tag = TempName();
-    std::vector<std::unique_ptr<ufa::ScopedFile>> claims;
+    std::vector<std::unique_ptr<platform::ScopedFile>> claims;
     std::vector<std::string> doneFiles;
     OrderedHash whole;  // fed in block order, on the workers
     size_t sequence = 0;
@@ -337,7 +337,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         jobs.push_back(std::move(job));
         const size_t seq = sequence++;
         futures.push_back(pool.Submit([seq, claim, &whole] {
-            whole.Turn(seq, [&](ufa::Sha1& hash) { HashFileInto(claim, hash); });
+            whole.Turn(seq, [&](platform::Digest& hash) { HashFileInto(claim, hash); });
             return BlockOutcome::Done;
         }));
     };
@@ -354,19 +354,20 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
             queueDone(std::move(job), claim);
             continue;
         }
-        const bool haveClaim = ::link(doneFile.c_str(), claim.c_str()) == 0;
+        platform::FileSystem& fs = platform::ActiveFileSystem();
+        const bool haveClaim = fs.Link(doneFile, claim);
         if (haveClaim) {
-            if (ufa::FileSize(claim) == block.size) {
-                claims.push_back(std::make_unique<ufa::ScopedFile>(claim));
+            if (fs.Size(claim) == block.size) {
+                claims.push_back(std::make_unique<platform::ScopedFile>(claim));
                 meter.AddPlain(block.size);  // decoded by an earlier run
                 queueDone(std::move(job), claim);
                 continue;
             }
             // Not what a finished block looks like.
-            ufa::RemoveFile(claim);
-            ufa::RemoveFile(doneFile);
+            fs.Remove(claim);
+            fs.Remove(doneFile);
         }
-        claims.push_back(std::make_unique<ufa::ScopedFile>(claim));
+        claims.push_back(std::make_unique<platform::ScopedFile>(claim));
 
         BlockDownloader downloader;
         downloader.stub = requester.stub;
@@ -417,30 +418,31 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
              "target left unchanged",
              got.c_str(), requester.sha1.c_str());
         // The blocks themselves are suspect: the next run fetches them again.
-        for (const std::string& done : doneFiles) ufa::RemoveFile(done);
+        for (const std::string& done : doneFiles) platform::ActiveFileSystem().Remove(done);
         return kDropped;
     }
     // Assembled beside the target from the claims, and renamed only when whole.
-    ufa::ScopedFile assembled(SiblingPath(targetPath, TempName()));
+    platform::FileSystem& fs = platform::ActiveFileSystem();
+    platform::ScopedFile assembled(SiblingPath(targetPath, TempName()));
     {
-        ufa::UniqueFd out(::open(assembled.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        platform::UniqueFd out = fs.OpenWrite(assembled.path(), platform::WriteMode::Truncate);
         if (!out.valid())
             throw EXCEPT::FileWriteError("FileWriter::FileWriter", "Create file: " + assembled.path(), E_FAIL);
         for (const auto& [index, block] : metadata.blocks) {
             const std::string claim = tempFolder + "/" + block.blockId + "." + tag;
-            ufa::UniqueFd in(::open(claim.c_str(), O_RDONLY | O_CLOEXEC));
+            platform::UniqueFd in = fs.OpenRead(claim);
             if (!in.valid()) throw EXCEPT::FileReadError("FileReader::FileReader", "Open path: " + claim, E_FAIL);
-            if (!ufa::AppendFile(out.get(), in.get()))
+            if (!platform::AppendAll(out.get(), in.get(), fs))
                 throw EXCEPT::FileWriteError("FileWriter::Write", "Append block", E_FAIL);
             if (meter.Report() == E_FAIL)  // a large file takes a while: keep ticking
                 throw EXCEPT::TaskCancel("UFA_FILE::Download");
         }
         if (!out.Close()) throw EXCEPT::FileWriteError("FileWriter::Write", "Close", E_FAIL);
     }
-    if (std::rename(assembled.path().c_str(), targetPath.c_str()) != 0)
+    if (!fs.Rename(assembled.path(), targetPath))
         throw EXCEPT::FileWriteError("FileWriter::FileWriter", "Create file: " + targetPath, E_FAIL);
-    assembled.Release();
-    for (const std::string& done : doneFiles) ufa::RemoveFile(done);
+    assembled.Keep();
+    for (const std::string& done : doneFiles) platform::ActiveFileSystem().Remove(done);
     meter.Finish();
     return S_OK;
 }

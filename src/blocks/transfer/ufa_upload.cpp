@@ -185,7 +185,7 @@ void UploadFile(const UploadRequest& args, std::string& outFileId, std::string& 
     }
 
     if (!toSend.empty()) {
-        ufa::UniqueFd source(::open(args.localPath.c_str(), O_RDONLY | O_CLOEXEC));
+        platform::UniqueFd source = platform::ActiveFileSystem().OpenRead(args.localPath);
         if (!source.valid()) throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
         // Workers encode the blocks ahead of the one on the wire; at most
         // (workers + 2) blocks are in memory at once.
