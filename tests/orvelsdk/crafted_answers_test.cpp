@@ -59,7 +59,7 @@ protected:
         m_answers[path] = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>" + body;
     }
 
-    TempFolder m_folder;
+    TempDir m_folder;
     httplib::Server m_server;
     std::thread m_thread;
     int m_port = 0;
