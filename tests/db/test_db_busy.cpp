@@ -12,11 +12,12 @@
 #include <thread>
 
 #include "db/db.h"
-#include "store_test_support.h"
+#include "log/log.h"
+#include "support/log_capture.h"
 
 using namespace std::chrono_literals;
-using storetest::LogCapture;
-using storetest::TempDir;
+using orvel::testsupport::LogCapture;
+using orvel::testsupport::TempDir;
 
 namespace {
 
@@ -51,7 +52,7 @@ void WaitUntil(const std::function<bool()>& done) {
 TEST(DbBusy, StatementWaitsThroughHandlerAndOuterLoop) {
     LogCapture log(4);
     TempDir dir;
-    const std::string path = dir.file("busy.db");
+    const std::string path = dir.File("busy.db");
     CDB db;
     ASSERT_EQ(db.Init(path), S_OK);
     ASSERT_EQ(db.CreateTable("t", "v TEXT"), S_OK);
@@ -77,7 +78,7 @@ TEST(DbBusy, StatementWaitsThroughHandlerAndOuterLoop) {
 TEST(DbBusy, QueryWaitsThroughOuterLoop) {
     LogCapture log(4);
     TempDir dir;
-    const std::string path = dir.file("busyq.db");
+    const std::string path = dir.File("busyq.db");
     CDB db;
     ASSERT_EQ(db.Init(path), S_OK);
     ASSERT_EQ(db.CreateTable("t", "v TEXT"), S_OK);
@@ -104,7 +105,7 @@ TEST(DbBusy, QueryWaitsThroughOuterLoop) {
 TEST(DbBusy, FailedInsertIsRetriedOnceAfterAPause) {
     LogCapture log;
     TempDir dir;
-    const std::string path = dir.file("late.db");
+    const std::string path = dir.File("late.db");
     CDB db;
     ASSERT_EQ(db.Init(path), S_OK);
     // The table appears (from another connection) only after the first attempt failed.
@@ -129,8 +130,8 @@ TEST(DbBusy, FailedInsertIsRetriedOnceAfterAPause) {
 // process because the counters are process-wide.
 TEST(DbBusy, OuterLoopExhaustionAndLockedRetry) {
     TempDir dir;
-    const std::string path = dir.file("exhaust.db");
-    const std::string logDir = dir.path();
+    const std::string path = dir.File("exhaust.db");
+    const std::string logDir = dir.Path();
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -173,7 +174,7 @@ TEST(DbBusy, OuterLoopExhaustionAndLockedRetry) {
 TEST(DbBusy, LockOwnerHoldsOtherThreadsBack) {
     TempDir dir;
     CDB db;
-    ASSERT_EQ(db.Init(dir.file("owner.db")), S_OK);
+    ASSERT_EQ(db.Init(dir.File("owner.db")), S_OK);
     ASSERT_EQ(db.CreateTable("t", "v TEXT"), S_OK);
 
     db.BeginExclusive();

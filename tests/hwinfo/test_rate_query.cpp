@@ -16,9 +16,9 @@
 
 #include "hwinfo/rate_query.h"
 #include "platform/registry.h"
-#include "store_test_support.h"
+#include "support/log_capture.h"
 
-using storetest::TempDir;
+using orvel::testsupport::TempDir;
 
 namespace {
 
@@ -74,15 +74,15 @@ private:
 class RateQueryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv("ORVEL_REGISTRY_FILE", m_dir.file("tavik.reg").c_str(), 1);
-        ::setenv("ORVEL_SETTINGS_FILE", m_dir.file("settings.ini").c_str(), 1);
+        ::setenv("ORVEL_REGISTRY_FILE", m_dir.File("tavik.reg").c_str(), 1);
+        ::setenv("ORVEL_SETTINGS_FILE", m_dir.File("settings.ini").c_str(), 1);
     }
     void TearDown() override {
         ::unsetenv("ORVEL_REGISTRY_FILE");
         ::unsetenv("ORVEL_SETTINGS_FILE");
     }
     void Settings(const std::string& tavikSection) {
-        std::ofstream(m_dir.file("settings.ini")) << "[Tavik]\n" << tavikSection;
+        std::ofstream(m_dir.File("settings.ini")) << "[Tavik]\n" << tavikSection;
     }
     void PointAt(int port) { Settings("RateQueryRoot=127.0.0.1:" + std::to_string(port) + "\n"); }
     TempDir m_dir;
@@ -128,7 +128,7 @@ TEST_F(RateQueryTest, AnswerOneSendsTheFieldsAndSaysYes) {
 TEST_F(RateQueryTest, AnswerZeroOrWithoutEqualsSaysNo) {
     {
         // Nobody signed in: the user fields go out empty, without assertion lines.
-        storetest::LogCapture log;
+        orvel::testsupport::LogCapture log;
         RateHost host("rate=0");
         PointAt(host.port());
         EXPECT_FALSE(QueryRateDecision());
@@ -170,7 +170,7 @@ TEST_F(RateQueryTest, ARefusedQueryIsNotRetried) {
         closedPort = gone.port();
     }
     PointAt(closedPort);
-    LogSetNames("sdkrd.log", m_dir.file("rate.log"));
+    LogSetNames("sdkrd.log", m_dir.File("rate.log"));
     orvel::logtest::SetThreshold(9);
     EXPECT_FALSE(QueryRateDecision());
     orvel::logtest::SetThreshold(4);

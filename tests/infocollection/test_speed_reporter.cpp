@@ -52,7 +52,7 @@ protected:
         InfoStoreTest::TearDown();
     }
     void PointAt(int port) {
-        const std::string ini = m_dir.file("settings.ini");
+        const std::string ini = m_dir.File("settings.ini");
         std::ofstream(ini) << "[Tavik]\nRateQueryRoot=127.0.0.1:" << port << "\n";
         ::setenv("ORVEL_SETTINGS_FILE", ini.c_str(), 1);
     }
