@@ -83,16 +83,14 @@ class FormTest : public TransferTest {
 protected:
     void SetUp() override {
         TransferTest::SetUp();
-        m_server.Http().Post("/form", [this](const httplib::Request& req, httplib::Response& res) {
-            m_request = req;
+        m_server.Post("/form", [this](const httplib::Request&, httplib::Response& res) {
             res.status = m_status;
             res.set_content("form answer", "text/plain");
         });
         m_server.Start();
     }
     LoopbackServer m_server;
-    httplib::Request m_request;
-    int m_status = 200;
+    std::atomic<int> m_status = 200;
 };
 
 TEST_F(FormTest, FormPartsArriveInOrderWithTheFile) {
@@ -105,13 +103,14 @@ TEST_F(FormTest, FormPartsArriveInOrderWithTheFile) {
     m_status = 201;
     EXPECT_EQ(Ok, m_helper.PostMutiForm(m_server.Url("/form"), 10));
     EXPECT_EQ("form answer", m_helper.GetResponseText());
-    ASSERT_TRUE(m_request.has_file("token"));
-    EXPECT_EQ("t\xC3\xA9st", m_request.get_file_value("token").content);
-    EXPECT_EQ("", m_request.get_file_value("empty").content);
-    ASSERT_TRUE(m_request.has_file("FileCont"));
-    EXPECT_EQ(bytes, m_request.get_file_value("FileCont").content);
-    EXPECT_EQ("up.bin", m_request.get_file_value("FileCont").filename);
-    EXPECT_EQ(0u, m_request.get_header_value("Content-Type").rfind("multipart/form-data; boundary=", 0));
+    const httplib::Request request = m_server.LastRequest().http;
+    ASSERT_TRUE(request.has_file("token"));
+    EXPECT_EQ("t\xC3\xA9st", request.get_file_value("token").content);
+    EXPECT_EQ("", request.get_file_value("empty").content);
+    ASSERT_TRUE(request.has_file("FileCont"));
+    EXPECT_EQ(bytes, request.get_file_value("FileCont").content);
+    EXPECT_EQ("up.bin", request.get_file_value("FileCont").filename);
+    EXPECT_EQ(0u, request.get_header_value("Content-Type").rfind("multipart/form-data; boundary=", 0));
 }
 
 TEST_F(FormTest, AFormAnsweredOutsideTheRangeFails) {
@@ -146,8 +145,7 @@ protected:
         http.Get("/file", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content(m_bytes, "application/octet-stream");
         });
-        http.Post("/file", [this](const httplib::Request& req, httplib::Response& res) {
-            m_postBody = req.body;
+        m_server.Post("/file", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content(m_bytes, "application/octet-stream");
         });
         http.Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/file"); });
@@ -164,7 +162,6 @@ protected:
     }
     LoopbackServer m_server;
     std::string m_bytes;
-    std::string m_postBody;
 };
 
 TEST_F(DownloadTest, TheBodyGoesIntoTheFileNotIntoMemory) {
@@ -192,7 +189,7 @@ TEST_F(DownloadTest, PostFieldsMakeTheDownloadAFormPost) {
     m_helper.AddPostField("blockid=00001a");
     std::string path = m_dir->File("down.bin");
     EXPECT_EQ(Ok, m_helper.SimpleDownLoadFile(m_server.Url("/file"), path, 10));
-    EXPECT_EQ("blockid=00001a", m_postBody);
+    EXPECT_EQ("blockid=00001a", m_server.LastRequest().body);
     EXPECT_EQ(m_bytes, ReadFileBytes(path));
 }
 

@@ -38,8 +38,7 @@ class DownloadWire : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* path : {"/osvr/requestDownload/", "/osvr/requestDownloadPreviousVer/"}) {
-            fake.server.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
-                fake.Record(req);
+            fake.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
                 res.set_content("<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S</stub><url>" + fake.Url("/a/") +
                                     "</url><fileVer>3</fileVer><sha1>" + fileSha1 +
                                     "</sha1><modTime>2011-03-02 09:05:03</modTime><opVer>17</opVer>" + sizeElement +
@@ -47,8 +46,7 @@ protected:
                                 "text/xml");
             });
         }
-        fake.server.Post("/a/downloadMetadata2", [this](const httplib::Request& req, httplib::Response& res) {
-            fake.Record(req);
+        fake.Post("/a/downloadMetadata2", [this](const httplib::Request& req, httplib::Response& res) {
             if (!metadataAnswer.empty()) {
                 res.set_content(metadataAnswer, "application/json");
                 return;
@@ -64,8 +62,7 @@ protected:
             res.set_content(answer.dump(), "application/json");
         });
         for (const char* path : {"/a/downloadBlock2", "/b/downloadBlock2"}) {
-            fake.server.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
-                fake.Record(req);
+            fake.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
                 const std::string id = nlohmann::json::parse(req.body)["id"];
                 std::lock_guard<std::mutex> guard(lock);
                 if (failures[id] > 0) {
@@ -118,8 +115,11 @@ protected:
     HRESULT Download(bool previous = false, ProgressCallback callback = nullptr, void* context = nullptr) {
         modTime = sha1 = fileVer = "unset";
         opVer = -1;
-        return DownloadGuarded(callback, context, "TOKEN", "F1", modTime, target, sha1, fileVer, opVer, temp.Path(),
-                               previous);
+        fake.Sync();  // the handlers see what the test set, the test what they changed
+        const HRESULT hr = DownloadGuarded(callback, context, "TOKEN", "F1", modTime, target, sha1, fileVer, opVer,
+                                           temp.Path(), previous);
+        fake.Sync();
+        return hr;
     }
 
     int Fetches(const std::string& id) {
@@ -129,7 +129,7 @@ protected:
         return n;
     }
 
-    FakeServer fake;
+    LoopbackServer fake;
     TempDir out, temp, scratch;
     std::string target = out.File("target.bin");
     std::string content, fileSha1, metadataAnswer, sizeElement;
@@ -397,7 +397,7 @@ TEST_F(DownloadWire, UntrustworthyMetadataIsRefusedBeforeAnyFileIsMade) {
 
 TEST_F(DownloadWire, WorkerCountLeavesTheWireByteIdentical) {
     Serve(RandomBytes(3 * 4194304 + 17, 27));
-    std::vector<std::vector<FakeServer::Request>> runs;
+    std::vector<std::vector<LoopbackServer::Request>> runs;
     for (const char* workers : {"WorkerThreads=1\n", "WorkerThreads=4\n"}) {
         UseServiceRoot(fake.Root(), workers);
         const size_t before = fake.Requests().size();
