@@ -17,6 +17,7 @@
 #include "hwinfo/rate_query.h"
 #include "platform/registry.h"
 #include "support/log_capture.h"
+#include "support/loopback_server.h"
 
 using orvel::testsupport::TempDir;
 
@@ -26,7 +27,7 @@ class RateHost {
 public:
     RateHost(std::string answer, std::chrono::milliseconds delay = std::chrono::milliseconds(0))
         : m_answer(std::move(answer)), m_delay(delay) {
-        m_server.Post("/tavik/getrate.do", [this](const httplib::Request& req, httplib::Response& res) {
+        m_server.Http().Post("/tavik/getrate.do", [this](const httplib::Request& req, httplib::Response& res) {
             {
                 std::lock_guard<std::mutex> guard(m_lock);
                 m_body = req.body;
@@ -34,18 +35,13 @@ public:
                 m_agent = req.get_header_value("User-Agent");
             }
             ++m_hits;
+            // A host that answers late: what is tested is the client's own time-out.
             if (m_delay.count() > 0) std::this_thread::sleep_for(m_delay);
             res.set_content(m_answer, "text/plain");
         });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        while (!m_server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        m_server.Start();
     }
-    ~RateHost() {
-        m_server.stop();
-        m_thread.join();
-    }
-    int port() const { return m_port; }
+    int port() const { return m_server.Port(); }
     int hits() const { return m_hits.load(); }
     std::string body() {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -63,12 +59,10 @@ public:
 private:
     std::string m_answer;
     std::chrono::milliseconds m_delay;
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = 0;
     std::atomic<int> m_hits{0};
     std::mutex m_lock;
     std::string m_body, m_version, m_agent;
+    orvel::testsupport::LoopbackServer m_server;  // last: stopped before what its handler uses
 };
 
 class RateQueryTest : public ::testing::Test {
