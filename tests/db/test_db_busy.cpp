@@ -43,6 +43,7 @@ private:
     bool m_ok = false;
 };
 
+// Polls for what another thread or process does; the store's busy waits are real time.
 void WaitUntil(const std::function<bool()>& done) {
     for (int i = 0; i < 5000 && !done(); ++i) std::this_thread::sleep_for(1ms);
 }
@@ -110,7 +111,7 @@ TEST(DbBusy, FailedInsertIsRetriedOnceAfterAPause) {
     ASSERT_EQ(db.Init(path), S_OK);
     // The table appears (from another connection) only after the first attempt failed.
     std::thread creator([&] {
-        std::this_thread::sleep_for(300ms);
+        std::this_thread::sleep_for(300ms);  // real time: inside the store's pause before its retry
         sqlite3* other = nullptr;
         sqlite3_open(path.c_str(), &other);
         sqlite3_exec(other, "CREATE TABLE late (v TEXT)", nullptr, nullptr, nullptr);
@@ -151,7 +152,7 @@ TEST(DbBusy, OuterLoopExhaustionAndLockedRetry) {
 
         orvel::logtest::SetThreshold(9);
         std::thread releaser([&] {
-            std::this_thread::sleep_for(300ms);
+            std::this_thread::sleep_for(300ms);  // real time: the store waits on a busy database
             holder.Release();
         });
         HRESULT hr = db.InsertRow("t", "v", "'c'");
@@ -183,7 +184,7 @@ TEST(DbBusy, LockOwnerHoldsOtherThreadsBack) {
         EXPECT_EQ(db.execDML("INSERT INTO t VALUES ('other')"), S_OK);
         done = true;
     });
-    std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(100ms);  // long enough for the other thread to block on the lock
     EXPECT_FALSE(done.load());
     EXPECT_EQ(db.execDML("INSERT INTO t VALUES ('owner')"), S_OK);  // the owner itself goes on
     db.EndExclusive();

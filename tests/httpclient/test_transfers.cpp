@@ -229,6 +229,7 @@ TEST_F(DownloadTest, ACancelReachesADownloadHeldBackByTheReceiveCap) {
     std::atomic<int> ticks{0};
     m_helper.SetProgressHook(&CountTicks, &ticks);
     ASSERT_EQ(S_OK, m_helper.SetSpeedLimit(0, 16 * 1024));  // the whole file would take about 12 s
+    // Real time on purpose: the cancel has to land while the receive cap holds the body back.
     std::thread canceller([&] {
         while (ticks.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

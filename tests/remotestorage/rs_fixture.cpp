@@ -115,6 +115,7 @@ std::string RecordingServer::Handle(const std::string& raw) {
         responder = m_responder;
     }
     Reply reply = responder ? responder(c) : Reply{200, Answer("ok")};
+    // A late answer, for the client's own time-outs.
     if (reply.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
     return orvel::testsupport::RawServer::Response(reply.status, reply.body, reply.extraHeaders);
 }
