@@ -15,6 +15,7 @@
 #include "infocollection/info_collection.h"
 #include "log/log.h"
 #include "platform/registry.h"
+#include "support/temp_env.h"
 
 namespace rstest {
 
@@ -22,6 +23,11 @@ namespace fs = std::filesystem;
 
 RecordingServer* RemoteStorageTest::server = nullptr;
 std::string RemoteStorageTest::tempDir;
+
+namespace {
+// The suite's folder: settings, registry and log.
+std::unique_ptr<orvel::testsupport::TempDir> g_dir;
+}  // namespace
 
 namespace {
 
@@ -125,8 +131,8 @@ std::string Answer(const std::string& result, const std::string& inner) {
 }
 
 void RemoteStorageTest::SetUpTestSuite() {
-    char pattern[] = "/tmp/orvel_rs_XXXXXX";
-    tempDir = mkdtemp(pattern);
+    g_dir = std::make_unique<orvel::testsupport::TempDir>();
+    tempDir = g_dir->Path();
     setenv("ORVEL_SETTINGS_FILE", (tempDir + "/settings.ini").c_str(), 1);
     setenv("ORVEL_REGISTRY_FILE", (tempDir + "/tavik.reg").c_str(), 1);
     LogSetNames("sdkrd.log", tempDir + "/sdkrd.log");
@@ -143,8 +149,7 @@ void RemoteStorageTest::TearDownTestSuite() {
     delete server;
     server = nullptr;
     orvel::infotest::SetSink(nullptr);
-    std::error_code ec;
-    fs::remove_all(tempDir, ec);
+    g_dir.reset();
 }
 
 void RemoteStorageTest::SetUp() {
