@@ -89,8 +89,8 @@ protected:
         });
         m_server.Start();
     }
-    LoopbackServer m_server;
     std::atomic<int> m_status = 200;
+    LoopbackServer m_server;  // last: stopped before the members its handlers use
 };
 
 TEST_F(FormTest, FormPartsArriveInOrderWithTheFile) {
@@ -160,8 +160,8 @@ protected:
         }
         m_server.Start();
     }
-    LoopbackServer m_server;
     std::string m_bytes;
+    LoopbackServer m_server;  // last: stopped before the members its handlers use
 };
 
 TEST_F(DownloadTest, TheBodyGoesIntoTheFileNotIntoMemory) {

@@ -41,9 +41,9 @@ protected:
         ADD_FAILURE() << "nothing raised";
         return E("none");
     }
-    LoopbackServer m_server;
     std::atomic<int> m_status = 200;
     std::string m_blockBytes;
+    LoopbackServer m_server;  // last: stopped before the members its handlers use
 };
 
 TEST_F(WrapperTest, TextPostReturnsTheAnswerForAnyStatusAndCountsTheRequest) {

@@ -129,7 +129,6 @@ protected:
         return n;
     }
 
-    LoopbackServer fake;
     TempDir out, temp, scratch;
     std::string target = out.File("target.bin");
     std::string content, fileSha1, metadataAnswer, sizeElement;
@@ -140,6 +139,7 @@ protected:
     std::set<std::string> corrupt, drop;
     std::string modTime, sha1, fileVer;
     int32_t opVer = -1;
+    LoopbackServer fake;  // last: stopped before the members its handlers use
 };
 
 TEST_F(DownloadWire, BlocksComeFromTheirGroupAndAssembleInOrder) {

@@ -103,7 +103,6 @@ protected:
         return paths;
     }
 
-    LoopbackServer fake;
     TempDir files, temp, scratch;
     std::string requestAnswer;
     std::string commitAnswer =
@@ -116,6 +115,7 @@ protected:
     std::vector<BlockRecord> blocks;
     std::string sha1, fileId, fileVer;
     RecordTree conflict;
+    LoopbackServer fake;  // last: stopped before the members its handlers use
 };
 
 TEST_F(UploadWire, RequestsCarryExactDocumentsHeadersAndBlocks) {
