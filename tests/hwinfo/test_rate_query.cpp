@@ -11,7 +11,6 @@
 #include <mutex>
 #include <regex>
 
-#include "log/log.h"
 #include <thread>
 
 #include "hwinfo/rate_query.h"
@@ -164,12 +163,9 @@ TEST_F(RateQueryTest, ARefusedQueryIsNotRetried) {
         closedPort = gone.port();
     }
     PointAt(closedPort);
-    LogSetNames("sdkrd.log", m_dir.File("rate.log"));
-    orvel::logtest::SetThreshold(9);
+    orvel::testsupport::LogCapture capture;
     EXPECT_FALSE(QueryRateDecision());
-    orvel::logtest::SetThreshold(4);
-    std::ifstream in(orvel::logtest::CurrentFile());
-    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string log = capture.Text();
     EXPECT_NE(log.find("Network request to 127.0.0.1:" + std::to_string(closedPort) + " failed"), std::string::npos)
         << log;
     EXPECT_EQ(log.find("Retrying network request"), std::string::npos) << log;
