@@ -263,7 +263,7 @@ expect 1 "$orvel" get -r "$in_txt" "$work/never-tree"
 curl -s -X POST -d '{"path":"/osvr/dir/","delayMs":1500}' "http://$server/_emulator/faults" >/dev/null
 "$orvel" get -r /tree/c "$work/never-tree" >"$work/int-tree.out" 2>&1 &
 get_pid=$!
-sleep 0.5
+sleep 0.5  # real time: the interrupt must come while the delayed listing is under way
 kill -INT "$get_pid"
 wait "$get_pid"; status=$?
 [[ $status == 130 ]] || fail "get -r interrupted while listing: exit $status: $(cat "$work/int-tree.out")"

@@ -4,15 +4,16 @@
 namespace {
 class SettingsTest : public CommonTest {
 protected:
-    std::string ini = dir / "settings.ini";
-    std::string reg = dir / "tavik.reg";
+    std::string ini = dir.File("settings.ini");
+    std::string reg = dir.File("tavik.reg");
     ScopedEnv settingsEnv{"ORVEL_SETTINGS_FILE", ini};
     ScopedEnv registryEnv{"ORVEL_REGISTRY_FILE", reg};
-    ScopedEnv proxyLower{"http_proxy", nullptr};
-    ScopedEnv proxyUpper{"HTTP_PROXY", nullptr};
+    ScopedEnv proxyLower{"http_proxy", std::nullopt};
+    ScopedEnv proxyUpper{"HTTP_PROXY", std::nullopt};
 
     void Registry(const std::string& body) {
-        WriteFile(reg, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tavik]\r\n" + body);
+        WriteFileBytes(reg,
+                       "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tavik]\r\n" + body);
     }
 };
 }  // namespace
@@ -20,20 +21,20 @@ protected:
 TEST_F(SettingsTest, SettingStringsAndDefaults) {
     EXPECT_EQ(SettingsFilePath(), ini);
     EXPECT_EQ(ReadSettingString("Tavik", "ServerRoot", "api.default"), "api.default");  // no file yet
-    WriteFile(ini, "[Tavik]\nServerRoot=api.test:8080\n[TavikShell]\nWebServerRoot=web.test\n");
+    WriteFileBytes(ini, "[Tavik]\nServerRoot=api.test:8080\n[TavikShell]\nWebServerRoot=web.test\n");
     EXPECT_EQ(ReadSettingString("Tavik", "ServerRoot", "api.default"), "api.test:8080");
     EXPECT_EQ(ReadSettingString("TavikShell", "WebServerRoot", ""), "web.test");
-    ScopedEnv none("ORVEL_SETTINGS_FILE", nullptr);
+    ScopedEnv none("ORVEL_SETTINGS_FILE", std::nullopt);
     EXPECT_EQ(SettingsFilePath(), "");
     EXPECT_EQ(ReadSettingString("Tavik", "ServerRoot", "api.default"), "api.default");
 }
 
 TEST_F(SettingsTest, ReadSettingIntTwoSteps) {
     EXPECT_EQ(ReadSettingInt("UploadSpeed"), 1048576);
-    WriteFile(ini, "[Debug]\nUploadSpeed=-1\nDownloadSpeed=500\n[Tavik]\nUploadSpeed=2000\nDownloadSpeed=9\n");
+    WriteFileBytes(ini, "[Debug]\nUploadSpeed=-1\nDownloadSpeed=500\n[Tavik]\nUploadSpeed=2000\nDownloadSpeed=9\n");
     EXPECT_EQ(ReadSettingInt("UploadSpeed"), 2000);  // -1 in Debug falls through
     EXPECT_EQ(ReadSettingInt("DownloadSpeed"), 500);
-    WriteFile(ini, "[Debug]\nUploadSpeed=\n[Tavik]\nUploadSpeed=12abc\nDownloadSpeed=0\n");
+    WriteFileBytes(ini, "[Debug]\nUploadSpeed=\n[Tavik]\nUploadSpeed=12abc\nDownloadSpeed=0\n");
     EXPECT_EQ(ReadSettingInt("UploadSpeed"), 12);
     EXPECT_EQ(ReadSettingInt("DownloadSpeed"), 0);
     EXPECT_EQ(ParseDecimalInt32("  +77"), 77);
@@ -73,9 +74,9 @@ TEST_F(SettingsTest, MissingOrMalformedRegistryGivesDefaults) {
     orvel::logtest::SetThreshold(9);
     EXPECT_EQ(ReadRegistryDword("isent", 0, true), 0u);
     EXPECT_TRUE(Logged("Open Register HKEY_CURRENT_USER\\Software\\Tavik Failed!"));
-    WriteFile(reg, "this is not a registry file\n[HKEY_CURRENT_USER\\Software\\Tavik]\n\"isent\"=dword:1\n");
+    WriteFileBytes(reg, "this is not a registry file\n[HKEY_CURRENT_USER\\Software\\Tavik]\n\"isent\"=dword:1\n");
     EXPECT_EQ(ReadRegistryDword("isent", 5, false), 5u);
-    WriteFile(reg, std::string(1000, '\0'));
+    WriteFileBytes(reg, std::string(1000, '\0'));
     EXPECT_EQ(ReadRegistryString("UserId", false), "");
 }
 

@@ -8,15 +8,17 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "db/db.h"
 #include "db/kvdb.h"
-#include "store_test_support.h"
+#include "support/log_capture.h"
 
-using storetest::LogCapture;
-using storetest::TempDir;
+using orvel::testsupport::LogCapture;
+using orvel::testsupport::TempDir;
 
 namespace {
 
@@ -57,7 +59,7 @@ TEST(CppSQLite3DB, EveryCallWithoutDatabaseRaisesNotOpen) {
 TEST(CppSQLite3DB, StatementsQueriesAndTables) {
     TempDir dir;
     CppSQLite3DB db;
-    db.open(dir.file("a.db"));
+    db.open(dir.File("a.db"));
     EXPECT_FALSE(db.tableExists("t"));
     EXPECT_EQ(db.execDML("CREATE TABLE t (id INTEGER PRIMARY KEY, v TEXT)"), 0);
     EXPECT_TRUE(db.tableExists("t"));
@@ -95,7 +97,7 @@ TEST(CDB, ConstructionInitAndFailures) {
     {
         CDB db;
         EXPECT_TRUE(log.Contains("\tCDB::CDB"));
-        EXPECT_EQ(db.Init(dir.file("missing/folder/x.db")), E_FAIL);
+        EXPECT_EQ(db.Init(dir.File("missing/folder/x.db")), E_FAIL);
         EXPECT_TRUE(log.Contains("*ASSERT*: !L\"CDB::Init throw Exception!\""));
         EXPECT_TRUE(log.Contains("Src:SQLITE_CANTOPEN[14]: unable to open database file -- CDB::Init -- SQL:"));
 
@@ -113,7 +115,7 @@ TEST(CDB, ConstructionInitAndFailures) {
         EXPECT_TRUE(log.Contains("*ASSERT*: !L\"CDB::tableExists throw Exception!\""));
         EXPECT_TRUE(log.Contains("Src:CPPSQLITE_ERROR[1000]: Database not open -- CDB::tableExists -- SQL:t"));
 
-        EXPECT_EQ(db.Init(dir.file("ok.db")), S_OK);
+        EXPECT_EQ(db.Init(dir.File("ok.db")), S_OK);
         EXPECT_EQ(db.CreateTable("t", "id INTEGER PRIMARY KEY, v TEXT"), S_OK);
         EXPECT_EQ(db.tableExists("t", &exists), S_OK);
         EXPECT_TRUE(exists);
@@ -141,7 +143,7 @@ TEST(CDB, InsertRowWithMissingPartsAsserts) {
     LogCapture log;
     TempDir dir;
     CDB db;
-    ASSERT_EQ(db.Init(dir.file("a.db")), S_OK);
+    ASSERT_EQ(db.Init(dir.File("a.db")), S_OK);
     db.execDML("CREATE TABLE t (v TEXT)");
     EXPECT_EQ(db.InsertRow("t", "v", ""), E_DB_ERROR);  // fails twice: one delayed retry
     EXPECT_TRUE(log.Contains("*ASSERT*: szTableName && szFields && szValues"));
@@ -152,7 +154,7 @@ TEST(CDB, InsertRowWithMissingPartsAsserts) {
 TEST(CDB, InvalidUtf8IsReplacedBeforeSqlite) {
     TempDir dir;
     CDB db;
-    ASSERT_EQ(db.Init(dir.file("a.db")), S_OK);
+    ASSERT_EQ(db.Init(dir.File("a.db")), S_OK);
     ASSERT_EQ(db.CreateTable("t", "v TEXT"), S_OK);
     ASSERT_EQ(db.InsertRow("t", "v",
                            SqlQuote("a\xff"
@@ -175,7 +177,7 @@ TEST(SqlQuote, HostileValueIsStoredIntact) {
 
     TempDir dir;
     CDB db;
-    ASSERT_EQ(db.Init(dir.file("q.db")), S_OK);
+    ASSERT_EQ(db.Init(dir.File("q.db")), S_OK);
     ASSERT_EQ(db.CreateTable("data", "id INTEGER PRIMARY KEY, data TEXT"), S_OK);
     ASSERT_EQ(db.CreateTable("victim", "v TEXT"), S_OK);
     ASSERT_EQ(db.InsertRow("victim", "v", SqlQuote("keep")), S_OK);
@@ -199,7 +201,7 @@ TEST(SqlQuote, StatementWithNulIsRefusedNotCut) {
     LogCapture log;
     TempDir dir;
     CDB db;
-    ASSERT_EQ(db.Init(dir.file("n.db")), S_OK);
+    ASSERT_EQ(db.Init(dir.File("n.db")), S_OK);
     ASSERT_EQ(db.CreateTable("t", "id INTEGER"), S_OK);
     ASSERT_EQ(db.execDML("INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)"), S_OK);
     // Cut at the NUL this would delete every row.
@@ -212,7 +214,7 @@ TEST(CDB, DatabaseFullMapsToItsOwnResult) {
     LogCapture log;
     TempDir dir;
     CDB db;
-    ASSERT_EQ(db.Init(dir.file("full.db")), S_OK);
+    ASSERT_EQ(db.Init(dir.File("full.db")), S_OK);
     ASSERT_EQ(db.execDML("CREATE TABLE t (v TEXT)"), S_OK);
     ASSERT_EQ(db.execDML("PRAGMA max_page_count = 4"), S_OK);
     HRESULT hr = S_OK;
@@ -224,7 +226,7 @@ TEST(CDB, DatabaseFullMapsToItsOwnResult) {
 // A file-size limit makes the disk look full to SQLite's writes.
 TEST(CDB, FileSizeLimitMapsToDiskFull) {
     TempDir dir;
-    const std::string path = dir.file("limited.db");
+    const std::string path = dir.File("limited.db");
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -250,7 +252,7 @@ TEST(CDB, FileSizeLimitMapsToDiskFull) {
 TEST(CDB, OpenOnFullDiskIsDiskFull) {
     LogCapture log;
     TempDir dir;
-    const std::string mountPoint = dir.file("full");
+    const std::string mountPoint = dir.File("full");
     ASSERT_TRUE(std::filesystem::create_directory(mountPoint));
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
@@ -278,7 +280,7 @@ TEST(kvdb, AttachCreatesConfigTableAndStoresValues) {
     LogCapture log;
     TempDir dir;
     CDB db;
-    ASSERT_EQ(db.Init(dir.file("kv.db")), S_OK);
+    ASSERT_EQ(db.Init(dir.File("kv.db")), S_OK);
     kvdb kv;
     EXPECT_EQ(kv.GetValue("s", "f", nullptr), E_FAIL);  // not attached
     ASSERT_EQ(kv.Attach(&db), S_OK);

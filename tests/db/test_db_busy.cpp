@@ -12,11 +12,12 @@
 #include <thread>
 
 #include "db/db.h"
-#include "store_test_support.h"
+#include "log/log.h"
+#include "support/log_capture.h"
 
 using namespace std::chrono_literals;
-using storetest::LogCapture;
-using storetest::TempDir;
+using orvel::testsupport::LogCapture;
+using orvel::testsupport::TempDir;
 
 namespace {
 
@@ -42,6 +43,7 @@ private:
     bool m_ok = false;
 };
 
+// Polls for what another thread or process does; the store's busy waits are real time.
 void WaitUntil(const std::function<bool()>& done) {
     for (int i = 0; i < 5000 && !done(); ++i) std::this_thread::sleep_for(1ms);
 }
@@ -51,7 +53,7 @@ void WaitUntil(const std::function<bool()>& done) {
 TEST(DbBusy, StatementWaitsThroughHandlerAndOuterLoop) {
     LogCapture log(4);
     TempDir dir;
-    const std::string path = dir.file("busy.db");
+    const std::string path = dir.File("busy.db");
     CDB db;
     ASSERT_EQ(db.Init(path), S_OK);
     ASSERT_EQ(db.CreateTable("t", "v TEXT"), S_OK);
@@ -77,7 +79,7 @@ TEST(DbBusy, StatementWaitsThroughHandlerAndOuterLoop) {
 TEST(DbBusy, QueryWaitsThroughOuterLoop) {
     LogCapture log(4);
     TempDir dir;
-    const std::string path = dir.file("busyq.db");
+    const std::string path = dir.File("busyq.db");
     CDB db;
     ASSERT_EQ(db.Init(path), S_OK);
     ASSERT_EQ(db.CreateTable("t", "v TEXT"), S_OK);
@@ -104,12 +106,12 @@ TEST(DbBusy, QueryWaitsThroughOuterLoop) {
 TEST(DbBusy, FailedInsertIsRetriedOnceAfterAPause) {
     LogCapture log;
     TempDir dir;
-    const std::string path = dir.file("late.db");
+    const std::string path = dir.File("late.db");
     CDB db;
     ASSERT_EQ(db.Init(path), S_OK);
     // The table appears (from another connection) only after the first attempt failed.
     std::thread creator([&] {
-        std::this_thread::sleep_for(300ms);
+        std::this_thread::sleep_for(300ms);  // real time: inside the store's pause before its retry
         sqlite3* other = nullptr;
         sqlite3_open(path.c_str(), &other);
         sqlite3_exec(other, "CREATE TABLE late (v TEXT)", nullptr, nullptr, nullptr);
@@ -129,8 +131,8 @@ TEST(DbBusy, FailedInsertIsRetriedOnceAfterAPause) {
 // process because the counters are process-wide.
 TEST(DbBusy, OuterLoopExhaustionAndLockedRetry) {
     TempDir dir;
-    const std::string path = dir.file("exhaust.db");
-    const std::string logDir = dir.path();
+    const std::string path = dir.File("exhaust.db");
+    const std::string logDir = dir.Path();
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -150,7 +152,7 @@ TEST(DbBusy, OuterLoopExhaustionAndLockedRetry) {
 
         orvel::logtest::SetThreshold(9);
         std::thread releaser([&] {
-            std::this_thread::sleep_for(300ms);
+            std::this_thread::sleep_for(300ms);  // real time: the store waits on a busy database
             holder.Release();
         });
         HRESULT hr = db.InsertRow("t", "v", "'c'");
@@ -173,7 +175,7 @@ TEST(DbBusy, OuterLoopExhaustionAndLockedRetry) {
 TEST(DbBusy, LockOwnerHoldsOtherThreadsBack) {
     TempDir dir;
     CDB db;
-    ASSERT_EQ(db.Init(dir.file("owner.db")), S_OK);
+    ASSERT_EQ(db.Init(dir.File("owner.db")), S_OK);
     ASSERT_EQ(db.CreateTable("t", "v TEXT"), S_OK);
 
     db.BeginExclusive();
@@ -182,7 +184,7 @@ TEST(DbBusy, LockOwnerHoldsOtherThreadsBack) {
         EXPECT_EQ(db.execDML("INSERT INTO t VALUES ('other')"), S_OK);
         done = true;
     });
-    std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(100ms);  // long enough for the other thread to block on the lock
     EXPECT_FALSE(done.load());
     EXPECT_EQ(db.execDML("INSERT INTO t VALUES ('owner')"), S_OK);  // the owner itself goes on
     db.EndExclusive();

@@ -2,9 +2,6 @@
 
 #include <sstream>
 
-#include "log/log.h"
-#include "log/log_testing.h"
-
 namespace orvel::httptest {
 
 void HttpTest::SetUp() {
@@ -19,20 +16,18 @@ void HttpTest::SetUp() {
     for (const char* name :
          {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
         set(name, std::nullopt);
-    LogSetNames("sdkrd.log", m_dir->File("sdkrd.log"));
-    orvel::logtest::SetThreshold(9);
-    orvel::logtest::SetSleepEnabled(false);
+    m_log = std::make_unique<testsupport::LogCapture>();
 }
 
 void HttpTest::TearDown() {
-    orvel::logtest::SetThreshold(4);
+    m_log.reset();
     m_env.clear();
     m_dir.reset();
 }
 
 void HttpTest::WriteSettings(std::string_view ini) { testsupport::WriteFileBytes(m_settingsFile, ini); }
 
-std::string HttpTest::LogText() const { return testsupport::ReadFileBytes(orvel::logtest::CurrentFile()); }
+std::string HttpTest::LogText() const { return m_log->Text(); }
 
 bool HttpTest::LogHas(char letter, std::string_view message, std::string_view file) const {
     std::istringstream in(LogText());

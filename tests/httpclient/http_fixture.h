@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "httpclient/curl_helper.h"
+#include "support/log_capture.h"
 #include "support/loopback_server.h"
 #include "support/raw_server.h"
 #include "support/temp_env.h"
@@ -34,6 +35,7 @@ protected:
     size_t LogCount(std::string_view message) const;
 
     std::unique_ptr<testsupport::TempDir> m_dir;
+    std::unique_ptr<testsupport::LogCapture> m_log;  // every level, no per-line sleep
     std::vector<std::unique_ptr<testsupport::ScopedEnv>> m_env;
     std::string m_settingsFile;
     std::string m_registryFile;

@@ -2,6 +2,8 @@
 // wrappers, and the cut at the first zero byte.
 #include <zlib.h>
 
+#include <atomic>
+
 #include "httpclient/curl_helper.h"
 #include "httpclient/gzip_body.h"
 #include "httpclient/http_fixture.h"
@@ -131,7 +133,7 @@ TEST_F(GzipAnswerTest, TheTextIsKeptUntilTheNextReset) {
 // an empty answer, which every layer above already refuses as a bad answer.
 TEST_F(GzipAnswerTest, AnswersBeyondTheCapAreDroppedWithOneLine) {
     LoopbackServer server;
-    size_t sent = 0;
+    std::atomic<size_t> sent = 0;  // counted on the server's thread
     server.Http().Get("/endless", [&](const httplib::Request&, httplib::Response& res) {
         res.set_chunked_content_provider("text/xml", [&](size_t, httplib::DataSink& sink) {
             static const std::string chunk(1 << 20, 'x');
@@ -179,6 +181,7 @@ TEST_F(GzipAnswerTest, AnswersBeyondTheCapAreDroppedWithOneLine) {
     EXPECT_TRUE(tooLarge);
     EXPECT_EQ(std::string(1000, 'a'), InflateBody(Deflate(std::string(1000, 'a'), 15), 1000, &tooLarge));
     EXPECT_FALSE(tooLarge);
+    server.Stop();  // before the answers its handlers serve go away
 }
 
 }  // namespace

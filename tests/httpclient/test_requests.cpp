@@ -283,6 +283,7 @@ TEST_F(OutcomeTest, CancelFromTheProgressHookEndsTheTransfer) {
 TEST_F(OutcomeTest, CancelFromAnotherThreadEndsTheTransfer) {
     HookState state;
     m_helper.SetProgressHook(&CountingHook, &state);
+    // Waits for the transfer to be under way on the client's thread, then cancels it.
     std::thread canceller([&] {
         while (state.ticks.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         m_helper.Cancel();
@@ -318,6 +319,7 @@ TEST_F(OutcomeTest, AnExceptionInTheHookEndsTheRequestAsNetworkFailure) {
 // next request on the helper runs.
 TEST_F(RequestTest, AStepThatRaisesLeavesTheMultiHandleFreeForTheNextRequest) {
     RawServer raw([](const std::string&) {
+        // A late answer keeps the request in flight while the step raises.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         return RawServer::Response(200, "");
     });

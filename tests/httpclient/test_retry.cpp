@@ -3,6 +3,7 @@
 // off, and a cancel that ends a wait at once.
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <sstream>
 
 #include "httpclient/curl_wrapper.h"
@@ -22,8 +23,9 @@ protected:
         WriteSettings("[Debug]\nUploadSpeed=0\nDownloadSpeed=0\n");
         m_server.Http().Post("/text", [this](const httplib::Request& req, httplib::Response& res) {
             int n = ++m_requests;
-            res.status = n <= m_failures ? m_failStatus : 200;
-            if (!m_retryAfter.empty()) res.set_header("Retry-After", m_retryAfter);
+            res.status = n <= m_failures ? m_failStatus.load() : 200;
+            const std::string retryAfter = RetryAfter();
+            if (!retryAfter.empty()) res.set_header("Retry-After", retryAfter);
             res.set_content("answer " + std::to_string(n) + " " + req.body, "text/plain");
         });
         m_server.Http().Post("/block", [this](const httplib::Request&, httplib::Response& res) {
@@ -41,11 +43,21 @@ protected:
     }
     std::string Host() const { return "127.0.0.1:" + std::to_string(m_server.Port()); }
 
-    LoopbackServer m_server;
+    std::string RetryAfter() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_retryAfter;
+    }
+    void SetRetryAfter(std::string value) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_retryAfter = std::move(value);
+    }
+
     std::atomic<int> m_requests{0};
-    int m_failures = 0;
-    int m_failStatus = 503;
+    std::atomic<int> m_failures = 0;
+    std::atomic<int> m_failStatus = 503;
+    std::mutex m_lock;  // the handler runs on the server's thread
     std::string m_retryAfter;
+    LoopbackServer m_server;  // last: stopped before the members its handlers use
 };
 
 TEST_F(RetryTest, RepeatableRequestsRideOutServerErrorsAndStateChangesOnlyRefusals) {
@@ -94,12 +106,12 @@ TEST_F(RetryTest, RepeatableRequestsRideOutServerErrorsAndStateChangesOnlyRefusa
 
 TEST_F(RetryTest, RetryAfterIsHonouredUpToItsBound) {
     m_failures = 2;
-    m_retryAfter = "120";
+    SetRetryAfter("120");
     CurlWrapper wrapper;
     EXPECT_EQ("answer 3 x", HttpRequestPost(wrapper, m_server.Url("/text"), "", "x"));
     EXPECT_TRUE(LogHas('W', "Retrying network request (1 of 3) in 8000 ms after: HTTP 503 from " + Host()));
     m_requests = 0;
-    m_retryAfter = "2";
+    SetRetryAfter("2");
     m_failStatus = 429;
     EXPECT_EQ("answer 3 x", HttpRequestPost(wrapper, m_server.Url("/text"), "", "x"));
     EXPECT_TRUE(LogHas('W', "Retrying network request (1 of 3) in 2000 ms after: HTTP 429 from " + Host()));
@@ -117,7 +129,7 @@ TEST_F(RetryTest, NoRetriesWhenTheSettingIsZero) {
 TEST_F(RetryTest, ACancelEndsTheBackoffWaitAtOnce) {
     SetRetryWaitScaleForTesting(1.0);
     m_failures = 100;
-    m_retryAfter = "8";
+    SetRetryAfter("8");
     ClearThreadNetworkError();
     int calls = 0;
     // Asks to stop once the first attempt has failed: that is inside the wait.

@@ -85,16 +85,14 @@ class FormTest : public TransferTest {
 protected:
     void SetUp() override {
         TransferTest::SetUp();
-        m_server.Http().Post("/form", [this](const httplib::Request& req, httplib::Response& res) {
-            m_request = req;
+        m_server.Post("/form", [this](const httplib::Request&, httplib::Response& res) {
             res.status = m_status;
             res.set_content("form answer", "text/plain");
         });
         m_server.Start();
     }
-    LoopbackServer m_server;
-    httplib::Request m_request;
-    int m_status = 200;
+    std::atomic<int> m_status = 200;
+    LoopbackServer m_server;  // last: stopped before the members its handlers use
 };
 
 TEST_F(FormTest, FormPartsArriveInOrderWithTheFile) {
@@ -107,13 +105,14 @@ TEST_F(FormTest, FormPartsArriveInOrderWithTheFile) {
     m_status = 201;
     EXPECT_EQ(Ok, m_helper.PostMutiForm(m_server.Url("/form"), 10));
     EXPECT_EQ("form answer", m_helper.GetResponseText());
-    ASSERT_TRUE(m_request.has_file("token"));
-    EXPECT_EQ("t\xC3\xA9st", m_request.get_file_value("token").content);
-    EXPECT_EQ("", m_request.get_file_value("empty").content);
-    ASSERT_TRUE(m_request.has_file("FileCont"));
-    EXPECT_EQ(bytes, m_request.get_file_value("FileCont").content);
-    EXPECT_EQ("up.bin", m_request.get_file_value("FileCont").filename);
-    EXPECT_EQ(0u, m_request.get_header_value("Content-Type").rfind("multipart/form-data; boundary=", 0));
+    const httplib::Request request = m_server.LastRequest().http;
+    ASSERT_TRUE(request.has_file("token"));
+    EXPECT_EQ("t\xC3\xA9st", request.get_file_value("token").content);
+    EXPECT_EQ("", request.get_file_value("empty").content);
+    ASSERT_TRUE(request.has_file("FileCont"));
+    EXPECT_EQ(bytes, request.get_file_value("FileCont").content);
+    EXPECT_EQ("up.bin", request.get_file_value("FileCont").filename);
+    EXPECT_EQ(0u, request.get_header_value("Content-Type").rfind("multipart/form-data; boundary=", 0));
 }
 
 TEST_F(FormTest, AFormAnsweredOutsideTheRangeFails) {
@@ -148,8 +147,7 @@ protected:
         http.Get("/file", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content(m_bytes, "application/octet-stream");
         });
-        http.Post("/file", [this](const httplib::Request& req, httplib::Response& res) {
-            m_postBody = req.body;
+        m_server.Post("/file", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content(m_bytes, "application/octet-stream");
         });
         http.Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/file"); });
@@ -164,9 +162,8 @@ protected:
         }
         m_server.Start();
     }
-    LoopbackServer m_server;
     std::string m_bytes;
-    std::string m_postBody;
+    LoopbackServer m_server;  // last: stopped before the members its handlers use
 };
 
 TEST_F(DownloadTest, TheBodyGoesIntoTheFileNotIntoMemory) {
@@ -194,7 +191,7 @@ TEST_F(DownloadTest, PostFieldsMakeTheDownloadAFormPost) {
     m_helper.AddPostField("blockid=00001a");
     std::string path = m_dir->File("down.bin");
     EXPECT_EQ(Ok, m_helper.SimpleDownLoadFile(m_server.Url("/file"), path, 10));
-    EXPECT_EQ("blockid=00001a", m_postBody);
+    EXPECT_EQ("blockid=00001a", m_server.LastRequest().body);
     EXPECT_EQ(m_bytes, ReadFileBytes(path));
 }
 
@@ -234,6 +231,7 @@ TEST_F(DownloadTest, ACancelReachesADownloadHeldBackByTheReceiveCap) {
     std::atomic<int> ticks{0};
     m_helper.SetProgressHook(&CountTicks, &ticks);
     ASSERT_EQ(S_OK, m_helper.SetSpeedLimit(0, 16 * 1024));  // the whole file would take about 12 s
+    // Real time on purpose: the cancel has to land while the receive cap holds the body back.
     std::thread canceller([&] {
         while (ticks.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -20,15 +20,11 @@ protected:
     void SetUp() override {
         HttpTest::SetUp();
         WriteSettings("[Debug]\nUploadSpeed=0\nDownloadSpeed=0\n");  // no caps: quick transfers
-        auto& http = m_server.Http();
-        http.Post("/text", [this](const httplib::Request& req, httplib::Response& res) {
-            m_lastBody = req.body;
-            m_lastV = req.get_header_value("v");
+        m_server.Post("/text", [this](const httplib::Request& req, httplib::Response& res) {
             res.status = m_status;
             res.set_content("answer " + req.body, "text/plain");
         });
-        http.Post("/block", [this](const httplib::Request& req, httplib::Response& res) {
-            m_lastBody = req.body;
+        m_server.Post("/block", [this](const httplib::Request&, httplib::Response& res) {
             res.status = m_status;
             res.set_content(m_blockBytes, "application/octet-stream");
         });
@@ -47,17 +43,17 @@ protected:
         ADD_FAILURE() << "nothing raised";
         return E("none");
     }
-    LoopbackServer m_server;
-    int m_status = 200;
-    std::string m_lastBody, m_lastV, m_blockBytes;
+    std::atomic<int> m_status = 200;
+    std::string m_blockBytes;
+    LoopbackServer m_server;  // last: stopped before the members its handlers use
 };
 
 TEST_F(WrapperTest, TextPostReturnsTheAnswerForAnyStatusAndCountsTheRequest) {
     CurlWrapper wrapper;
     uint32_t before = CInfoCollection::Instance().RequestCount();
     EXPECT_EQ("answer {\"a\":1}", HttpRequestPost(wrapper, m_server.Url("/text"), "v:2&Expect:", "{\"a\":1}"));
-    EXPECT_EQ("{\"a\":1}", m_lastBody);
-    EXPECT_EQ("2", m_lastV);
+    EXPECT_EQ("{\"a\":1}", m_server.LastRequest().body);
+    EXPECT_EQ("2", m_server.LastRequest().version);
     m_status = 500;
     EXPECT_EQ("answer x", HttpRequestPost(wrapper, m_server.Url("/text"), "", "x"));
     EXPECT_EQ(before + 2, CInfoCollection::Instance().RequestCount());
@@ -77,7 +73,7 @@ TEST_F(WrapperTest, DownloadWritesTheFileIntoNewFolders) {
     std::string local = m_dir->File("a/b/c/block.tmp");
     HttpDownloadFile(wrapper, m_server.Url("/block"), local, "v:2", "blockid=1");
     EXPECT_EQ(m_blockBytes, ReadFileBytes(local));
-    EXPECT_EQ("blockid=1", m_lastBody);
+    EXPECT_EQ("blockid=1", m_server.LastRequest().body);
 }
 
 TEST_F(WrapperTest, DownloadStatusesRaiseAfterTheFileWasWritten) {
@@ -98,8 +94,8 @@ TEST_F(WrapperTest, UploadChecksTheRangeAndRaisesNetworkError) {
     std::string local = m_dir->File("up.bin");
     WriteFileBytes(local, "encrypted block");
     EXPECT_EQ("answer encrypted block", HttpUploadFile(wrapper, m_server.Url("/text"), local, "v:2"));
-    EXPECT_EQ("encrypted block", m_lastBody);
-    EXPECT_EQ("", m_lastV);  // the raw upload sends its own three-line header list
+    EXPECT_EQ("encrypted block", m_server.LastRequest().body);
+    EXPECT_EQ("", m_server.LastRequest().version);  // the raw upload sends its own three-line header list
     m_status = 500;
     auto e = Catch<EXCEPT::CurlUnknownError>([&] { HttpUploadFile(wrapper, m_server.Url("/text"), local, "v:2"); });
     EXPECT_EQ("Network Error", e.detail);

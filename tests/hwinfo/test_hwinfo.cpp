@@ -10,10 +10,10 @@
 
 #include "hwinfo/hardware_info.h"
 #include "hwinfo/tool_runner.h"
-#include "store_test_support.h"
+#include "support/log_capture.h"
 
 namespace fs = std::filesystem;
-using storetest::TempDir;
+using orvel::testsupport::TempDir;
 
 namespace {
 
@@ -28,7 +28,7 @@ bool IsMd5Hex(const std::string& text) { return std::regex_match(text, std::rege
 class FakeSysfs : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string root = m_dir.path();
+        const std::string root = m_dir.Path();
         fs::create_directories(root + "/block/loop0");                          // no device at all
         WriteFile(root + "/block/sda/device/model", "ST1000DM003-1CH162  \n");  // no serial: skipped
         WriteFile(root + "/block/sda/device/rev", "CC47\n");
@@ -44,8 +44,8 @@ protected:
         Adapter("wlan0", "a4:5e:60:01:02:03", "1");
     }
     void Adapter(const std::string& name, const std::string& mac, const std::string& type) {
-        WriteFile(m_dir.path() + "/class/net/" + name + "/address", mac + "\n");
-        WriteFile(m_dir.path() + "/class/net/" + name + "/type", type + "\n");
+        WriteFile(m_dir.Path() + "/class/net/" + name + "/address", mac + "\n");
+        WriteFile(m_dir.Path() + "/class/net/" + name + "/type", type + "\n");
     }
     TempDir m_dir;
 };
@@ -75,33 +75,33 @@ TEST(HardwareInfoPieces, AddressRunsFromToolOutput) {
 }
 
 TEST_F(FakeSysfs, DiskFromFirstCompleteDisk) {
-    HardwareInfo info(m_dir.path(), m_dir.file("dev"));
+    HardwareInfo info(m_dir.Path(), m_dir.File("dev"));
     EXPECT_EQ(info.DiskIdentifier(), "WDC 01.0WD-WCC6Y0123456     ");
 }
 
 TEST_F(FakeSysfs, NvmeFirmwareAndScsiSerialPage) {
     TempDir other;
-    WriteFile(other.path() + "/class/block/nvme0n1/device/model", "Samsung SSD 970\n");
-    WriteFile(other.path() + "/class/block/nvme0n1/device/firmware_rev", "2B2QEXM7\n");
-    WriteFile(other.path() + "/class/block/nvme0n1/device/serial", "S4EWNX0N123456\n");
-    HardwareInfo nvme(other.path(), other.file("dev"));
+    WriteFile(other.Path() + "/class/block/nvme0n1/device/model", "Samsung SSD 970\n");
+    WriteFile(other.Path() + "/class/block/nvme0n1/device/firmware_rev", "2B2QEXM7\n");
+    WriteFile(other.Path() + "/class/block/nvme0n1/device/serial", "S4EWNX0N123456\n");
+    HardwareInfo nvme(other.Path(), other.File("dev"));
     EXPECT_EQ(nvme.DiskIdentifier(), "Sams2B2QS4EWNX0N123456      ");
 
     TempDir scsi;
-    WriteFile(scsi.path() + "/block/sda/device/model", "QEMU HARDDISK\n");
-    WriteFile(scsi.path() + "/block/sda/device/rev", "2.5+\n");
-    WriteFile(scsi.path() + "/block/sda/device/vpd_pg80", std::string("\0\x80\0\x08", 4) + "QM0001  ");
-    HardwareInfo vpd(scsi.path(), scsi.file("dev"));
+    WriteFile(scsi.Path() + "/block/sda/device/model", "QEMU HARDDISK\n");
+    WriteFile(scsi.Path() + "/block/sda/device/rev", "2.5+\n");
+    WriteFile(scsi.Path() + "/block/sda/device/vpd_pg80", std::string("\0\x80\0\x08", 4) + "QM0001  ");
+    HardwareInfo vpd(scsi.Path(), scsi.File("dev"));
     EXPECT_EQ(vpd.DiskIdentifier(), "QEMU2.5+QM0001              ");
 }
 
 TEST_F(FakeSysfs, AdaptersSkipLoopbackVmwareAndEmpty) {
-    HardwareInfo info(m_dir.path(), m_dir.file("dev"));
+    HardwareInfo info(m_dir.Path(), m_dir.File("dev"));
     EXPECT_EQ(info.AdapterList(), "52-54-00-AB-CD-EF+A4-5E-60-01-02-03");
 }
 
 TEST_F(FakeSysfs, FingerprintIsMd5OfDiskAndAdapters) {
-    HardwareInfo info(m_dir.path(), m_dir.file("dev"));
+    HardwareInfo info(m_dir.Path(), m_dir.File("dev"));
     info.SetAddressTool({"/nonexistent/ip"}, 500);
     EXPECT_TRUE(info.Fingerprint().empty());
     info.GetHardwareInfoMD5();
@@ -112,9 +112,9 @@ TEST_F(FakeSysfs, FingerprintIsMd5OfDiskAndAdapters) {
 
 TEST_F(FakeSysfs, OnlyVmwareAdaptersFallBackToTheTool) {
     TempDir vm;
-    WriteFile(vm.path() + "/class/net/vmware1/address", "00:50:56:c0:00:01\n");
-    WriteFile(vm.path() + "/class/net/lo/address", "00:00:00:00:00:00\n");
-    HardwareInfo info(vm.path(), vm.file("dev"));
+    WriteFile(vm.Path() + "/class/net/vmware1/address", "00:50:56:c0:00:01\n");
+    WriteFile(vm.Path() + "/class/net/lo/address", "00:00:00:00:00:00\n");
+    HardwareInfo info(vm.Path(), vm.File("dev"));
     EXPECT_EQ(info.AdapterList(), "");
     const char* output =
         "1: lo: <LOOPBACK,UP> mtu 65536\\n    link/loopback 00:00:00:00:00:00 brd 00:00:00:00:00:00\\n"
@@ -129,13 +129,13 @@ TEST_F(FakeSysfs, OnlyVmwareAdaptersFallBackToTheTool) {
 
 TEST(HardwareInfoTool, MissingOrSlowToolContributesNothingInTime) {
     TempDir empty;
-    HardwareInfo missing(empty.path(), empty.file("dev"));
+    HardwareInfo missing(empty.Path(), empty.File("dev"));
     missing.SetAddressTool({"/nonexistent/ip", "link"}, 2000);
     missing.GetHardwareInfoMD5();
     EXPECT_EQ(missing.Fingerprint(), HardwareInfo::Md5Hex(""));
 
     const auto start = std::chrono::steady_clock::now();
-    HardwareInfo slow(empty.path(), empty.file("dev"));
+    HardwareInfo slow(empty.Path(), empty.File("dev"));
     slow.SetAddressTool({"/bin/sh", "-c", "echo 'link/ether 02:00:00:00:00:01'; exec sleep 30"}, 300);
     slow.GetHardwareInfoMD5();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
@@ -165,7 +165,7 @@ TEST(ProgramVersion, SettingWinsOnlyWhenNotSmallerByCharacters) {
 
 TEST(ProgramVersion, ReadsTheSettingsFile) {
     TempDir dir;
-    const std::string ini = dir.file("s.ini");
+    const std::string ini = dir.File("s.ini");
     ::setenv("ORVEL_SETTINGS_FILE", ini.c_str(), 1);
     EXPECT_EQ(GetProgramVersion(), "1.0.0.0");
     WriteFile(ini, "[Tavik]\nProgramVersion=9.0.0.0\n");

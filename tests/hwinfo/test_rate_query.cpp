@@ -11,15 +11,14 @@
 #include <mutex>
 #include <regex>
 
-#include "log/log.h"
-#include "log/log_testing.h"
 #include <thread>
 
 #include "blocks/transfer/rate_query.h"
 #include "platform/registry.h"
-#include "store_test_support.h"
+#include "support/log_capture.h"
+#include "support/loopback_server.h"
 
-using storetest::TempDir;
+using orvel::testsupport::TempDir;
 
 namespace {
 
@@ -27,7 +26,7 @@ class RateHost {
 public:
     RateHost(std::string answer, std::chrono::milliseconds delay = std::chrono::milliseconds(0))
         : m_answer(std::move(answer)), m_delay(delay) {
-        m_server.Post("/tavik/getrate.do", [this](const httplib::Request& req, httplib::Response& res) {
+        m_server.Http().Post("/tavik/getrate.do", [this](const httplib::Request& req, httplib::Response& res) {
             {
                 std::lock_guard<std::mutex> guard(m_lock);
                 m_body = req.body;
@@ -35,18 +34,13 @@ public:
                 m_agent = req.get_header_value("User-Agent");
             }
             ++m_hits;
+            // A host that answers late: what is tested is the client's own time-out.
             if (m_delay.count() > 0) std::this_thread::sleep_for(m_delay);
             res.set_content(m_answer, "text/plain");
         });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        while (!m_server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        m_server.Start();
     }
-    ~RateHost() {
-        m_server.stop();
-        m_thread.join();
-    }
-    int port() const { return m_port; }
+    int port() const { return m_server.Port(); }
     int hits() const { return m_hits.load(); }
     std::string body() {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -64,26 +58,24 @@ public:
 private:
     std::string m_answer;
     std::chrono::milliseconds m_delay;
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = 0;
     std::atomic<int> m_hits{0};
     std::mutex m_lock;
     std::string m_body, m_version, m_agent;
+    orvel::testsupport::LoopbackServer m_server;  // last: stopped before what its handler uses
 };
 
 class RateQueryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv("ORVEL_REGISTRY_FILE", m_dir.file("tavik.reg").c_str(), 1);
-        ::setenv("ORVEL_SETTINGS_FILE", m_dir.file("settings.ini").c_str(), 1);
+        ::setenv("ORVEL_REGISTRY_FILE", m_dir.File("tavik.reg").c_str(), 1);
+        ::setenv("ORVEL_SETTINGS_FILE", m_dir.File("settings.ini").c_str(), 1);
     }
     void TearDown() override {
         ::unsetenv("ORVEL_REGISTRY_FILE");
         ::unsetenv("ORVEL_SETTINGS_FILE");
     }
     void Settings(const std::string& tavikSection) {
-        std::ofstream(m_dir.file("settings.ini")) << "[Tavik]\n" << tavikSection;
+        std::ofstream(m_dir.File("settings.ini")) << "[Tavik]\n" << tavikSection;
     }
     void PointAt(int port) { Settings("RateQueryRoot=127.0.0.1:" + std::to_string(port) + "\n"); }
     TempDir m_dir;
@@ -129,7 +121,7 @@ TEST_F(RateQueryTest, AnswerOneSendsTheFieldsAndSaysYes) {
 TEST_F(RateQueryTest, AnswerZeroOrWithoutEqualsSaysNo) {
     {
         // Nobody signed in: the user fields go out empty, without assertion lines.
-        storetest::LogCapture log;
+        orvel::testsupport::LogCapture log;
         RateHost host("rate=0");
         PointAt(host.port());
         EXPECT_FALSE(QueryRateDecision());
@@ -171,12 +163,9 @@ TEST_F(RateQueryTest, ARefusedQueryIsNotRetried) {
         closedPort = gone.port();
     }
     PointAt(closedPort);
-    LogSetNames("sdkrd.log", m_dir.file("rate.log"));
-    orvel::logtest::SetThreshold(9);
+    orvel::testsupport::LogCapture capture;
     EXPECT_FALSE(QueryRateDecision());
-    orvel::logtest::SetThreshold(4);
-    std::ifstream in(orvel::logtest::CurrentFile());
-    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string log = capture.Text();
     EXPECT_NE(log.find("Network request to 127.0.0.1:" + std::to_string(closedPort) + " failed"), std::string::npos)
         << log;
     EXPECT_EQ(log.find("Retrying network request"), std::string::npos) << log;

@@ -14,12 +14,12 @@
 #include "infocollection/info_collection.h"
 #include "infocollection/info_collection_testing.h"
 #include "platform/registry.h"
-#include "store_test_support.h"
+#include "support/log_capture.h"
 
 class InfoStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv("ORVEL_REGISTRY_FILE", m_dir.file("tavik.reg").c_str(), 1);
+        ::setenv("ORVEL_REGISTRY_FILE", m_dir.File("tavik.reg").c_str(), 1);
         ASSERT_TRUE(RegSetString("ConfigPath", ConfigFolder()));
         orvel::infotest::ResetStore();
         orvel::infotest::SetSink([this](const RecordTree& item) {
@@ -33,7 +33,7 @@ protected:
         ::unsetenv("ORVEL_REGISTRY_FILE");
     }
 
-    std::string ConfigFolder() const { return m_dir.file("cfg"); }
+    std::string ConfigFolder() const { return m_dir.File("cfg"); }
     std::string StorePath() const { return ConfigFolder() + "/info/data.db"; }
     void EnableStore() { ASSERT_TRUE(RegSetDword("EnableInfoStore", 1)); }
 
@@ -60,7 +60,7 @@ protected:
         return rows;
     }
 
-    storetest::TempDir m_dir;
+    orvel::testsupport::TempDir m_dir;
     std::mutex m_lock;
     std::vector<RecordTree> m_items;
 };

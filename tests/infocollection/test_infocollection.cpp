@@ -10,7 +10,7 @@
 #include "common/xml_helper.h"
 #include "info_test_support.h"
 
-using storetest::LogCapture;
+using orvel::testsupport::LogCapture;
 
 namespace {
 
@@ -160,8 +160,8 @@ TEST_F(InfoStoreTest, DamageWhileOpenMakesInsertFailThenStoreIsRecreated) {
 
 TEST_F(InfoStoreTest, UncreatableFolderLeavesStoreClosed) {
     LogCapture log;
-    std::ofstream(m_dir.file("plainfile")) << "x";
-    ASSERT_TRUE(RegSetString("ConfigPath", m_dir.file("plainfile")));
+    std::ofstream(m_dir.File("plainfile")) << "x";
+    ASSERT_TRUE(RegSetString("ConfigPath", m_dir.File("plainfile")));
     EnableStore();
     EXPECT_EQ(CInfoCollection::Instance().InitStore(), E_FAIL);
     EXPECT_TRUE(log.Contains("ERROR_CHECK_COM hr = 80004005: hr"));
@@ -174,10 +174,10 @@ TEST_F(InfoStoreTest, EmptyConfigPathFallsBackToUserConfigFolder) {
     ASSERT_TRUE(RegSetString("ConfigPath", ""));
     const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
     std::string saved = oldXdg ? oldXdg : "";
-    ::setenv("XDG_CONFIG_HOME", m_dir.file("xdg").c_str(), 1);
-    EXPECT_EQ(CInfoCollection::StoreFilePath(), m_dir.file("xdg") + "/Brenmoor/Tavik/info/data.db");
+    ::setenv("XDG_CONFIG_HOME", m_dir.File("xdg").c_str(), 1);
+    EXPECT_EQ(CInfoCollection::StoreFilePath(), m_dir.File("xdg") + "/Brenmoor/Tavik/info/data.db");
     EXPECT_EQ(CInfoCollection::Instance().InitStore(), S_OK);
-    EXPECT_TRUE(std::filesystem::exists(m_dir.file("xdg") + "/Brenmoor/Tavik/info/data.db"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir.File("xdg") + "/Brenmoor/Tavik/info/data.db"));
     ::unsetenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");
     EXPECT_EQ(CInfoCollection::ConfigFolder(), std::string(home ? home : "") + "/.config/Brenmoor/Tavik/");

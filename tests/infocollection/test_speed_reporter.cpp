@@ -9,6 +9,7 @@
 #include "blocks/transfer/speed_reporter.h"
 #include "blocks/transfer/speed_reporter_testing.h"
 #include "info_test_support.h"
+#include "support/loopback_server.h"
 
 namespace {
 
@@ -19,27 +20,19 @@ void Capture(const std::string& url, const std::string& text) { g_reported.empla
 class RateServer {
 public:
     explicit RateServer(std::string answer) : m_answer(std::move(answer)) {
-        m_server.Post("/tavik/getrate.do", [this](const httplib::Request&, httplib::Response& res) {
+        m_server.Http().Post("/tavik/getrate.do", [this](const httplib::Request&, httplib::Response& res) {
             ++m_hits;
             res.set_content(m_answer, "text/plain");
         });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        while (!m_server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        m_server.Start();
     }
-    ~RateServer() {
-        m_server.stop();
-        m_thread.join();
-    }
-    int port() const { return m_port; }
+    int port() const { return m_server.Port(); }
     int hits() const { return m_hits.load(); }
 
 private:
     std::string m_answer;
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = 0;
     std::atomic<int> m_hits{0};
+    orvel::testsupport::LoopbackServer m_server;  // last: stopped before what its handler reads
 };
 
 class SpeedReporterTest : public InfoStoreTest {
@@ -54,7 +47,7 @@ protected:
         InfoStoreTest::TearDown();
     }
     void PointAt(int port) {
-        const std::string ini = m_dir.file("settings.ini");
+        const std::string ini = m_dir.File("settings.ini");
         std::ofstream(ini) << "[Tavik]\nRateQueryRoot=127.0.0.1:" << port << "\n";
         ::setenv("ORVEL_SETTINGS_FILE", ini.c_str(), 1);
     }

@@ -8,9 +8,14 @@
 #include <cstdio>
 #include <ctime>
 
-#include "../platform/temp_dir.h"
+#include "support/temp_env.h"
 #include "log/log.h"
 #include "log/log_testing.h"
+
+using orvel::testsupport::ReadFileBytes;
+using orvel::testsupport::ScopedEnv;
+using orvel::testsupport::TempDir;
+using orvel::testsupport::WriteFileBytes;
 
 inline time_t LocalTimeT(int year, int month, int day, int hour, int minute, int second) {
     tm t{};
@@ -29,7 +34,7 @@ protected:
         orvel::logtest::SetSleepEnabled(false);
         orvel::logtest::SetNow([this] { return now; });
         orvel::logtest::SetTicks(nullptr);
-        LogSetNames("sdkrd.log", dir / "sdkrd.log");
+        LogSetNames("sdkrd.log", dir.File("sdkrd.log"));
         orvel::logtest::SetWriteCount(0);
     }
     void TearDown() override {
@@ -37,7 +42,7 @@ protected:
         orvel::logtest::SetTicks(nullptr);
         orvel::logtest::SetThreshold(4);
     }
-    std::string LogText() const { return ReadFile(orvel::logtest::CurrentFile()); }
+    std::string LogText() const { return ReadFileBytes(orvel::logtest::CurrentFile()); }
 
     // The fixed part of a line written by this thread at the fixed time.
     static std::string Prefix(char letter) {

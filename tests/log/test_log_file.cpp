@@ -9,7 +9,7 @@
 TEST_F(LogTest, LineFormatByteForByte) {
     LogWrite(4, "hello world", "/src/some/unit.cpp", 12);
     LogWrite(0, "*ASSERT*: x", "unit.cpp", 13);
-    EXPECT_EQ(orvel::logtest::CurrentFile(), dir / "sdkrd_2011_05_03.log");
+    EXPECT_EQ(orvel::logtest::CurrentFile(), dir.File("sdkrd_2011_05_03.log"));
     EXPECT_EQ(LogText(), Prefix('I') + "hello world\r\n" + Prefix('E') + "*ASSERT*: x\r\n");
 }
 
@@ -50,15 +50,15 @@ TEST_F(LogTest, DailyFileNameFollowsTheLocalDate) {
     LogWrite(4, "day two", "f.cpp", 1);
     now = LocalTimeT(2012, 5, 3, 12, 0, 0);  // same day of the year, next year
     LogWrite(4, "next year", "f.cpp", 1);
-    EXPECT_NE(ReadFile(dir / "sdkrd_2011_05_03.log").find("day one"), std::string::npos);
-    EXPECT_NE(ReadFile(dir / "sdkrd_2011_05_04.log").find("day two"), std::string::npos);
-    EXPECT_EQ(ReadFile(dir / "sdkrd_2011_05_04.log").find("day one"), std::string::npos);
-    EXPECT_NE(ReadFile(dir / "sdkrd_2012_05_03.log").find("next year"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(dir.File("sdkrd_2011_05_03.log")).find("day one"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(dir.File("sdkrd_2011_05_04.log")).find("day two"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(dir.File("sdkrd_2011_05_04.log")).find("day one"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(dir.File("sdkrd_2012_05_03.log")).find("next year"), std::string::npos);
 }
 
 TEST_F(LogTest, SizeCheckOnEveryHundredthWriteDeletesOversizedFile) {
     const std::string file = orvel::logtest::CurrentFile();
-    WriteFile(file, "");
+    WriteFileBytes(file, "");
     ASSERT_EQ(truncate(file.c_str(), 104857601), 0);  // sparse: one byte over the limit
     for (int i = 0; i < 98; ++i) LogWrite(4, "x", "f.cpp", 1);
     LogWrite(4, "99th", "f.cpp", 1);
@@ -70,7 +70,7 @@ TEST_F(LogTest, SizeCheckOnEveryHundredthWriteDeletesOversizedFile) {
 
     // Exactly the limit stays.
     std::filesystem::remove(file);
-    WriteFile(file, "");
+    WriteFileBytes(file, "");
     ASSERT_EQ(truncate(file.c_str(), 104857600), 0);
     orvel::logtest::SetWriteCount(99);
     LogWrite(4, "checked", "f.cpp", 1);
@@ -79,22 +79,22 @@ TEST_F(LogTest, SizeCheckOnEveryHundredthWriteDeletesOversizedFile) {
 }
 
 TEST_F(LogTest, CleanOldLogsRemovesOnlyOldDailyFiles) {
-    WriteFile(dir / "sdkrd_2011_05_01.log", "old");
-    WriteFile(dir / "notes.txt", "user data");
-    WriteFile(dir / "sdkrd.log.bak", "not a daily file");
-    std::filesystem::create_directory(dir / "sdkrd_2011_04_01.log");
+    WriteFileBytes(dir.File("sdkrd_2011_05_01.log"), "old");
+    WriteFileBytes(dir.File("notes.txt"), "user data");
+    WriteFileBytes(dir.File("sdkrd.log.bak"), "not a daily file");
+    std::filesystem::create_directory(dir.File("sdkrd_2011_04_01.log"));
     const time_t created = time(nullptr);
 
     now = created + 86400 - 60;  // less than a day after creation: stays
     CleanOldLogs();
-    EXPECT_TRUE(std::filesystem::exists(dir / "sdkrd_2011_05_01.log"));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("sdkrd_2011_05_01.log")));
 
     now = created + 2 * 86400;  // two days: goes
     CleanOldLogs();
-    EXPECT_FALSE(std::filesystem::exists(dir / "sdkrd_2011_05_01.log"));
-    EXPECT_TRUE(std::filesystem::exists(dir / "notes.txt"));
-    EXPECT_TRUE(std::filesystem::exists(dir / "sdkrd.log.bak"));
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "sdkrd_2011_04_01.log"));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("sdkrd_2011_05_01.log")));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("notes.txt")));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("sdkrd.log.bak")));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("sdkrd_2011_04_01.log")));
 }
 
 TEST_F(LogTest, TwoProcessesWriteWholeLines) {
@@ -134,27 +134,27 @@ TEST_F(LogTest, TwoProcessesWriteWholeLines) {
 }
 
 TEST_F(LogTest, CreateFolderTreeMakesParentsAndFailsOnFiles) {
-    EXPECT_EQ(CreateFolderTree(dir / "a/b/c/"), S_OK);
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b/c"));
-    EXPECT_EQ(CreateFolderTree(dir / "a/b/c"), S_OK);
+    EXPECT_EQ(CreateFolderTree(dir.File("a/b/c/")), S_OK);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("a/b/c")));
+    EXPECT_EQ(CreateFolderTree(dir.File("a/b/c")), S_OK);
     EXPECT_EQ(CreateFolderTree("/"), S_OK);
-    WriteFile(dir / "file", "x");
+    WriteFileBytes(dir.File("file"), "x");
     orvel::logtest::SetThreshold(5);
-    EXPECT_EQ(CreateFolderTree(dir / "file"), E_FAIL);
-    EXPECT_EQ(CreateFolderTree(dir / "file/sub"), E_FAIL);
+    EXPECT_EQ(CreateFolderTree(dir.File("file")), E_FAIL);
+    EXPECT_EQ(CreateFolderTree(dir.File("file/sub")), E_FAIL);
     orvel::logtest::SetThreshold(4);
     EXPECT_NE(LogText().find("ERROR_CHECK_BOOLEX:path.IsDirectory()"), std::string::npos);
 }
 
 TEST_F(LogTest, AttachHonoursLogDirAndLevel) {
-    ScopedEnv logDir("ORVEL_LOG_DIR", dir / "custom/logs/");
+    ScopedEnv logDir("ORVEL_LOG_DIR", dir.File("custom/logs/"));
     ScopedEnv level("ORVEL_LOG_LEVEL", "9");
     LogAttachModule();
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "custom/logs"));
-    EXPECT_EQ(orvel::logtest::BasePath(), dir / "custom/logs/sdkrd.log");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("custom/logs")));
+    EXPECT_EQ(orvel::logtest::BasePath(), dir.File("custom/logs/sdkrd.log"));
     EXPECT_EQ(orvel::logtest::LogName(), "sdkrd.log");
     EXPECT_TRUE(LogLevelEnabled(9));
-    EXPECT_EQ(orvel::logtest::CurrentFile(), dir / "custom/logs/sdkrd_2011_05_03.log");
+    EXPECT_EQ(orvel::logtest::CurrentFile(), dir.File("custom/logs/sdkrd_2011_05_03.log"));
 
     ScopedEnv badLevel("ORVEL_LOG_LEVEL", "high");
     LogAttachModule();
@@ -162,9 +162,9 @@ TEST_F(LogTest, AttachHonoursLogDirAndLevel) {
 }
 
 TEST_F(LogTest, AttachDefaultsBesideTheModule) {
-    ScopedEnv logDir("ORVEL_LOG_DIR", nullptr);
-    ScopedEnv level("ORVEL_LOG_LEVEL", nullptr);
-    ScopedEnv state("XDG_STATE_HOME", dir / "state");
+    ScopedEnv logDir("ORVEL_LOG_DIR", std::nullopt);
+    ScopedEnv level("ORVEL_LOG_LEVEL", std::nullopt);
+    ScopedEnv state("XDG_STATE_HOME", dir.File("state"));
     LogAttachModule();
     const std::string base = orvel::logtest::BasePath();
     // Beside the test executable when its folder is writable, else the state folder.

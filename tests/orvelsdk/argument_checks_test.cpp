@@ -83,7 +83,7 @@ TEST(ProgressHandle, FreshHandleReadsZeroAndCancelSticks) {
 }
 
 TEST(TransferChecks, RefusedBeforeAnythingIsSent) {
-    TempFolder temp;
+    TempDir temp;
     const std::string file = temp.File("a.txt");
     std::ofstream(file) << "hello";
     ORVEL_PROGRESS h = nullptr;
@@ -114,7 +114,7 @@ TEST(TransferChecks, RefusedBeforeAnythingIsSent) {
 TEST(TransferChecks, AssertionRecordsInTheirOrder) {
     // Every check fails; none of them stops the call, the missing handle last
     // of all ends it before anything is read or sent.
-    TempFolder temp;
+    TempDir temp;
     const std::u16string missing = W(temp.File("missing.bin")), noFolder = W(temp.File("no-folder"));
     LogWatch log;
     BSTR id = kUntouched;
@@ -148,7 +148,7 @@ TEST(TransferChecks, AssertionRecordsInTheirOrder) {
 
 TEST(TransferChecks, FailedPreparationWritesTheResultRecord) {
     if (LogWatch::Threshold() < 5) GTEST_SKIP() << "failed-check records are written from ORVEL_LOG_LEVEL=5 on";
-    TempFolder temp;
+    TempDir temp;
     ORVEL_PROGRESS h = nullptr;
     ASSERT_EQ(ORVEL_CreateProgress(&h), S_OK);
     LogWatch log;

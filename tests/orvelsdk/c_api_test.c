@@ -1,14 +1,11 @@
 /* The C API used from C through <orvelsdk/orvelsdk.h> alone, against an
- * emulator started as a child process (its path is argv[1]). */
+ * emulator that tests/support's with_emulator started for it. */
 #define _GNU_SOURCE
 #include <orvelsdk/orvelsdk.h>
 
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 static const char* phase = "";
 static int failures = 0;
@@ -50,54 +47,14 @@ static int SameText(BSTR s, const char* ascii) {
     return 1;
 }
 
-/* Starts the emulator on a free port; output goes to `log_path`. */
-static pid_t StartEmulator(const char* binary, const char* log_path, int* port) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        FILE* out = freopen(log_path, "w", stdout);
-        (void)out;
-        execl(binary, binary, "--listen", "127.0.0.1:0", "--user", "cuser:cpass", (char*)NULL);
-        _exit(127);
-    }
-    for (int i = 0; i < 2000 && pid > 0; i++) {
-        FILE* f = fopen(log_path, "r");
-        char line[256];
-        while (f != NULL && fgets(line, sizeof line, f) != NULL) {
-            if (sscanf(line, "orvel-emulator listening on 127.0.0.1:%d", port) == 1) {
-                fclose(f);
-                return pid;
-            }
-        }
-        if (f != NULL) fclose(f);
-        usleep(10000);
-    }
-    return -1;
-}
-
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        fprintf(stderr, "usage: %s EMULATOR\n", argv[0]);
+int main(void) {
+    /* The emulator, the settings file naming it and this scratch folder come from
+     * tests/support's with_emulator, which runs this program. */
+    const char* dir = getenv("ORVEL_TEST_DIR");
+    if (dir == NULL || getenv("ORVEL_SETTINGS_FILE") == NULL) {
+        fprintf(stderr, "run through with_emulator\n");
         return 2;
     }
-    char dir[] = "/tmp/orvel-c-test-XXXXXX";
-    if (mkdtemp(dir) == NULL) return 2;
-    char path[512];
-    snprintf(path, sizeof path, "%s/emulator.out", dir);
-    int port = 0;
-    pid_t emulator = StartEmulator(argv[1], path, &port);
-    if (emulator < 0) {
-        fprintf(stderr, "emulator did not start\n");
-        return 2;
-    }
-    char settings[512];
-    snprintf(settings, sizeof settings, "%s/settings.ini", dir);
-    FILE* ini = fopen(settings, "w");
-    fprintf(ini,
-            "[Tavik]\nServerRoot=127.0.0.1:%d\nSvrCommandRoot=127.0.0.1:%d\nPushNotifyRoot=127.0.0.1:%d\n"
-            "[TavikShell]\nWebServerRoot=127.0.0.1:%d\n[Debug]\nUploadSpeed=0\nDownloadSpeed=0\n",
-            port, port, port, port);
-    fclose(ini);
-    setenv("ORVEL_SETTINGS_FILE", settings, 1);
 
     BSTR user_id = NULL, token = NULL, nick = NULL;
     StartPhase("login");
@@ -198,11 +155,5 @@ int main(int argc, char** argv) {
     SysFreeString(token);
     SysFreeString(nick);
 
-    kill(emulator, SIGTERM);
-    waitpid(emulator, NULL, 0);
-    char rm[600];
-    snprintf(rm, sizeof rm, "rm -rf '%s'", dir);
-    if (system(rm) != 0) fprintf(stderr, "could not remove %s\n", dir);
-    fprintf(stderr, failures == 0 ? "PASS\n" : "FAIL\n");
     return failures == 0 ? 0 : 1;
 }

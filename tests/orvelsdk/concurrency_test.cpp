@@ -63,7 +63,7 @@ TEST_F(ConcurrencyTest, EightThreadsSignInCreateListDelete) {
 TEST_F(ConcurrencyTest, FourTransfersAtOnceEachWithItsOwnHandle) {
     constexpr int kThreads = 4;
     const Session s = SignIn();
-    TempFolder temp;
+    TempDir temp;
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {

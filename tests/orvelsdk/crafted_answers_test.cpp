@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "support/loopback_server.h"
 #include "test_util.h"
 
 namespace {
@@ -30,14 +31,9 @@ protected:
         };
         for (const char* path : {"/osvr/login/", "/osvr/dir/", "/osvr/newFolder/", "/kmg/usertask/getuserspace/",
                                  "/osvr/move/", "/osvr/delete/"})
-            m_server.Post(path, answer(path));
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        ASSERT_GT(m_port, 0);
-        // The socket already listens after the bind; early requests wait in its queue.
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        // stop() before the loop has started would be lost and TearDown's join
-        // would wait forever: wait for the loop.
-        while (!m_server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            m_server.Http().Post(path, answer(path));
+        m_server.Start();
+        m_port = m_server.Port();
 
         const char* previous = std::getenv("ORVEL_SETTINGS_FILE");
         m_previousSettings = previous != nullptr ? previous : "";
@@ -47,8 +43,7 @@ protected:
         ::setenv("ORVEL_SETTINGS_FILE", settings.c_str(), 1);
     }
     void TearDown() override {
-        m_server.stop();
-        if (m_thread.joinable()) m_thread.join();
+        m_server.Stop();
         if (m_previousSettings.empty())
             ::unsetenv("ORVEL_SETTINGS_FILE");
         else
@@ -59,9 +54,8 @@ protected:
         m_answers[path] = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>" + body;
     }
 
-    TempFolder m_folder;
-    httplib::Server m_server;
-    std::thread m_thread;
+    TempDir m_folder;
+    orvel::testsupport::LoopbackServer m_server;
     int m_port = 0;
     std::mutex m_mutex;
     std::map<std::string, std::string> m_answers;
@@ -284,8 +278,7 @@ TEST_F(CraftedAnswers, ListAccessorsCheckTraceAndBound) {
 }
 
 TEST_F(CraftedAnswers, EveryServiceCallStartsWithoutTheLastCause) {
-    m_server.stop();
-    m_thread.join();
+    m_server.Stop();
     // Nothing listens any more: the refusal is the cause.
     ORVEL_FILELIST list = nullptr;
     ASSERT_EQ(ORVEL_EnumFiles(u"t", u"0", &list), E_OV_NETWORK_ERROR);

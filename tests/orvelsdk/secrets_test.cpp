@@ -36,7 +36,7 @@ TEST_F(SecretsInLog, AWholeSessionLeavesNoCredentialInTheLog) {
     int64_t used = 0, total = 0;
     ORVEL_GetSpace(token.get(), u"", W(userId.str()).c_str(), &used, &total);
 
-    TempFolder temp;
+    TempDir temp;
     const std::string path = temp.File("a.mp4");
     std::ofstream(path, std::ios::binary) << std::string(5000, 'q');
     ORVEL_PROGRESS progress = nullptr;

@@ -92,12 +92,12 @@ int LogWatch::Threshold() {
 }
 
 std::unique_ptr<EmulatorProcess> EmulatorTest::s_emulator;
-std::unique_ptr<TempFolder> EmulatorTest::s_folder;
+std::unique_ptr<TempDir> EmulatorTest::s_folder;
 
 void EmulatorTest::SetUpTestSuite() {
     if (s_emulator != nullptr) return;
-    s_folder = std::make_unique<TempFolder>();
-    s_emulator = std::make_unique<EmulatorProcess>();
+    s_folder = std::make_unique<TempDir>();
+    s_emulator = std::make_unique<EmulatorProcess>(ORVEL_EMULATOR_PATH);
     std::string error;
     if (!s_emulator->Start({"--user", "alice:secret", "--user", "bob:hunter2"}, error)) {
         ADD_FAILURE() << error;

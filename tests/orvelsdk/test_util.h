@@ -10,7 +10,15 @@
 #include <string_view>
 #include <vector>
 
-#include "emulator_process.h"
+#include "support/emulator_process.h"
+#include "support/temp_env.h"
+
+#ifndef ORVEL_EMULATOR_PATH
+#define ORVEL_EMULATOR_PATH "orvel-emulator"
+#endif
+
+using orvel::testsupport::EmulatorProcess;
+using orvel::testsupport::TempDir;
 
 std::u16string W(std::string_view utf8);
 std::string N(const char16_t* text);
@@ -69,5 +77,5 @@ protected:
     // A fresh folder under the account's root, named uniquely for the test.
     static std::string MakeFolder(const Session& s, const std::string& parentId, const std::string& name);
     static std::unique_ptr<EmulatorProcess> s_emulator;
-    static std::unique_ptr<TempFolder> s_folder;
+    static std::unique_ptr<TempDir> s_folder;
 };

@@ -48,7 +48,7 @@ protected:
                               u"unused", u"1", W(temp.Path()).c_str(), previous ? 1 : 0, progress);
     }
 
-    TempFolder temp;
+    TempDir temp;
     Session session;
     ORVEL_PROGRESS progress = nullptr;
 };

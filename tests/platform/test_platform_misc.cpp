@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <thread>
@@ -17,7 +18,9 @@
 #include "platform/module.h"
 #include "platform/named_mutex.h"
 #include "platform/strings.h"
-#include "temp_dir.h"
+#include "support/temp_env.h"
+
+using namespace orvel::testsupport;
 
 extern "C" int orvel_header_c_check(void);
 
@@ -157,10 +160,10 @@ TEST(NamedMutex, NameCannotLeaveTheTempFolder) {
 
 TEST(NamedMutex, LinkPlantedAtTheLockNameIsNotFollowed) {
     TempDir dir;
-    ScopedEnv tmp("TMPDIR", dir.path());
-    ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
-    const std::string victim = dir / "victim";
-    WriteFile(victim, "secret");
+    ScopedEnv tmp("TMPDIR", dir.Path());
+    ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+    const std::string victim = dir.File("victim");
+    WriteFileBytes(victim, "secret");
     ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
     NamedMutex probe("orvel_link_test");
     ASSERT_EQ(::unlink(probe.LockFilePath().c_str()), 0);
@@ -172,7 +175,7 @@ TEST(NamedMutex, LinkPlantedAtTheLockNameIsNotFollowed) {
     struct stat st {};
     ASSERT_EQ(::stat(victim.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(ReadFile(victim), "secret");
+    EXPECT_EQ(ReadFileBytes(victim), "secret");
 }
 
 namespace {
@@ -192,10 +195,10 @@ int AsOtherUser(Fn probe) {
 
 TEST(NamedMutex, LockFilesLiveInAPrivateFolderOfTheUser) {
     TempDir dir;
-    ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);  // a shared temp folder, as /tmp is
-    ScopedEnv tmp("TMPDIR", dir.path());
-    ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
-    const std::string folder = dir / ("orvel-" + std::to_string(::geteuid()));
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 01777), 0);  // a shared temp folder, as /tmp is
+    ScopedEnv tmp("TMPDIR", dir.Path());
+    ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+    const std::string folder = dir.File("orvel-" + std::to_string(::geteuid()));
     NamedMutex m("orvel_private_test");
     EXPECT_EQ(m.LockFilePath(), folder + "/orvel-orvel_private_test.lock");
     struct stat st {};
@@ -218,7 +221,7 @@ TEST(NamedMutex, LockFilesLiveInAPrivateFolderOfTheUser) {
     }
 
     // A private $XDG_RUNTIME_DIR is preferred; one that others can enter is not used.
-    const std::string xdg = dir / "run";
+    const std::string xdg = dir.File("run");
     ASSERT_EQ(::mkdir(xdg.c_str(), 0700), 0);
     {
         ScopedEnv set("XDG_RUNTIME_DIR", xdg);
@@ -231,10 +234,10 @@ TEST(NamedMutex, LockFilesLiveInAPrivateFolderOfTheUser) {
 TEST(NamedMutex, AFolderPlantedByAnotherUserIsNotUsed) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
     TempDir dir;
-    ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);
-    ScopedEnv tmp("TMPDIR", dir.path());
-    ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
-    const std::string folder = dir / ("orvel-" + std::to_string(::geteuid()));
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 01777), 0);
+    ScopedEnv tmp("TMPDIR", dir.Path());
+    ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+    const std::string folder = dir.File("orvel-" + std::to_string(::geteuid()));
     ASSERT_EQ(
         AsOtherUser([&] { return ::mkdir(folder.c_str(), 0777) == 0 && ::chmod(folder.c_str(), 0777) == 0 ? 0 : 1; }),
         0);

@@ -2,18 +2,21 @@
 #include <sys/stat.h>
 
 #include "platform/registry.h"
-#include "temp_dir.h"
+#include "support/temp_env.h"
+
+using namespace orvel::testsupport;
 
 namespace {
 
 class Registry : public ::testing::Test {
 protected:
     TempDir dir;
-    std::string file = dir / "tavik.reg";
+    std::string file = dir.File("tavik.reg");
     ScopedEnv env{"ORVEL_REGISTRY_FILE", file};
 
     void Write(const std::string& body) {
-        WriteFile(file, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tavik]\r\n" + body);
+        WriteFileBytes(file,
+                       "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tavik]\r\n" + body);
     }
     static std::string Utf16Le(const std::u16string& s) {
         std::string out = "\xFF\xFE";
@@ -88,11 +91,11 @@ TEST_F(Registry, MalformedAndUnknownDataFailsThatValueOnly) {
 }
 
 TEST_F(Registry, OnlyTheTavikSectionCountsAndLaterLinesWin) {
-    WriteFile(file,
-              "Windows Registry Editor Version 5.00\n\n"
-              "[HKEY_CURRENT_USER\\Software\\Other]\n\"UserId\"=\"other\"\n"
-              "[hkey_current_user\\software\\tavik]\n\"UserId\"=\"first\"\n\"UserId\"=\"second\"\n"
-              "\"Gone\"=\"x\"\n\"Gone\"=-\n");
+    WriteFileBytes(file,
+                   "Windows Registry Editor Version 5.00\n\n"
+                   "[HKEY_CURRENT_USER\\Software\\Other]\n\"UserId\"=\"other\"\n"
+                   "[hkey_current_user\\software\\tavik]\n\"UserId\"=\"first\"\n\"UserId\"=\"second\"\n"
+                   "\"Gone\"=\"x\"\n\"Gone\"=-\n");
     std::string text;
     ASSERT_TRUE(RegQueryValue("UserId", nullptr, &text, nullptr));
     EXPECT_EQ(text, "second");
@@ -100,34 +103,34 @@ TEST_F(Registry, OnlyTheTavikSectionCountsAndLaterLinesWin) {
 }
 
 TEST_F(Registry, NotARegFileIsAnEmptyStore) {
-    WriteFile(file, "[HKEY_CURRENT_USER\\Software\\Tavik]\n\"UserId\"=\"u\"\n");
+    WriteFileBytes(file, "[HKEY_CURRENT_USER\\Software\\Tavik]\n\"UserId\"=\"u\"\n");
     EXPECT_FALSE(RegKeyExists());
     EXPECT_FALSE(RegQueryValue("UserId", nullptr, nullptr, nullptr));
-    WriteFile(file, std::string("\x00\x01\x02\xFF", 4));
+    WriteFileBytes(file, std::string("\x00\x01\x02\xFF", 4));
     EXPECT_FALSE(RegQueryValue("UserId", nullptr, nullptr, nullptr));
     // An unknown file is never overwritten.
     EXPECT_FALSE(RegSetString("UserId", "x"));
-    EXPECT_EQ(ReadFile(file), std::string("\x00\x01\x02\xFF", 4));
+    EXPECT_EQ(ReadFileBytes(file), std::string("\x00\x01\x02\xFF", 4));
 }
 
 TEST_F(Registry, MissingFileOrVariableMeansNoKey) {
     EXPECT_FALSE(RegKeyExists());
-    ScopedEnv unset("ORVEL_REGISTRY_FILE", nullptr);
+    ScopedEnv unset("ORVEL_REGISTRY_FILE", std::nullopt);
     EXPECT_EQ(RegistryFilePath(), "");
     EXPECT_FALSE(RegQueryValue("UserId", nullptr, nullptr, nullptr));
     EXPECT_FALSE(RegSetDword("isent", 1));
 }
 
 TEST_F(Registry, Utf16FileAndRegedit4) {
-    WriteFile(file, Utf16Le(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tavik]\r\n"
-                            u"\"UserName\"=\"\u4E2D\u6587\"\r\n\"E\"=hex(2):4e,2d,00,00\r\n"));
+    WriteFileBytes(file, Utf16Le(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tavik]\r\n"
+                                 u"\"UserName\"=\"\u4E2D\u6587\"\r\n\"E\"=hex(2):4e,2d,00,00\r\n"));
     std::string text;
     ASSERT_TRUE(RegQueryValue("UserName", nullptr, &text, nullptr));
     EXPECT_EQ(text, "\xE4\xB8\xAD\xE6\x96\x87");
     ASSERT_TRUE(RegQueryValue("E", nullptr, &text, nullptr));
     EXPECT_EQ(text, "\xE2\xB5\x8E");  // U+2D4E from the little-endian pair 4e,2d
 
-    WriteFile(file, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tavik]\n\"E\"=hex(2):41,42,00\n");
+    WriteFileBytes(file, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tavik]\n\"E\"=hex(2):41,42,00\n");
     RegType type{};
     ASSERT_TRUE(RegQueryValue("E", &type, &text, nullptr));
     EXPECT_EQ(type, RegType::ExpandString);
@@ -145,7 +148,7 @@ TEST_F(Registry, SetCreatesFileAndKeepsOtherLines) {
     ASSERT_TRUE(RegQueryValue("isent", &type, nullptr, &dword));
     EXPECT_EQ(type, RegType::Dword);
     EXPECT_EQ(dword, 1u);
-    EXPECT_EQ(ReadFile(file).rfind("Windows Registry Editor Version 5.00\r\n", 0), 0u);
+    EXPECT_EQ(ReadFileBytes(file).rfind("Windows Registry Editor Version 5.00\r\n", 0), 0u);
     struct stat st {};
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);  // new file: private
@@ -154,13 +157,13 @@ TEST_F(Registry, SetCreatesFileAndKeepsOtherLines) {
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);  // existing file: mode kept
 
-    WriteFile(file,
-              "Windows Registry Editor Version 5.00\r\n\r\n; comment\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"
-              "\"Keep\"=\"me\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tavik]\r\n\"UserId\"=\"old\"\r\n"
-              "\"Path\"=hex(2):41,00,\\\r\n  00,00\r\n");
+    WriteFileBytes(file,
+                   "Windows Registry Editor Version 5.00\r\n\r\n; comment\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+                   "\"Keep\"=\"me\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tavik]\r\n\"UserId\"=\"old\"\r\n"
+                   "\"Path\"=hex(2):41,00,\\\r\n  00,00\r\n");
     ASSERT_TRUE(RegSetString("userid", "new \"quoted\" \\ value"));
     ASSERT_TRUE(RegSetString("Path", "two\nlines"));
-    const std::string after = ReadFile(file);
+    const std::string after = ReadFileBytes(file);
     EXPECT_NE(after.find("; comment"), std::string::npos);
     EXPECT_NE(after.find("\"Keep\"=\"me\""), std::string::npos);
     EXPECT_EQ(after.find("old"), std::string::npos);

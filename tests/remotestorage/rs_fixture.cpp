@@ -17,6 +17,7 @@
 #include "log/log.h"
 #include "log/log_testing.h"
 #include "platform/registry.h"
+#include "support/temp_env.h"
 
 namespace rstest {
 
@@ -24,6 +25,11 @@ namespace fs = std::filesystem;
 
 RecordingServer* RemoteStorageTest::server = nullptr;
 std::string RemoteStorageTest::tempDir;
+
+namespace {
+// The suite's folder: settings, registry and log.
+std::unique_ptr<orvel::testsupport::TempDir> g_dir;
+}  // namespace
 
 namespace {
 
@@ -117,6 +123,7 @@ std::string RecordingServer::Handle(const std::string& raw) {
         responder = m_responder;
     }
     Reply reply = responder ? responder(c) : Reply{200, Answer("ok")};
+    // A late answer, for the client's own time-outs.
     if (reply.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
     return orvel::testsupport::RawServer::Response(reply.status, reply.body, reply.extraHeaders);
 }
@@ -126,8 +133,8 @@ std::string Answer(const std::string& result, const std::string& inner) {
 }
 
 void RemoteStorageTest::SetUpTestSuite() {
-    char pattern[] = "/tmp/orvel_rs_XXXXXX";
-    tempDir = mkdtemp(pattern);
+    g_dir = std::make_unique<orvel::testsupport::TempDir>();
+    tempDir = g_dir->Path();
     setenv("ORVEL_SETTINGS_FILE", (tempDir + "/settings.ini").c_str(), 1);
     setenv("ORVEL_REGISTRY_FILE", (tempDir + "/tavik.reg").c_str(), 1);
     LogSetNames("sdkrd.log", tempDir + "/sdkrd.log");
@@ -144,8 +151,7 @@ void RemoteStorageTest::TearDownTestSuite() {
     delete server;
     server = nullptr;
     orvel::infotest::SetSink(nullptr);
-    std::error_code ec;
-    fs::remove_all(tempDir, ec);
+    g_dir.reset();
 }
 
 void RemoteStorageTest::SetUp() {

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 extern char** environ;
@@ -146,6 +147,16 @@ bool EmulatorProcess::AdvanceClock(int64_t seconds) const {
     auto res = ClientFor(m_port, m_tls)
                    .Post("/_emulator/clock", "{\"advance\":\"" + std::to_string(seconds) + "\"}", "application/json");
     return res && res->status == 200;
+}
+
+std::string EmulatorProcess::WriteSettingsFile(const std::string& folder, int uploadSpeed, int downloadSpeed) const {
+    const std::string path = folder + "/settings.ini";
+    std::ofstream out(path, std::ios::trunc);
+    const std::string hp = HostPort();
+    out << "[Tavik]\nServerRoot=" << hp << "\nSvrCommandRoot=" << hp << "\nPushNotifyRoot=" << hp << "\n"
+        << "[TavikShell]\nWebServerRoot=" << hp << "\n"
+        << "[Debug]\nUploadSpeed=" << uploadSpeed << "\nDownloadSpeed=" << downloadSpeed << "\n";
+    return path;
 }
 
 std::string EmulatorProcess::Login(std::string_view user, std::string_view password) const {

@@ -45,6 +45,9 @@ public:
     bool AdvanceClock(int64_t seconds) const;
     // TCP connections the emulator has accepted so far (-1 when it cannot say).
     int Connections() const;
+    // Writes `folder`/settings.ini naming this emulator for every service root, with the given
+    // speed caps in bytes per second (0: none); its path.
+    std::string WriteSettingsFile(const std::string& folder, int uploadSpeed = 0, int downloadSpeed = 0) const;
     // Signs in through /osvr/login/; the token, or "" when refused.
     std::string Login(std::string_view user = "demo", std::string_view password = "demo") const;
 

@@ -35,9 +35,51 @@ void LoopbackServer::Stop() {
     }
 }
 
-std::string LoopbackServer::Url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(m_port) + std::string(path);
+std::string LoopbackServer::Root() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+std::string LoopbackServer::Url(std::string_view path) const { return "http://" + Root() + std::string(path); }
+
+LoopbackServer::Handler LoopbackServer::Locked(Handler handler) {
+    return [this, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        Request r;
+        r.method = req.method;
+        r.path = req.path;
+        r.target = req.target;
+        r.body = req.body;
+        r.version = req.get_header_value("v");
+        r.userAgent = req.get_header_value("User-Agent");
+        r.http = req;
+        m_requests.push_back(std::move(r));
+        handler(req, res);
+    };
 }
+
+void LoopbackServer::Get(const std::string& pattern, Handler handler) {
+    m_server.Get(pattern, Locked(std::move(handler)));
+}
+
+void LoopbackServer::Post(const std::string& pattern, Handler handler) {
+    m_server.Post(pattern, Locked(std::move(handler)));
+}
+
+std::vector<LoopbackServer::Request> LoopbackServer::Requests() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_requests;
+}
+
+LoopbackServer::Request LoopbackServer::LastRequest() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_requests.empty() ? Request{} : m_requests.back();
+}
+
+int LoopbackServer::Count(std::string_view path) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return static_cast<int>(
+        std::count_if(m_requests.begin(), m_requests.end(), [&](const Request& r) { return r.path == path; }));
+}
+
+void LoopbackServer::Sync() const { std::lock_guard<std::mutex> guard(m_lock); }
 
 void AddChunkedGet(httplib::Server& server, const std::string& path, std::string bytes, size_t chunk,
                    std::chrono::milliseconds gap) {

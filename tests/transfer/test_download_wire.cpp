@@ -40,8 +40,7 @@ class DownloadWire : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* path : {"/osvr/requestDownload/", "/osvr/requestDownloadPreviousVer/"}) {
-            fake.server.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
-                fake.Record(req);
+            fake.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
                 res.set_content("<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S</stub><url>" + fake.Url("/a/") +
                                     "</url><fileVer>3</fileVer><sha1>" + fileSha1 +
                                     "</sha1><modTime>2011-03-02 09:05:03</modTime><opVer>17</opVer>" + sizeElement +
@@ -49,8 +48,7 @@ protected:
                                 "text/xml");
             });
         }
-        fake.server.Post("/a/downloadMetadata2", [this](const httplib::Request& req, httplib::Response& res) {
-            fake.Record(req);
+        fake.Post("/a/downloadMetadata2", [this](const httplib::Request& req, httplib::Response& res) {
             if (!metadataAnswer.empty()) {
                 res.set_content(metadataAnswer, "application/json");
                 return;
@@ -66,8 +64,7 @@ protected:
             res.set_content(answer.dump(), "application/json");
         });
         for (const char* path : {"/a/downloadBlock2", "/b/downloadBlock2"}) {
-            fake.server.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
-                fake.Record(req);
+            fake.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
                 const std::string id = nlohmann::json::parse(req.body)["id"];
                 std::lock_guard<std::mutex> guard(lock);
                 if (failures[id] > 0) {
@@ -120,6 +117,7 @@ protected:
     HRESULT Download(bool previous = false, ProgressCallback callback = nullptr, void* context = nullptr) {
         modTime = sha1 = fileVer = "unset";
         opVer = -1;
+        fake.Sync();  // the handlers see what the test set, the test what they changed
         DownloadRequest request;
         request.token = "TOKEN";
         request.fileId = "F1";
@@ -130,6 +128,7 @@ protected:
         request.context = context;
         TransferResult result;
         const HRESULT hr = DownloadGuarded(request, result);
+        fake.Sync();
         modTime = result.modTime;
         sha1 = result.sha1;
         fileVer = result.fileVer;
@@ -144,7 +143,6 @@ protected:
         return n;
     }
 
-    FakeServer fake;
     TempDir out, temp, scratch;
     std::string target = out.File("target.bin");
     std::string content, fileSha1, metadataAnswer, sizeElement;
@@ -155,6 +153,7 @@ protected:
     std::set<std::string> corrupt, drop;
     std::string modTime, sha1, fileVer;
     int32_t opVer = -1;
+    LoopbackServer fake;  // last: stopped before the members its handlers use
 };
 
 TEST_F(DownloadWire, BlocksComeFromTheirGroupAndAssembleInOrder) {
@@ -421,7 +420,7 @@ TEST_F(DownloadWire, UntrustworthyMetadataIsRefusedBeforeAnyFileIsMade) {
 
 TEST_F(DownloadWire, WorkerCountLeavesTheWireByteIdentical) {
     Serve(RandomBytes(3 * 4194304 + 17, 27));
-    std::vector<std::vector<FakeServer::Request>> runs;
+    std::vector<std::vector<LoopbackServer::Request>> runs;
     for (const char* workers : {"WorkerThreads=1\n", "WorkerThreads=4\n"}) {
         UseServiceRoot(fake.Root(), workers);
         const size_t before = fake.Requests().size();

@@ -467,6 +467,7 @@ TEST_F(CappedEmulatorTransfer, ProgressSeenFromAnotherThreadAndCancelMidBlock) {
     Progress progress;
     std::vector<std::pair<double, double>> seen;
     std::atomic<bool> finished{false};
+    // Samples the progress in real time, as an application's other thread would.
     std::thread watcher([&] {
         while (!finished) {
             seen.push_back(progress.Query());

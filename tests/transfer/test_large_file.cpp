@@ -26,7 +26,7 @@ const std::string kKey = "00ff00ff00ff00ff00ff00ff00ff00ff00ff00ff00ff00ff00ff00
 class DedupService {
 public:
     DedupService() {
-        fake.server.Post("/osvr/requestUpload/", [this](const httplib::Request& req, httplib::Response& res) {
+        fake.Http().Post("/osvr/requestUpload/", [this](const httplib::Request& req, httplib::Response& res) {
             RecordTree request;
             FromXml(req.body, request);
             sizeText = request.GetValue("size");
@@ -35,7 +35,7 @@ public:
                             "text/xml");
         });
         // Read through a content reader: the server refuses form bodies above 8 KiB otherwise.
-        fake.server.Post("/blk/uploadMetadata", [this](const httplib::Request&, httplib::Response& res,
+        fake.Http().Post("/blk/uploadMetadata", [this](const httplib::Request&, httplib::Response& res,
                                                        const httplib::ContentReader& reader) {
             std::string body;
             reader([&](const char* data, size_t len) {
@@ -53,22 +53,22 @@ public:
             }
             res.set_content(nlohmann::json{{"result", "ok"}, {"keys", keys}}.dump(), "application/json");
         });
-        fake.server.Post("/blk/uploadBlock", [this](const httplib::Request& req, httplib::Response& res) {
+        fake.Http().Post("/blk/uploadBlock", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard<std::mutex> guard(lock);
             ++blocksSent;
             const std::string& id = indexes.at(std::stoi(req.get_param_value("index")));
             stored.emplace(id, req.body);
             res.set_content(R"({"result":"ok"})", "application/json");
         });
-        fake.server.Post("/osvr/commit/", [](const httplib::Request&, httplib::Response& res) {
+        fake.Http().Post("/osvr/commit/", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("<Orvel result=\"ok\"><fileId>F</fileId><fileVer>1</fileVer></Orvel>", "text/xml");
         });
-        fake.server.Post("/osvr/requestDownload/", [this](const httplib::Request&, httplib::Response& res) {
+        fake.Http().Post("/osvr/requestDownload/", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content("<Orvel result=\"ok\"><stub>S</stub><url>" + fake.Url("/blk/") + "</url><sha1>" + fileSha1 +
                                 "</sha1><fileVer>1</fileVer><modTime>m</modTime><opVer>1</opVer></Orvel>",
                             "text/xml");
         });
-        fake.server.Post("/blk/downloadMetadata2", [this](const httplib::Request&, httplib::Response& res) {
+        fake.Http().Post("/blk/downloadMetadata2", [this](const httplib::Request&, httplib::Response& res) {
             std::lock_guard<std::mutex> guard(lock);
             nlohmann::json group = nlohmann::json::array();
             for (const auto& [index, id] : indexes)
@@ -79,7 +79,7 @@ public:
                                  {"index", std::to_string(index)}});
             res.set_content(nlohmann::json{{"result", "ok"}, {fake.Url("/blk/"), group}}.dump(), "application/json");
         });
-        fake.server.Post("/blk/downloadBlock2", [this](const httplib::Request& req, httplib::Response& res) {
+        fake.Http().Post("/blk/downloadBlock2", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard<std::mutex> guard(lock);
             ++blocksFetched;
             res.set_content(stored.at(nlohmann::json::parse(req.body)["id"].get<std::string>()),
@@ -89,7 +89,7 @@ public:
         UseServiceRoot(fake.Root());
     }
 
-    FakeServer fake;
+    LoopbackServer fake;
     std::mutex lock;
     std::string sizeText, fileSha1;
     std::map<int, std::string> indexes;         // index -> block identifier

@@ -26,18 +26,6 @@
 
 namespace xfertest {
 
-std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
@@ -77,46 +65,6 @@ void UseServiceRoot(const std::string& serverRoot, const std::string& extraTavik
     ::setenv("ORVEL_REGISTRY_FILE", registry.c_str(), 1);
 }
 
-FakeServer::FakeServer() = default;
-
-FakeServer::~FakeServer() {
-    server.stop();
-    if (m_thread.joinable()) m_thread.join();
-}
-
-void FakeServer::Start() {
-    m_port = server.bind_to_any_port("127.0.0.1");
-    m_thread = std::thread([this] { server.listen_after_bind(); });
-    while (!server.is_running()) std::this_thread::yield();
-}
-
-std::string FakeServer::Root() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-std::string FakeServer::Url(const std::string& path) const { return "http://" + Root() + path; }
-
-void FakeServer::Record(const httplib::Request& req) {
-    Request r;
-    r.method = req.method;
-    r.path = req.path;
-    r.target = req.target;
-    r.body = req.body;
-    r.version = req.get_header_value("v");
-    r.userAgent = req.get_header_value("User-Agent");
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_requests.push_back(std::move(r));
-}
-
-std::vector<FakeServer::Request> FakeServer::Requests() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_requests;
-}
-
-int FakeServer::Count(const std::string& path) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return static_cast<int>(
-        std::count_if(m_requests.begin(), m_requests.end(), [&](const Request& r) { return r.path == path; }));
-}
-
 InfoItems::InfoItems() {
     orvel::infotest::SetSink([this](const RecordTree& item) {
         std::string line = item.GetValue("infotype");
@@ -144,8 +92,8 @@ std::vector<std::string> InfoItems::Orders() {
 }
 
 SpeedRecording::SpeedRecording(const std::string& serverRoot)
-    : m_rate(std::make_unique<FakeServer>()), m_serverRoot(serverRoot) {
-    m_rate->server.Post("/tavik/getrate.do", [](const httplib::Request&, httplib::Response& res) {
+    : m_rate(std::make_unique<LoopbackServer>()), m_serverRoot(serverRoot) {
+    m_rate->Http().Post("/tavik/getrate.do", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("rate=1", "text/plain");
     });
     m_rate->Start();
@@ -157,42 +105,6 @@ SpeedRecording::~SpeedRecording() {
     // Later tests decide again, without a rate host: recording off.
     UseServiceRoot(m_serverRoot);
     orvel::infotest::ResetSpeedReporter();
-}
-
-LogCapture::LogCapture() {
-    LogSetNames("sdkrd.log", m_dir.File("sdkrd.log"));
-    orvel::logtest::SetSleepEnabled(false);
-    orvel::logtest::SetThreshold(9);
-}
-
-LogCapture::~LogCapture() {
-    orvel::logtest::SetThreshold(4);
-    orvel::logtest::SetSleepEnabled(true);
-}
-
-std::string LogCapture::Text() const {
-    const std::string path = orvel::logtest::CurrentFile();
-    return Exists(path) ? ReadFileBytes(path) : std::string();
-}
-
-size_t LogCapture::Count(const std::string& part) const {
-    const std::string text = Text();
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-    return n;
-}
-
-bool LogCapture::HasLine(const std::string& message) const {
-    const std::string text = Text();
-    for (size_t at = 0; (at = text.find(message, at)) != std::string::npos; at += message.size()) {
-        const size_t end = at + message.size();
-        // The message is a whole field: after a tab, before the line end or
-        // the " \tFL:" source field of trace-level lines.
-        if (at > 0 && text[at - 1] == '\t' &&
-            (end == text.size() || text[end] == '\r' || text.compare(end, 2, " \t") == 0))
-            return true;
-    }
-    return false;
 }
 
 bool EmulatorAvailable() {

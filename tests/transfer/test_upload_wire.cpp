@@ -43,15 +43,13 @@ struct ProgressLog {
 class UploadWire : public ::testing::Test {
 protected:
     void SetUp() override {
-        fake.server.Post("/osvr/requestUpload/", [this](const httplib::Request& req, httplib::Response& res) {
-            fake.Record(req);
+        fake.Post("/osvr/requestUpload/", [this](const httplib::Request& req, httplib::Response& res) {
             res.set_content(requestAnswer.empty() ? "<?xml version=\"1.0\"?><Orvel result=\"ok\"><stub>S1</stub><url>" +
                                                         fake.Url("/blk/") + "</url></Orvel>"
                                                   : requestAnswer,
                             "text/xml");
         });
-        fake.server.Post("/blk/uploadMetadata", [this](const httplib::Request& req, httplib::Response& res) {
-            fake.Record(req);
+        fake.Post("/blk/uploadMetadata", [this](const httplib::Request& req, httplib::Response& res) {
             nlohmann::json keys = nlohmann::json::object();
             const auto request = nlohmann::json::parse(req.body);
             for (const auto& meta : request["metas"]) {
@@ -60,8 +58,7 @@ protected:
             }
             res.set_content(nlohmann::json{{"result", "ok"}, {"keys", keys}}.dump(), "application/json");
         });
-        fake.server.Post("/blk/uploadBlock", [this](const httplib::Request& req, httplib::Response& res) {
-            fake.Record(req);
+        fake.Post("/blk/uploadBlock", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard<std::mutex> guard(lock);
             if (!blockAnswers.empty()) {
                 auto [status, body] = blockAnswers.front();
@@ -73,8 +70,7 @@ protected:
             bodies[std::stoi(req.get_param_value("index"))] = req.body;
             res.set_content(R"({"result":"ok"})", "application/json");
         });
-        fake.server.Post("/osvr/commit/", [this](const httplib::Request& req, httplib::Response& res) {
-            fake.Record(req);
+        fake.Post("/osvr/commit/", [this](const httplib::Request& req, httplib::Response& res) {
             res.set_content(commitAnswer, "text/xml");
         });
         fake.Start();
@@ -87,6 +83,7 @@ protected:
         WriteFileBytes(path, bytes);
         EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
         if (afterList) afterList();
+        fake.Sync();  // the handlers see what the test set, the test what they stored
         UploadRequest request;
         request.sha1 = sha1;
         request.parentId = "0";
@@ -101,6 +98,7 @@ protected:
         request.context = context;
         TransferResult result;
         const HRESULT hr = UploadFileGuarded(request, result);
+        fake.Sync();
         fileId = result.fileId;
         fileVer = result.fileVer;
         conflict = result.conflict;
@@ -119,7 +117,6 @@ protected:
         return paths;
     }
 
-    FakeServer fake;
     TempDir files, temp, scratch;
     std::string requestAnswer;
     std::string commitAnswer =
@@ -132,6 +129,7 @@ protected:
     std::vector<BlockRecord> blocks;
     std::string sha1, fileId, fileVer;
     RecordTree conflict;
+    LoopbackServer fake;  // last: stopped before the members its handlers use
 };
 
 TEST_F(UploadWire, RequestsCarryExactDocumentsHeadersAndBlocks) {
@@ -419,7 +417,7 @@ TEST_F(UploadWire, CancelStopsAtTheNextTick) {
 // body are the same with all work on the calling thread and with four workers.
 TEST_F(UploadWire, WorkerCountLeavesTheWireByteIdentical) {
     const std::string bytes = TextBytes(2 * 4194304) + RandomBytes(4194304 + 1234, 12);
-    std::vector<std::vector<FakeServer::Request>> runs;
+    std::vector<std::vector<LoopbackServer::Request>> runs;
     for (const char* workers : {"WorkerThreads=1\n", "WorkerThreads=4\n"}) {
         UseServiceRoot(fake.Root(), workers);
         const size_t before = fake.Requests().size();

@@ -135,6 +135,7 @@ TEST_F(TransportTest, OtherCallbackAnswersDoNotStopTheTransfer) {
 TEST_F(TransportTest, CancelFromAnotherThreadEndsTheRequest) {
     Calls calls;
     m_transport->SetCallback(&Callback, &calls);
+    // Waits for the request to be under way on the client's thread, then cancels it.
     std::thread canceller([&] {
         while (calls.count.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         EXPECT_EQ(S_OK, m_transport->Cancel());
