@@ -13,6 +13,7 @@
 
 #include "db/db.h"
 #include "log/log.h"
+#include "log/log_testing.h"
 #include "support/log_capture.h"
 
 using namespace std::chrono_literals;
