@@ -13,10 +13,6 @@
 #include "support/emulator_process.h"
 #include "support/temp_env.h"
 
-#ifndef ORVEL_EMULATOR_PATH
-#define ORVEL_EMULATOR_PATH "orvel-emulator"
-#endif
-
 using orvel::testsupport::EmulatorProcess;
 using orvel::testsupport::TempDir;
 

@@ -108,11 +108,7 @@ SpeedRecording::~SpeedRecording() {
 }
 
 bool EmulatorAvailable() {
-#ifdef ORVEL_EMULATOR_PATH
     return ::access(ORVEL_EMULATOR_PATH, X_OK) == 0;
-#else
-    return false;
-#endif
 }
 
 }  // namespace xfertest
