@@ -24,5 +24,13 @@ inline constexpr size_t kMaxXmlDocumentBytes = size_t{240} << 20;
 
 // "<?xml version=\"1.0\" encoding=\"utf-8\" ?>" then the element text, no white space added.
 std::string ToXml(const RecordTree& tree);
+// A longer answer is handed to tinyxml2 in slices of about this many bytes, cut between the
+// root's children, each turned into the tree before the next is parsed: the parser never
+// holds the document of a whole listing (about eight times its text).
+inline constexpr size_t kXmlSliceBytes = size_t{1} << 20;
+
 // Parses UTF-8 XML into tree (normally empty). S_OK, or E_FAIL with the tree untouched.
 HRESULT FromXml(std::string_view text, RecordTree& tree);
+// FromXml with slices of sliceBytes (0: one slice per child of the root; SIZE_MAX: the
+// document whole). Every slice size reads a document into the same tree.
+HRESULT FromXmlInSlices(std::string_view text, RecordTree& tree, size_t sliceBytes);
