@@ -16,10 +16,12 @@ inline constexpr int kMaxXmlDepth = 99;
 // refused like one that is not well-formed (with one log line).
 inline constexpr size_t kMaxXmlTreeBytes = size_t{160} << 20;
 
-// Most memory the parser's own document of one answer may take (its copy of the text and
-// its nodes, estimated from the text before parsing); beyond it the answer is refused
-// with one log line. A listing takes about 2 KiB of document per item, so this admits
-// listings of over 110,000 items while an answer of empty elements stays within it.
+// Most memory the parser's own document of one whole answer would take (its copy of the
+// text and its nodes, estimated from the text before parsing); beyond it the answer is
+// refused with one log line before a node is built. A listing would take about 2 KiB of
+// document per item, so this admits listings of over 110,000 items, while a flood of
+// empty elements is refused after one pass over its text. (Long answers are parsed in
+// slices, so the parser holds far less than this at any time.)
 inline constexpr size_t kMaxXmlDocumentBytes = size_t{240} << 20;
 
 // "<?xml version=\"1.0\" encoding=\"utf-8\" ?>" then the element text, no white space added.
