@@ -245,3 +245,40 @@ TEST(TreeBudget, CountsTheVectorsGrowthAndTheTexts) {
     EXPECT_FALSE(tight.Reserve(5, sizeof(RecordTree)));
     EXPECT_TRUE(tight.Exceeded());
 }
+
+TEST_F(RecordTreeTest, ASlicedDocumentReadsExactlyAsAWholeOne) {
+    // Markup that holds '>', "/>", quotes and end tags where no cut may fall, and the root's
+    // own text (left out of the slices) between the children.
+    const std::string doc =
+        "<?xml version=\"1.0\"?>\n<!-- lead --><!DOCTYPE Orvel>\n<Orvel result=\"ok\" note='a>b'>\n"
+        "<item a=\"x/>y\" b='1>2'><name>n1</name><c><![CDATA[ </item> <x> ]]></c></item>"
+        "<!-- </Orvel> > --> loose text &amp; <!x >"
+        "<e/><e x='&gt;'/>" +
+        std::string(600, ' ') +
+        "<item><name>n&#65;2</name><k>  a   b </k><sub><v>1</v></sub></item></Orvel>\n<!-- tail -->";
+    RecordTree whole;
+    ASSERT_EQ(FromXmlInSlices(doc, whole, SIZE_MAX), S_OK);
+    ASSERT_EQ(whole.Children.size(), 4u);
+    EXPECT_EQ(whole.Children[0].GetValue("c"), " </item> <x> ");
+    EXPECT_EQ(whole.GetAttr("note"), "a>b");
+    for (size_t slice : {size_t{0}, size_t{1}, size_t{40}, size_t{100}}) {
+        RecordTree sliced;
+        EXPECT_EQ(FromXmlInSlices(doc, sliced, slice), S_OK) << slice;
+        EXPECT_EQ(ToXml(sliced), ToXml(whole)) << slice;
+    }
+    // tinyxml2 takes attributes on an end tag: such a document is read whole, as before.
+    RecordTree odd;
+    EXPECT_EQ(FromXmlInSlices("<a><b>1</b x='1'><c/></a>", odd, 0), S_OK);
+    EXPECT_EQ(ToXml(odd), "<?xml version=\"1.0\" encoding=\"utf-8\" ?><a><b>1</b><c></c></a>");
+    // Whatever the cuts, a document tinyxml2 refuses whole is refused in slices.
+    for (const std::string bad :
+         {"<a><b></c><d/></a>", "<a><b/></b></a>", "<a><b/><?pi?></a>", "<a><b x='1' x='2'/></a>", "<a><b/ ><c/></a>",
+          "<a><b/></a>trailing", "<a><b/><!-- open </a>", "<a><b/><![CDATA[ open </a>", "<a><b x='>'></a>",
+          "<a><b/><!x</a>", "<a><b/></a><c>", "<a><r></r></r></a>"}) {
+        for (size_t slice : {size_t{0}, size_t{1}, size_t{5}, SIZE_MAX}) {
+            RecordTree t("keep");
+            EXPECT_EQ(FromXmlInSlices(bad, t, slice), E_FAIL) << bad << " / " << slice;
+            EXPECT_EQ(t.Key, "keep");
+        }
+    }
+}
