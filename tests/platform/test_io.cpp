@@ -9,7 +9,9 @@
 #include "platform/digest.h"
 #include "platform/hex.h"
 #include "platform/io.h"
-#include "temp_dir.h"
+#include "support/temp_env.h"
+
+using orvel::testsupport::TempDir;
 
 namespace {
 
@@ -71,27 +73,27 @@ TEST(IoKit, WriteAndCopyLoopsFinishOrFail) {
     const std::string text = "short writes still write everything";
     TrickleFileSystem fs;
     {
-        platform::UniqueFd fd = fs.OpenWrite(dir / "a", platform::WriteMode::Exclusive);
+        platform::UniqueFd fd = fs.OpenWrite(dir.File("a"), platform::WriteMode::Exclusive);
         ASSERT_TRUE(fd.valid());
         EXPECT_TRUE(platform::WriteAll(fd.get(), text.data(), text.size(), fs));
         EXPECT_TRUE(fd.Close());
-        EXPECT_FALSE(fs.OpenWrite(dir / "a", platform::WriteMode::Exclusive).valid());
+        EXPECT_FALSE(fs.OpenWrite(dir.File("a"), platform::WriteMode::Exclusive).valid());
     }
-    EXPECT_EQ(text, Slurp(dir / "a"));
-    EXPECT_EQ(static_cast<int64_t>(text.size()), fs.Size(dir / "a"));
+    EXPECT_EQ(text, Slurp(dir.File("a")));
+    EXPECT_EQ(static_cast<int64_t>(text.size()), fs.Size(dir.File("a")));
 
     // No copy_file_range between these files: the buffer copy appends all.
     {
-        platform::UniqueFd in = fs.OpenRead(dir / "a");
-        platform::UniqueFd out = fs.OpenWrite(dir / "b", platform::WriteMode::Truncate);
+        platform::UniqueFd in = fs.OpenRead(dir.File("a"));
+        platform::UniqueFd out = fs.OpenWrite(dir.File("b"), platform::WriteMode::Truncate);
         fs.written = 0;
         EXPECT_TRUE(platform::AppendAll(out.get(), in.get(), fs));
     }
-    EXPECT_EQ(text, Slurp(dir / "b"));
+    EXPECT_EQ(text, Slurp(dir.File("b")));
     // A write that makes no progress and a copy that hits a full disk fail, not spin.
     {
-        platform::UniqueFd in = fs.OpenRead(dir / "a");
-        platform::UniqueFd out = fs.OpenWrite(dir / "c", platform::WriteMode::Truncate);
+        platform::UniqueFd in = fs.OpenRead(dir.File("a"));
+        platform::UniqueFd out = fs.OpenWrite(dir.File("c"), platform::WriteMode::Truncate);
         fs.written = 0;
         fs.stallAfter = 5;
         errno = 0;
@@ -100,10 +102,10 @@ TEST(IoKit, WriteAndCopyLoopsFinishOrFail) {
         fs.copyError = ENOSPC;
         EXPECT_FALSE(platform::AppendAll(out.get(), in.get(), fs));
     }
-    EXPECT_EQ(text.substr(0, 5), Slurp(dir / "c"));
+    EXPECT_EQ(text.substr(0, 5), Slurp(dir.File("c")));
 
     // Reads stop at the end; pread leaves the offset alone.
-    platform::UniqueFd in = fs.OpenRead(dir / "a");
+    platform::UniqueFd in = fs.OpenRead(dir.File("a"));
     char buf[64] = {};
     EXPECT_EQ(4, platform::PreadAll(in.get(), buf, 4, 6));
     EXPECT_EQ("writ", std::string(buf, 4));

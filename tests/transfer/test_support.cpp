@@ -107,8 +107,6 @@ SpeedRecording::~SpeedRecording() {
     orvel::infotest::ResetSpeedReporter();
 }
 
-bool EmulatorAvailable() {
-    return ::access(ORVEL_EMULATOR_PATH, X_OK) == 0;
-}
+bool EmulatorAvailable() { return ::access(ORVEL_EMULATOR_PATH, X_OK) == 0; }
 
 }  // namespace xfertest
