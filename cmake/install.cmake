@@ -8,7 +8,7 @@ set(ORVEL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/orvelsdk)
 install(TARGETS orvelsdk EXPORT orvelsdkTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/orvelsdk/orvelsdk.h
+install(FILES ${PROJECT_SOURCE_DIR}/include/orvelsdk/orvelsdk.h ${PROJECT_SOURCE_DIR}/include/orvelsdk/orvelsdk_results.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvelsdk)
 install(EXPORT orvelsdkTargets
   NAMESPACE orvelsdk::

@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 first=$work/first
 mkdir -p "$first/$libdir/pkgconfig" "$first/$includedir/orvelsdk"
 cp "$pc" "$first/$libdir/pkgconfig/"
-cp "$src/include/orvelsdk/orvelsdk.h" "$first/$includedir/orvelsdk/"
+cp "$src/include/orvelsdk/orvelsdk.h" "$src/include/orvelsdk/orvelsdk_results.h" "$first/$includedir/orvelsdk/"
 cp "$library" "$first/$libdir/liborvelsdk.so"
 mv "$first" "$work/moved"
 prefix=$work/moved
