@@ -118,16 +118,15 @@ protected:
         modTime = sha1 = fileVer = "unset";
         opVer = -1;
         fake.Sync();  // the handlers see what the test set, the test what they changed
-        DownloadRequest request;
-        request.token = "TOKEN";
-        request.fileId = "F1";
-        request.targetPath = target;
-        request.tempFolder = temp.Path();
-        request.previousVersion = previous;
-        request.callback = callback;
-        request.context = context;
         TransferResult result;
-        const HRESULT hr = DownloadGuarded(request, result);
+        const HRESULT hr = DownloadGuarded({.token = "TOKEN",
+                                            .fileId = "F1",
+                                            .targetPath = target,
+                                            .tempFolder = temp.Path(),
+                                            .previousVersion = previous,
+                                            .callback = callback,
+                                            .context = context},
+                                           result);
         fake.Sync();
         modTime = result.modTime;
         sha1 = result.sha1;

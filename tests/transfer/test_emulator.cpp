@@ -82,20 +82,10 @@ protected:
         std::vector<BlockRecord> blocks;
         std::string sha1;
         EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
-        UploadRequest request;
+        UploadRequest request =
+            NewUpload(token, name, path, FileSizeOf(path), blocks, sha1, temp.Path(), callback, context);
         request.fileId = baseId;
         request.fileVer = baseVer;
-        request.sha1 = sha1;
-        request.parentId = "0";
-        request.token = token;
-        request.name = name;
-        request.modTime = "2011-03-02 09:05:03";
-        request.localPath = path;
-        request.fileSize = FileSizeOf(path);
-        request.blocks = blocks;
-        request.tempFolder = temp.Path();
-        request.callback = callback;
-        request.context = context;
         TransferResult result;
         const HRESULT hr = UploadFileGuarded(request, result);
         if (hr == S_OK) {  // the caller's id and version change only with a committed upload
@@ -127,15 +117,13 @@ protected:
 
     DownloadRequest DownloadOf(const std::string& id, const std::string& target, bool previous = false,
                                ProgressCallback callback = nullptr, void* context = nullptr) const {
-        DownloadRequest request;
-        request.token = token;
-        request.fileId = id;
-        request.targetPath = target;
-        request.tempFolder = temp.Path();
-        request.previousVersion = previous;
-        request.callback = callback;
-        request.context = context;
-        return request;
+        return DownloadRequest{.token = token,
+                               .fileId = id,
+                               .targetPath = target,
+                               .tempFolder = temp.Path(),
+                               .previousVersion = previous,
+                               .callback = callback,
+                               .context = context};
     }
 
     static int64_t FileSizeOf(const std::string& path) {

@@ -70,30 +70,23 @@ protected:
         std::vector<BlockRecord> blocks;
         std::string sha1;
         EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
-        UploadRequest request;
-        request.sha1 = sha1;
-        request.parentId = "0";
-        request.token = token;
-        request.name = name;
-        request.modTime = "2011-03-02 09:05:03";
-        request.localPath = path;
-        request.fileSize = static_cast<int64_t>(bytes.size());
-        request.blocks = blocks;
-        request.tempFolder = temp.Path();
         TransferResult result;
-        const HRESULT hr = UploadFileGuarded(request, result);
+        const HRESULT hr = UploadFileGuarded(
+            NewUpload(token, name, path, static_cast<int64_t>(bytes.size()), blocks, sha1, temp.Path()), result);
         id = result.fileId;
         return hr;
     }
 
     HRESULT Download(const std::string& id, const std::string& target) {
-        DownloadRequest request;
-        request.token = token;
-        request.fileId = id;
-        request.targetPath = target;
-        request.tempFolder = temp.Path();
         TransferResult result;
-        return DownloadGuarded(request, result);
+        return DownloadGuarded({.token = token,
+                                .fileId = id,
+                                .targetPath = target,
+                                .tempFolder = temp.Path(),
+                                .previousVersion = false,
+                                .callback = nullptr,
+                                .context = nullptr},
+                               result);
     }
 
     std::string TodaysLog() const { return log.Text(); }

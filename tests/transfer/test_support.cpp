@@ -107,6 +107,24 @@ SpeedRecording::~SpeedRecording() {
     orvel::infotest::ResetSpeedReporter();
 }
 
+UploadRequest NewUpload(const std::string& token, const std::string& name, const std::string& path, int64_t size,
+                        std::span<const BlockRecord> blocks, const std::string& sha1, const std::string& tempFolder,
+                        ProgressCallback callback, void* context) {
+    UploadRequest request;
+    request.sha1 = sha1;
+    request.parentId = "0";
+    request.token = token;
+    request.name = name;
+    request.modTime = "2011-03-02 09:05:03";
+    request.localPath = path;
+    request.fileSize = size;
+    request.blocks = blocks;
+    request.tempFolder = tempFolder;
+    request.callback = callback;
+    request.context = context;
+    return request;
+}
+
 bool EmulatorAvailable() { return ::access(ORVEL_EMULATOR_PATH, X_OK) == 0; }
 
 }  // namespace xfertest

@@ -16,6 +16,7 @@
 
 #include <httplib.h>
 
+#include "blocks/transfer/ufa_file.h"
 #include "support/log_capture.h"
 #include "support/loopback_server.h"
 #include "support/temp_env.h"
@@ -71,5 +72,10 @@ private:
 
 // True when the emulator binary exists.
 bool EmulatorAvailable();
+
+// A new file's upload into folder "0" at the tests' fixed modification time; a test sets what differs.
+UploadRequest NewUpload(const std::string& token, const std::string& name, const std::string& path, int64_t size,
+                        std::span<const BlockRecord> blocks, const std::string& sha1, const std::string& tempFolder,
+                        ProgressCallback callback = nullptr, void* context = nullptr);
 
 }  // namespace xfertest

@@ -84,20 +84,10 @@ protected:
         EXPECT_EQ(S_OK, BuildBlockList(path, blocks, sha1));
         if (afterList) afterList();
         fake.Sync();  // the handlers see what the test set, the test what they stored
-        UploadRequest request;
-        request.sha1 = sha1;
-        request.parentId = "0";
-        request.token = "TOKEN";
-        request.name = name;
-        request.modTime = "2011-03-02 09:05:03";
-        request.localPath = path;
-        request.fileSize = static_cast<int64_t>(bytes.size());
-        request.blocks = blocks;
-        request.tempFolder = temp.Path();
-        request.callback = callback;
-        request.context = context;
         TransferResult result;
-        const HRESULT hr = UploadFileGuarded(request, result);
+        const HRESULT hr = UploadFileGuarded(NewUpload("TOKEN", name, path, static_cast<int64_t>(bytes.size()), blocks,
+                                                       sha1, temp.Path(), callback, context),
+                                             result);
         fake.Sync();
         fileId = result.fileId;
         fileVer = result.fileVer;
