@@ -2,10 +2,12 @@
 // may have ("..", "a/b"), with an id that is no number ("../../../escape-id")
 // and with a folder that holds itself. Prints
 // "listening on 127.0.0.1:PORT" and serves until killed.
-#include <httplib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
+
+#include "support/loopback_server.h"
 
 namespace {
 
@@ -34,22 +36,21 @@ std::string Listing(const std::string& folderId) {
 }  // namespace
 
 int main() {
-    httplib::Server server;
-    server.Post("/osvr/dir/", [](const httplib::Request& req, httplib::Response& res) {
+    orvel::testsupport::LoopbackServer server;
+    server.Http().Post("/osvr/dir/", [](const httplib::Request& req, httplib::Response& res) {
         const size_t open = req.body.find("<fileId>"), close = req.body.find("</fileId>");
         const std::string id =
             open == std::string::npos || close == std::string::npos ? "0" : req.body.substr(open + 8, close - open - 8);
         res.set_content(Listing(id), "text/xml; charset=utf-8");
     });
     // Anything else the client might try is refused, so nothing is downloaded.
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    server.Http().set_error_handler([](const httplib::Request&, httplib::Response& res) {
         res.status = 404;
         res.set_content("<?xml version=\"1.0\" encoding=\"utf-8\"?><Orvel result=\"clientNoMethod\"/>", "text/xml");
     });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    if (port <= 0) return 1;
-    std::printf("listening on 127.0.0.1:%d\n", port);
+    server.Start();
+    std::printf("listening on %s\n", server.Root().c_str());
     std::fflush(stdout);
-    server.listen_after_bind();
-    return 0;
+    // Serves until the test kills it.
+    for (;;) ::pause();
 }

@@ -67,29 +67,22 @@ protected:
         m_cert = m_dir->File("cert.pem");
         std::string key = m_dir->File("key.pem");
         MakeCertificate(san, m_cert, key);
-        m_server = std::make_unique<httplib::SSLServer>(m_cert.c_str(), key.c_str());
-        ASSERT_TRUE(m_server->is_valid());
-        m_server->set_keep_alive_max_count(1);
-        m_server->Get("/secure", [](const httplib::Request&, httplib::Response& res) {
+        m_server = std::make_unique<LoopbackServer>(m_cert, key);
+        m_server->Http().Get("/secure", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("secret answer", "text/plain");
         });
-        m_port = m_server->bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server->listen_after_bind(); });
-        while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        m_server->Start();
+        m_port = m_server->Port();
         ASSERT_EQ(1, m_helper.InitHandle());
         m_helper.Reset(true);
     }
     void TearDown() override {
-        if (m_server) {
-            m_server->stop();
-            m_thread.join();
-        }
+        m_server.reset();
         HttpTest::TearDown();
     }
     std::string Url() const { return "https://127.0.0.1:" + std::to_string(m_port) + "/secure"; }
 
-    std::unique_ptr<httplib::SSLServer> m_server;
-    std::thread m_thread;
+    std::unique_ptr<LoopbackServer> m_server;
     std::string m_cert;
     int m_port = 0;
     CCurlHelper m_helper;

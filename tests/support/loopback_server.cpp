@@ -12,32 +12,40 @@
 
 namespace orvel::testsupport {
 
-LoopbackServer::LoopbackServer() {
+LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>()) {
     // One request per connection: a client that keeps its connection open would
     // otherwise hold Stop() for the whole keep-alive time-out.
-    m_server.set_keep_alive_max_count(1);
+    m_server->set_keep_alive_max_count(1);
+}
+
+LoopbackServer::LoopbackServer(const std::string& certFile, const std::string& keyFile)
+    : m_server(std::make_unique<httplib::SSLServer>(certFile.c_str(), keyFile.c_str())), m_tls(true) {
+    if (!m_server->is_valid()) throw std::runtime_error("loopback server: cannot load " + certFile);
+    m_server->set_keep_alive_max_count(1);
 }
 
 LoopbackServer::~LoopbackServer() { Stop(); }
 
 void LoopbackServer::Start() {
-    m_port = m_server.bind_to_any_port("127.0.0.1");
+    m_port = m_server->bind_to_any_port("127.0.0.1");
     if (m_port <= 0) throw std::runtime_error("loopback server: cannot bind");
-    m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
     // Stop() only works once the accept loop runs.
-    while (!m_server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void LoopbackServer::Stop() {
     if (m_thread.joinable()) {
-        m_server.stop();
+        m_server->stop();
         m_thread.join();
     }
 }
 
 std::string LoopbackServer::Root() const { return "127.0.0.1:" + std::to_string(m_port); }
 
-std::string LoopbackServer::Url(std::string_view path) const { return "http://" + Root() + std::string(path); }
+std::string LoopbackServer::Url(std::string_view path) const {
+    return (m_tls ? "https://" : "http://") + Root() + std::string(path);
+}
 
 LoopbackServer::Handler LoopbackServer::Locked(Handler handler) {
     return [this, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
@@ -56,11 +64,11 @@ LoopbackServer::Handler LoopbackServer::Locked(Handler handler) {
 }
 
 void LoopbackServer::Get(const std::string& pattern, Handler handler) {
-    m_server.Get(pattern, Locked(std::move(handler)));
+    m_server->Get(pattern, Locked(std::move(handler)));
 }
 
 void LoopbackServer::Post(const std::string& pattern, Handler handler) {
-    m_server.Post(pattern, Locked(std::move(handler)));
+    m_server->Post(pattern, Locked(std::move(handler)));
 }
 
 std::vector<LoopbackServer::Request> LoopbackServer::Requests() const {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -27,11 +28,13 @@ public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
     LoopbackServer();
+    // An https server with the given PEM certificate and key.
+    LoopbackServer(const std::string& certFile, const std::string& keyFile);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    httplib::Server& Http() { return m_server; }
+    httplib::Server& Http() { return *m_server; }
     // Routes whose requests are recorded and whose handlers run under the server's lock.
     void Get(const std::string& pattern, Handler handler);
     void Post(const std::string& pattern, Handler handler);
@@ -58,7 +61,8 @@ public:
 private:
     Handler Locked(Handler handler);
 
-    httplib::Server m_server;
+    std::unique_ptr<httplib::Server> m_server;
+    bool m_tls = false;
     std::thread m_thread;
     int m_port = 0;
     mutable std::mutex m_lock;

@@ -145,26 +145,20 @@ TEST_F(NetworkTransfer, ACertificateForAnotherHostIsRefusedEvenFromATrustedCa) {
     std::string error;
     if (!orvel::testsupport::MakeTestCertificates(certs.Path(), tls, error))
         GTEST_SKIP() << "openssl failed: " << error;
-    httplib::SSLServer server(tls.otherCert.c_str(), tls.otherKey.c_str());
-    ASSERT_TRUE(server.is_valid());
-    int hits = 0;
-    server.Post(".*", [&hits](const httplib::Request&, httplib::Response& res) {
-        ++hits;
+    LoopbackServer server(tls.otherCert, tls.otherKey);
+    server.Post(".*", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("<Orvel result=\"ok\"/>", "text/xml");
     });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    server.Start();
+    const int port = server.Port();
     extraSettings = "CaFile=" + tls.caCert + "\n";
     EXPECT_EQ(E_OV_NETWORK_ERROR, Login("https://127.0.0.1:" + std::to_string(port), token));
-    EXPECT_EQ(0, hits);
+    EXPECT_EQ(0u, server.Requests().size());
     const std::string hostPort = "127.0.0.1:" + std::to_string(port);
     EXPECT_EQ(0u, ThreadNetworkError().rfind("certificate not trusted (" + hostPort + "): ", 0))
         << ThreadNetworkError();
     EXPECT_NE(std::string::npos, TodaysLog().find("Network request to " + hostPort +
                                                   " failed: SSL: no alternative certificate subject name matches"));
-    server.stop();
-    serving.join();
 }
 
 TEST_F(NetworkTransfer, DroppedConnectionsAnd503OnBlocksAreRiddenOut) {
