@@ -6,7 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-args=(-G Ninja -DORVEL_SANITIZE_ADDRESS=ON -DORVEL_BUILD_BENCH=OFF -DORVEL_WERROR=ON)
+# No -Werror here: with the instrumentation g++ 12 warns of uninitialised reads inside the
+# standard library (std::regex, std::function) that are not there. The plain build is -Werror.
+args=(-G Ninja -DORVEL_SANITIZE_ADDRESS=ON -DORVEL_BUILD_BENCH=OFF)
 if command -v ccache >/dev/null; then
   args+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
