@@ -64,14 +64,10 @@ HRESULT EncodeFile(std::string_view blockKey, std::string_view fileName, int32_t
     if (!ERROR_CHECK_BOOL(HexToBytes(sizeof hint, "0000000000000000", false, hint))) return E_FAIL;
     if (!ERROR_CHECK_BOOL(HexToBytes(sizeof key, blockKey, true, key))) return E_FAIL;
 
-    TempFileGuard compressed;
-    std::string payload(sourcePath);
-    if (compress) {
-        compressed.path = SiblingPath(sourcePath, TempName());
-        if (!ERROR_CHECK_BOOL(LzmaCompressFile(sourcePath, compressed.path))) return E_FAIL;
-        payload = compressed.path;
-    }
-    if (!ERROR_CHECK_BOOL(orvel::codec::AesFileEncrypt(payload, staged.path, compress, plainSize, sha1, hint, key)))
+    // Only a compressed block gets here: its LZMA stream may outgrow memory, so it goes through a file.
+    TempFileGuard compressed{SiblingPath(sourcePath, TempName())};
+    if (!ERROR_CHECK_BOOL(LzmaCompressFile(sourcePath, compressed.path))) return E_FAIL;
+    if (!ERROR_CHECK_BOOL(orvel::codec::AesFileEncrypt(compressed.path, staged.path, true, plainSize, sha1, hint, key)))
         return E_FAIL;
     return ERROR_CHECK_BOOL(orvel::codec::MoveReplace(staged.path, destinationPath)) ? S_OK : E_FAIL;
 }
