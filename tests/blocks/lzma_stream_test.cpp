@@ -136,8 +136,10 @@ TEST(LzmaStream, MemoryStreamMatchesTheFileStream) {
 
     const Bytes random = RandomBytes(kBlockSize, 6);
     EXPECT_FALSE(LzmaCompressBuffer(random.data(), random.size(), fromMemory, random.size()));
-    EXPECT_FALSE(LzmaProbeShrinks(random.data(), random.size(), 0.97));
-    EXPECT_TRUE(LzmaProbeShrinks(text.data(), text.size(), 0.97));
+    EXPECT_FALSE(QuickProbeShrinks(random.data(), random.size(), 0.97));
+    EXPECT_TRUE(QuickProbeShrinks(text.data(), text.size(), 0.97));
+    EXPECT_TRUE(QuickProbeShrinks(text.data(), 2000, 0.97));  // shorter than one sample
+    EXPECT_FALSE(QuickProbeShrinks(random.data(), 2000, 0.97));
     // The worst case the download accepts covers a forced compression of it.
     const Bytes forced = Compress(dir, random);
     EXPECT_LE(static_cast<int64_t>(64 + (forced.size() + 15) / 16 * 16), MaxBlockFileSize(kBlockSize));

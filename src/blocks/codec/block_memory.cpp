@@ -33,7 +33,7 @@ HRESULT EncodeBlockMemory(const uint8_t* plain, size_t n, bool compress, std::st
     if (!ERROR_CHECK_BOOL(HexToBytes(sizeof key, blockKey, true, key))) return E_FAIL;
     std::vector<uint8_t> stream;
     // Compressed only when the stream is smaller than the block itself.
-    out.compressed = compress && LzmaProbeShrinks(plain, n, kProbeRatio) && LzmaCompressBuffer(plain, n, stream, n);
+    out.compressed = compress && QuickProbeShrinks(plain, n, kProbeRatio) && LzmaCompressBuffer(plain, n, stream, n);
     const bool ok = out.compressed
                         ? orvel::codec::EncryptToMemory(stream.data(), stream.size(), true, static_cast<int32_t>(n),
                                                         sha1, key, out.bytes)

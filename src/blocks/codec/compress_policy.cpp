@@ -1,6 +1,7 @@
 // Whether a block is worth LZMA-compressing before it is encrypted.
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -65,6 +66,10 @@ struct ArchiveFree {
     void operator()(archive* a) const { archive_read_free(a); }
 };
 
+struct DeflateEnd {
+    void operator()(z_stream* z) const { deflateEnd(z); }
+};
+
 }  // namespace
 
 HRESULT CompressPolicy(std::string_view fileName, std::string_view blockPath, bool& compress) {
@@ -109,4 +114,30 @@ bool CompressPolicyBuffer(std::string_view fileName, const uint8_t* data, size_t
     if (n > kPdfLimit && ext == "pdf") return false;
     if (n > kExecutableLimit && Contains(kExecutables, ext)) return false;
     return true;
+}
+
+bool QuickProbeShrinks(const uint8_t* in, size_t n, double ratio) {
+    constexpr size_t kSample = 32768;
+    constexpr size_t kSamples = 4;
+    z_stream z{};
+    // Raw deflate, fastest level: only the size that comes out matters.
+    if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+    std::unique_ptr<z_stream, DeflateEnd> guard(&z);
+    const size_t sample = std::min(n, kSample);
+    const size_t samples = n <= kSample ? 1 : kSamples;
+    std::vector<uint8_t> out(deflateBound(&z, sample));
+    size_t inTotal = 0, outTotal = 0;
+    for (size_t i = 0; i < samples; ++i) {
+        // Samples spread over the block: its start, its end and between.
+        const size_t at = samples == 1 ? 0 : (n - sample) / (samples - 1) * i;
+        if (deflateReset(&z) != Z_OK) return false;
+        z.next_in = const_cast<uint8_t*>(in + at);
+        z.avail_in = static_cast<uInt>(sample);
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        if (deflate(&z, Z_FINISH) != Z_STREAM_END) return false;
+        inTotal += sample;
+        outTotal += z.total_out;
+    }
+    return static_cast<double>(outTotal) <= ratio * static_cast<double>(inTotal);
 }

@@ -70,28 +70,26 @@ uint64_t GetLe(const uint8_t* p, int bytes) {
 }
 
 // Level-5 settings of the format with a window only as large as the input:
-// matches can never reach further back. `fast` is the quick probe's setting.
-bool EncoderOptions(lzma_options_lzma& options, uint64_t size, bool fast) {
-    if (!ERROR_CHECK_BOOL(lzma_lzma_preset(&options, fast ? 0 : 5) == 0)) return false;
+// matches can never reach further back.
+bool EncoderOptions(lzma_options_lzma& options, uint64_t size) {
+    if (!ERROR_CHECK_BOOL(lzma_lzma_preset(&options, 5) == 0)) return false;
     options.dict_size = static_cast<uint32_t>(std::clamp<uint64_t>(size, kMinDictionary, kDeclaredDictionary));
     options.lc = 3;
     options.lp = 0;
     options.pb = 2;
-    if (!fast) {
-        options.mode = LZMA_MODE_NORMAL;
-        options.nice_len = 32;
-        options.mf = LZMA_MF_BT4;
-        options.depth = 32;
-    }
+    options.mode = LZMA_MODE_NORMAL;
+    options.nice_len = 32;
+    options.mf = LZMA_MF_BT4;
+    options.depth = 32;
     options.ext_flags = 0;  // known length, no end marker
     return true;
 }
 
 // Raw LZMA1 of `in[0..n)` into `out[0..capacity)`; the bytes written, or -1
 // when the stream does not fit (or the encoder fails).
-int64_t EncodeRaw(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, bool fast) {
+int64_t EncodeRaw(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
     lzma_options_lzma options{};
-    if (!EncoderOptions(options, n, fast)) return -1;
+    if (!EncoderOptions(options, n)) return -1;
     lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
     lzma_stream strm = LZMA_STREAM_INIT;
     if (!ERROR_CHECK_BOOL(lzma_raw_encoder(&strm, filters) == LZMA_OK)) return -1;
@@ -128,7 +126,7 @@ bool LzmaCompressFile(std::string_view source, std::string_view destination) {
     // matches can never reach further back, so a bigger one is memory and time
     // spent for nothing. The stream stays valid for the declared dictionary.
     lzma_options_lzma options{};
-    if (!EncoderOptions(options, static_cast<uint64_t>(size), false)) return false;
+    if (!EncoderOptions(options, static_cast<uint64_t>(size))) return false;
     lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
 
     lzma_stream strm = LZMA_STREAM_INIT;
@@ -192,34 +190,13 @@ bool LzmaCompressBuffer(const uint8_t* in, size_t n, std::vector<uint8_t>& out, 
     out[0] = kPropertiesByte;
     PutLe(out.data() + 1, kDeclaredDictionary, 4);
     PutLe(out.data() + 5, static_cast<uint64_t>(n), 8);
-    const int64_t written = EncodeRaw(in, n, out.data() + kHeaderSize, limit - kHeaderSize, false);
+    const int64_t written = EncodeRaw(in, n, out.data() + kHeaderSize, limit - kHeaderSize);
     if (written < 0) {
         out.clear();
         return false;
     }
     out.resize(kHeaderSize + static_cast<size_t>(written));
     return true;
-}
-
-bool LzmaProbeShrinks(const uint8_t* in, size_t n, double ratio) {
-    constexpr size_t kSample = 65536;
-    constexpr int kSamples = 4;
-    if (n <= kSample * kSamples) {
-        std::vector<uint8_t> out(n + n / 2 + 1024);
-        const int64_t got = EncodeRaw(in, n, out.data(), out.size(), true);
-        return got >= 0 && static_cast<double>(got) <= ratio * static_cast<double>(n);
-    }
-    std::vector<uint8_t> out(kSample + kSample / 2 + 1024);
-    size_t inTotal = 0, outTotal = 0;
-    for (int i = 0; i < kSamples; ++i) {
-        // Samples spread over the block: its start, its end and between.
-        const size_t at = (n - kSample) / (kSamples - 1) * static_cast<size_t>(i);
-        const int64_t got = EncodeRaw(in + at, kSample, out.data(), out.size(), true);
-        if (got < 0) return false;
-        inTotal += kSample;
-        outTotal += static_cast<size_t>(got);
-    }
-    return static_cast<double>(outTotal) <= ratio * static_cast<double>(inTotal);
 }
 
 bool LzmaDecompressBuffer(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
