@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <set>
 
@@ -235,21 +236,23 @@ void UploadBlock(Service& s, Call& call) {
     }
     std::string why;
     if (static_cast<int64_t>(body.size()) != size || gotSha1 != sha1) return SendJsonResult(call.res, "uploadError");
-    // Staged once; the check reads that file only for a legacy block.
+    // Staged once, on a thread of its own while the bytes are checked: the
+    // client waits for this answer before it sends the next block.
     TempFile tmp{s.files.NewTempPath()};
-    bool written = false;
-    {
+    std::future<bool> written = std::async(std::launch::async, [&tmp, &body] {
         std::ofstream out(tmp.path, std::ios::binary | std::ios::trunc);
         out.write(body.data(), static_cast<std::streamsize>(body.size()));
         out.close();
-        written = static_cast<bool>(out);
-    }
+        return static_cast<bool>(out);
+    });
     // A faithful service still refuses bytes that do not match.
-    if (!s.files.VerifyBytes(body, key, blockId, written ? tmp.path : std::string(), why)) {
+    const bool verified = s.files.VerifyBytes(body, key, blockId, std::string(), why);
+    const bool stored = written.get();
+    if (!verified) {
         std::fprintf(stderr, "orvel-emulator: block %s refused: %s\n", blockId.c_str(), why.c_str());
         return SendJsonResult(call.res, "uploadError");
     }
-    if (!written) return SendJsonResult(call.res, "storageError");
+    if (!stored) return SendJsonResult(call.res, "storageError");
     auto lock = s.db.Lock();
     Stmt st(s.db, "SELECT stored FROM blocks WHERE block_id=?");
     st.Bind(1, blockId);
