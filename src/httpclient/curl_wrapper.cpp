@@ -148,6 +148,8 @@ constexpr long kBlockConnectTimeout = 10;
 constexpr int kTickMs = 100;  // the longest gap between two progress callbacks
 // At least 256 KiB per read from the socket: a 4 MiB block in 16 writes, not 256.
 constexpr long kReceiveBuffer = 256 * 1024;
+// A block body goes out in 1 MiB pieces: 4 sends and polls per block, not 64.
+constexpr long kSendBuffer = 1024 * 1024;
 
 // "&"-joined header text as a header list.
 CurlSlistPtr HeaderList(std::string_view header) {
@@ -208,6 +210,7 @@ public:
         m_sendSize = size;
         Set(CURLOPT_READFUNCTION, &BlockRequest::Read);
         Set(CURLOPT_READDATA, static_cast<void*>(this));
+        Set(CURLOPT_UPLOAD_BUFFERSIZE, kSendBuffer);
         Set(CURLOPT_SEEKFUNCTION, &BlockRequest::Seek);
         Set(CURLOPT_SEEKDATA, static_cast<void*>(this));
     }
