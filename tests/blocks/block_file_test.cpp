@@ -316,6 +316,18 @@ TEST_F(BlockFileTest, BufferEncoderWritesExactBytesAndTheirSha1) {
         ASSERT_EQ(EncodeBlockBuffer(block.data(), block.size(), Sha1Hex(block), key.text, dir.File("nohash"), nullptr),
                   S_OK);
         EXPECT_TRUE(ReadBytes(dir.File("nohash")) == file);
+
+        // In memory, into buffers that held bigger blocks before: the same bytes.
+        EncodedBlock memory;
+        memory.bytes.assign(kBlockSize + 4096, 0xAA);
+        ASSERT_EQ(EncodeBlockMemory(block.data(), block.size(), false, Sha1Hex(block), key.text, memory), S_OK);
+        EXPECT_TRUE(memory.bytes == file) << size;
+        EXPECT_EQ(memory.sha1, Sha1Hex(file));
+        std::vector<uint8_t> plain(kBlockSize + 4096, 0x55);
+        EXPECT_EQ(
+            DecodeBlockMemory(file.data(), file.size(), key.text, static_cast<int32_t>(size), Sha1Hex(block), plain),
+            MemoryDecode::Ok);
+        EXPECT_TRUE(plain == block) << size;
     }
     ExpectNoTemporaries();
 }

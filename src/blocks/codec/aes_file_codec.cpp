@@ -264,26 +264,36 @@ bool EncryptToMemory(const uint8_t* payload, size_t n, bool compressed, int32_t 
     EcbCipher cipher(key, true);
     if (!ERROR_CHECK_BOOL(cipher.Ok())) return false;
     const uint8_t hint[8] = {};
+    const size_t whole = n / 16 * 16;
     const size_t padded = (n + 15) / 16 * 16;
+    // A recycled buffer of this size or more is not filled again.
     out.resize(kBlockFileHeaderSize + padded);
     WriteHeader(out.data(), compressed, plainSize, sha1, hint, static_cast<int64_t>(n));
     uint8_t* data = out.data() + kBlockFileHeaderSize;
-    if (n > 0) std::memcpy(data, payload, n);
-    std::memset(data + n, 0, padded - n);
-    return ERROR_CHECK_BOOL(cipher.Run(data, data, padded));
+    // Straight from the payload; only a short last piece is padded with zeros first.
+    if (whole > 0 && !ERROR_CHECK_BOOL(cipher.Run(payload, data, whole))) return false;
+    if (padded == whole) return true;
+    uint8_t last[16] = {};
+    std::memcpy(last, payload + whole, n - whole);
+    return ERROR_CHECK_BOOL(cipher.Run(last, data + whole, sizeof last));
 }
 
 bool DecryptCurrentMemory(const uint8_t* file, size_t fileSize, const uint8_t key[32], BlockFileHeader& header,
                           std::vector<uint8_t>& payload) {
-    payload.clear();
-    if (fileSize < kBlockFileHeaderSize || std::memcmp(file, kMagic, sizeof kMagic) != 0) return false;
-    if (!ReadBlockFileHeader(file, static_cast<int64_t>(fileSize), header)) return false;
+    if (fileSize < kBlockFileHeaderSize || std::memcmp(file, kMagic, sizeof kMagic) != 0 ||
+        !ReadBlockFileHeader(file, static_cast<int64_t>(fileSize), header)) {
+        payload.clear();
+        return false;
+    }
     EcbCipher cipher(key, false);
     if (!ERROR_CHECK_BOOL(cipher.Ok())) return false;
     const size_t dataLength = fileSize - kBlockFileHeaderSize;
+    // A recycled buffer of this size or more is not filled again.
     payload.resize(dataLength);
-    if (dataLength > 0 && !ERROR_CHECK_BOOL(cipher.Run(file + kBlockFileHeaderSize, payload.data(), dataLength)))
+    if (dataLength > 0 && !ERROR_CHECK_BOOL(cipher.Run(file + kBlockFileHeaderSize, payload.data(), dataLength))) {
+        payload.clear();
         return false;
+    }
     payload.resize(static_cast<size_t>(header.payloadLength));
     return true;
 }

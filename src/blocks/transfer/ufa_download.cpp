@@ -125,8 +125,9 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t n) {
 // a hard link of (or the origin of) the shared "<blockId>.done".
 struct BlockJob {
     const BlockDownloadRecord* block = nullptr;
-    std::vector<uint8_t> stored;  // the answer as received
-    std::vector<uint8_t> plain;   // the decoded block (filled on a worker)
+    ufa::BufferPool* buffers = nullptr;  // where its buffers come from and go back to
+    std::vector<uint8_t> stored;         // the answer as received
+    std::vector<uint8_t> plain;          // the decoded block (filled on a worker)
     BlockOutcome outcome = BlockOutcome::Done;
 };
 
@@ -153,6 +154,7 @@ BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& 
         return BlockOutcome::Dropped;
     }
     const std::string_view plainSha1 = std::string_view(block.blockId).substr(6);
+    job.plain = job.buffers->Take();
     switch (DecodeBlockMemory(job.stored.data(), job.stored.size(), block.fileKey, block.size, plainSha1, job.plain)) {
         case MemoryDecode::Ok:
             break;
@@ -173,14 +175,14 @@ BlockOutcome Decode(BlockJob& job, const std::string& claim, const std::string& 
             }
             if (!platform::ActiveFileSystem().Rename(decoded.path(), claim)) return BlockOutcome::DecodeFailed;
             decoded.Keep();
-            job.stored.clear();
+            job.buffers->Give(std::move(job.stored));
             ufa::FileReader reader(claim);
             job.plain.resize(static_cast<size_t>(block.size));
             if (reader.Read(job.plain.data(), job.plain.size()) != job.plain.size()) return BlockOutcome::DecodeFailed;
             return BlockOutcome::Done;
         }
     }
-    job.stored = std::vector<uint8_t>();
+    job.buffers->Give(std::move(job.stored));
     if (WriteWholeFile(claim, job.plain.data(), job.plain.size())) return BlockOutcome::Done;
     // A full disk, most likely: the download fails and says why.
     LOGF(0, "UFA_FILE::Download Block %d not kept: writing it failed (errno %d)", block.index, errno);
@@ -254,7 +256,7 @@ BlockOutcome FetchedJob(BlockJob& job, size_t seq, OrderedHash& whole, const std
         whole.Turn(seq, [&](platform::Digest& hash) { hash.Update(job.plain.data(), job.plain.size()); });
     else
         whole.Skip(seq);
-    job.plain = std::vector<uint8_t>();  // hashed and on disk: the memory goes back
+    job.buffers->Give(std::move(job.plain));  // hashed and on disk: on to the next block
     return outcome;
 }
 
@@ -300,7 +302,8 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
     size_t sequence = 0;
     bool allGood = true;
 
-    ufa::WorkerPool pool(TransferWorkerThreads());  // after `whole`: its jobs end first
+    ufa::BufferPool buffers;
+    ufa::WorkerPool pool(TransferWorkerThreads());  // after `whole` and `buffers`: its jobs end first
     // One worker: each block finished before the next request, as written.
     const size_t window = pool.Workers() > 1 ? static_cast<size_t>(pool.Workers()) + 1 : 1;
     std::set<std::string> seen;  // block identifiers met so far
@@ -348,6 +351,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         doneFiles.push_back(doneFile);
         auto job = std::make_unique<BlockJob>();
         job->block = &block;
+        job->buffers = &buffers;
         if (!seen.insert(block.blockId).second) {
             // The same block twice in one file: the first one's claim serves both.
             meter.AddPlain(block.size);
@@ -374,6 +378,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
         downloader.url = block.url;
         downloader.id = block.id;
         downloader.limit = static_cast<size_t>(MaxBlockFileSize(block.size));
+        job->stored = buffers.Take();
         downloader.out = &job->stored;
         downloader.wrapper = &wrapper;
         downloader.pace = &pace;
@@ -390,6 +395,7 @@ HRESULT Download(ProgressCallback callback, void* context, std::string_view toke
                  block.index, block.size);
             allGood = false;
             whole.Abandon();  // the file cannot be whole; a repeat of this block has no claim to hash
+            buffers.Give(std::move(job->stored));
             continue;
         }
         BlockJob* raw = job.get();

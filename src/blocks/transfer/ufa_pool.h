@@ -4,6 +4,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <future>
@@ -41,12 +42,27 @@ public:
 
 private:
     void Run();
+    void Stop();
 
     std::mutex m_lock;
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_jobs;
     bool m_stop = false;
     std::vector<std::thread> m_threads;
+};
+
+// Block-sized buffers passed on from one block to the next, so that a block
+// is neither allocated nor zero-filled afresh: at most as many buffers as
+// blocks were in flight at once. Any thread may take and give.
+class BufferPool {
+public:
+    // A buffer given back earlier (its size and capacity as they were), or a new empty one.
+    std::vector<uint8_t> Take();
+    void Give(std::vector<uint8_t>&& buffer);
+
+private:
+    std::mutex m_lock;
+    std::vector<std::vector<uint8_t>> m_free;
 };
 
 // Waits for every future still held when the scope ends, so no job outlives

@@ -133,15 +133,18 @@ struct PreparedBlock {
 // Reads block `index` of the source, checks it against the block list and
 // encodes it in memory. Runs on a worker; raises nothing.
 PreparedBlock PrepareBlock(int fd, std::string_view name, int32_t index, const BlockRecord& block,
-                           const std::string& key) {
+                           const std::string& key, ufa::BufferPool& buffers) {
     PreparedBlock out;
     out.index = index;
-    std::vector<uint8_t> plain;
+    std::vector<uint8_t> plain = buffers.Take();
     const int64_t offset = static_cast<int64_t>(index - 1) * kBlockSize;
     out.cut = ufa::ReadAndCheckBlock(fd, offset, block.size, block.sha1, plain);
-    if (out.cut != ufa::CutResult::Ok) return out;
-    const bool compress = CompressPolicyBuffer(name, plain.data(), plain.size());
-    out.hr = EncodeBlockMemory(plain.data(), plain.size(), compress, block.sha1, key, out.encoded);
+    if (out.cut == ufa::CutResult::Ok) {
+        const bool compress = CompressPolicyBuffer(name, plain.data(), plain.size());
+        out.encoded.bytes = buffers.Take();
+        out.hr = EncodeBlockMemory(plain.data(), plain.size(), compress, block.sha1, key, out.encoded);
+    }
+    buffers.Give(std::move(plain));
     return out;
 }
 
@@ -189,6 +192,7 @@ void UploadFile(const UploadRequest& args, std::string& outFileId, std::string& 
         if (!source.valid()) throw EXCEPT::FileSysError("UFA_FILE::UploadFile", "Cut block");
         // Workers encode the blocks ahead of the one on the wire; at most
         // (workers + 2) blocks are in memory at once.
+        ufa::BufferPool buffers;  // before the workers: they end first
         ufa::WorkerPool pool(TransferWorkerThreads());
         // One worker: each block finished before the next request, as written.
         const size_t window = pool.Workers() > 1 ? static_cast<size_t>(pool.Workers()) + 1 : 1;
@@ -203,8 +207,9 @@ void UploadFile(const UploadRequest& args, std::string& outFileId, std::string& 
                 const std::string& key = *toSend[next].second;
                 const int fd = source.get();
                 const std::string_view name = args.name;
-                ahead.push_back(
-                    pool.Submit([fd, name, index, &block, &key] { return PrepareBlock(fd, name, index, block, key); }));
+                ahead.push_back(pool.Submit([fd, name, index, &block, &key, &buffers] {
+                    return PrepareBlock(fd, name, index, block, key, buffers);
+                }));
                 ++next;
             }
             PreparedBlock prepared = ufa::WaitTicking(ahead.front(), meter, "UFA_FILE::UploadFile");
@@ -236,6 +241,7 @@ void UploadFile(const UploadRequest& args, std::string& outFileId, std::string& 
             meter.StartBlock(block.size, static_cast<double>(prepared.encoded.bytes.size()));
             ufa::PerformWithRetry([&] { uploader.Perform(); });
             meter.FinishBlock();
+            buffers.Give(std::move(prepared.encoded.bytes));
             if (meter.Report() == E_FAIL) throw EXCEPT::TaskCancel("UFA_FILE::UploadFile");
         }
         wrapper.SetProgressCallback(&ufa::TransferMeter::OnIdleProgress, &meter);
