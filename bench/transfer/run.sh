@@ -13,6 +13,13 @@
 #     (other bytes of the same kind: the same bytes would be deduplicated);
 #   - peak RSS of each library run.
 #
+# Every library run and its anchor run twice, in turns (library, anchor,
+# library, anchor), and the better time of each counts; the 16 MiB cases run
+# three times with fresh bytes. Writing into page-cache memory that has not
+# been touched for a while is several times slower on a virtual machine than
+# into memory freed a moment ago, so a single run mostly measures which of
+# the two went first.
+#
 # usage: bench/transfer/run.sh [BUILD_DIR] [SIZES_MiB]
 #   BUILD_DIR holds bench/transfer/xfer_bench and tools/emulator/orvel-emulator
 #   (default: build). SIZES_MiB is a space-separated list (default "256 1024").
@@ -62,6 +69,7 @@ token=$(curl -s -H 'Expect:' --data-binary "$xml<Orvel><user>demo</user><passwor
 value() { sed -n "s/^$1=//p" "$2"; }
 now() { date +%s.%N; }
 calc() { awk "BEGIN {printf \"%.${2:-1}f\", $1}"; }
+min() { awk "BEGIN {print ($1 < $2) ? $1 : $2}"; }
 row() { printf '%-44s %9s MB/s  %s\n' "$1" "$2" "${3:-}"; }
 
 "$bench" floor 256 >"$work/floor.txt"
@@ -148,14 +156,31 @@ for mib in $sizes; do
   mb=$(calc "$bytes / 1e6" 3)
   "$bench" upload "$token" "$file" "$work/temp" >"$work/up.txt"
   id=$(value id "$work/up.txt")
-  "$bench" download "$token" "$id" "$work/down.bin" "$work/temp" >"$work/down.txt"
-  cmp -s "$file" "$work/down.bin" && same=yes || same=NO
-  rm -f "$work/down.bin"
-  cu=$(curl_upload_seconds "$file" "curl$mib.mp4")
-  cd=$(curl_download_seconds "$id")
   up_s=$(value upload_total_seconds "$work/up.txt")
   list_s=$(value block_list_seconds "$work/up.txt")
-  down_s=$(value download_seconds "$work/down.txt")
+  cu=$(curl_upload_seconds "$file" "curl$mib.mp4")
+  # A second upload of other bytes of the same size: the better one counts.
+  head -c $((mib * 1048576)) /dev/urandom >"$work/other$mib.mp4"
+  cat "$work/other$mib.mp4" >/dev/null
+  "$bench" upload "$token" "$work/other$mib.mp4" "$work/temp" >"$work/up2.txt"
+  rm -f "$work/other$mib.mp4"
+  if awk "BEGIN {exit !($(value upload_total_seconds "$work/up2.txt") < $up_s)}"; then
+    up_s=$(value upload_total_seconds "$work/up2.txt")
+    list_s=$(value block_list_seconds "$work/up2.txt")
+  fi
+  cu=$(min "$cu" "$(curl_upload_seconds "$file" "curl2-$mib.mp4")")
+  down_s=
+  cd=
+  same=yes
+  down_rss=0
+  for turn in 1 2; do
+    "$bench" download "$token" "$id" "$work/down.bin" "$work/temp" >"$work/down.txt"
+    cmp -s "$file" "$work/down.bin" || same=NO
+    rm -f "$work/down.bin"
+    down_rss=$(( $(value peak_rss_kib "$work/down.txt") > down_rss ? $(value peak_rss_kib "$work/down.txt") : down_rss ))
+    down_s=$(min "${down_s:-1e9}" "$(value download_seconds "$work/down.txt")")
+    cd=$(min "${cd:-1e9}" "$(curl_download_seconds "$id")")
+  done
   list_floor_s=$(calc "$mb / $list_floor" 3)
   printf '\n%s MiB incompressible .mp4, emulator on loopback, caps lifted\n' "$mib"
   row "upload incl. block list" "$(calc "$mb / $up_s")" \
@@ -165,34 +190,49 @@ for mib in $sizes; do
   row "download" "$(calc "$mb / $down_s")" \
     "$(calc "$mb / $down_s / $down_floor" 2)x floor; $(calc "$cd / $down_s" 2)x curl; identical: $same"
   row "  curl fetching the stored blocks" "$(calc "$mb / $cd")"
-  printf '%-44s %s / %s KiB\n' "peak RSS upload / download" "$(value peak_rss_kib "$work/up.txt")" \
-    "$(value peak_rss_kib "$work/down.txt")"
+  up_rss=$(value peak_rss_kib "$work/up.txt")
+  up2_rss=$(value peak_rss_kib "$work/up2.txt")
+  printf '%-44s %s / %s KiB\n' "peak RSS upload / download" "$(( up_rss > up2_rss ? up_rss : up2_rss ))" "$down_rss"
   rm -f "$file"
 done
 
-# 16 MiB of text against xz -5 per block, and random .bin against .mp4.
-python3 -c "
+# 16 MiB of text against xz -5 per block, and random .bin against .mp4; the
+# best of three runs, each with bytes of its own (the same bytes would be
+# deduplicated).
+text16() {
+  python3 -c "
 import random, sys
-random.seed(7)
+random.seed($1)
 words = [''.join(random.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(random.randint(2, 9))) for _ in range(5000)]
 out = []; n = 0
 while n < 16 * 1048576:
     line = ' '.join(random.choice(words) for _ in range(12)) + '\n'; out.append(line); n += len(line)
-sys.stdout.write(''.join(out)[:16 * 1048576])" >"$work/text.txt"
-split -b 4194304 -d "$work/text.txt" "$work/textblock."
-start=$(now)
-for b in "$work"/textblock.*; do xz --format=lzma -5 -c "$b" >/dev/null; done
-end=$(now)
-xz_s=$(calc "$end - $start" 3)
-"$bench" upload "$token" "$work/text.txt" "$work/temp" >"$work/text.up"
-text_s=$(value upload_protocol_seconds "$work/text.up")
-head -c 16777216 /dev/urandom >"$work/random.bin"
-head -c 16777216 /dev/urandom >"$work/random.mp4"
-"$bench" upload "$token" "$work/random.bin" "$work/temp" >"$work/bin.up"
-"$bench" upload "$token" "$work/random.mp4" "$work/temp" >"$work/mp4.up"
-bin_s=$(value upload_protocol_seconds "$work/bin.up")
-mp4_s=$(value upload_protocol_seconds "$work/mp4.up")
-printf '\n16 MiB files, upload protocol (block list apart)\n'
+sys.stdout.write(''.join(out)[:16 * 1048576])"
+}
+upload16() {  # FILE -> seconds of the upload protocol
+  "$bench" upload "$token" "$1" "$work/temp" >"$work/small.up"
+  value upload_protocol_seconds "$work/small.up"
+}
+xz_s=
+text_s=
+bin_s=
+mp4_s=
+for run in 1 2 3; do
+  text16 $((6 + run)) >"$work/text$run.txt"
+  rm -f "$work"/textblock.*
+  split -b 4194304 -d "$work/text$run.txt" "$work/textblock."
+  start=$(now)
+  for b in "$work"/textblock.*; do xz --format=lzma -5 -c "$b" >/dev/null; done
+  end=$(now)
+  xz_s=$(min "${xz_s:-1e9}" "$(calc "$end - $start" 3)")
+  text_s=$(min "${text_s:-1e9}" "$(upload16 "$work/text$run.txt")")
+  head -c 16777216 /dev/urandom >"$work/random$run.bin"
+  head -c 16777216 /dev/urandom >"$work/random$run.mp4"
+  bin_s=$(min "${bin_s:-1e9}" "$(upload16 "$work/random$run.bin")")
+  mp4_s=$(min "${mp4_s:-1e9}" "$(upload16 "$work/random$run.mp4")")
+  rm -f "$work/text$run.txt" "$work/random$run.bin" "$work/random$run.mp4"
+done
+printf '\n16 MiB files, upload protocol (block list apart), best of three\n'
 row "text .txt" "$(calc "16.777 / $text_s")" "$(calc "$xz_s / $text_s" 2)x xz --format=lzma -5 per block ($(calc "16.777 / $xz_s") MB/s)"
 row "random .bin" "$(calc "16.777 / $bin_s")" "$(calc "$mp4_s / $bin_s" 2)x the .mp4"
 row "random .mp4" "$(calc "16.777 / $mp4_s")"
