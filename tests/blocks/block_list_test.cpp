@@ -111,29 +111,38 @@ TEST(BuildBlockList, BlockBoundaries) {
 }
 
 // On several threads the list is the one a single pass gives, for every
-// shape of file: empty, one byte, whole blocks, batches and a short tail.
+// shape of file: empty, one byte, either side of a block boundary, whole
+// blocks, a short tail, and more blocks than buffers in flight (workers + 2).
 TEST(BuildBlockList, SeveralThreadsGiveTheSameList) {
     TempDir dir;
-    const Bytes big = RandomBytes(5 * kBlockSize + 77, 3);
-    for (size_t size :
-         {size_t{0}, size_t{1}, size_t(kBlockSize), size_t(3 * kBlockSize), size_t(5 * kBlockSize + 77)}) {
-        WriteBytes(dir.File("f"), Bytes(big.begin(), big.begin() + static_cast<std::ptrdiff_t>(size)));
-        std::vector<BlockRecord> one, three;
-        std::string sha1One, sha1Three;
+    const size_t block = kBlockSize;
+    const Bytes big = RandomBytes(11 * block + 77, 3);
+    for (size_t size : {size_t{0}, size_t{1}, block - 1, block, block + 1, 3 * block, 5 * block + 77, big.size()}) {
+        const Bytes data(big.begin(), big.begin() + static_cast<std::ptrdiff_t>(size));
+        WriteBytes(dir.File("f"), data);
+        std::vector<BlockRecord> one;
+        std::string sha1One;
         ASSERT_EQ(BuildBlockList(dir.File("f"), one, sha1One, 1), S_OK);
-        ASSERT_EQ(BuildBlockList(dir.File("f"), three, sha1Three, 3), S_OK);
-        EXPECT_EQ(sha1One, sha1Three) << size;
-        EXPECT_EQ(sha1One, Sha1Hex(Bytes(big.begin(), big.begin() + static_cast<std::ptrdiff_t>(size))));
-        ASSERT_EQ(one.size(), three.size()) << size;
-        for (size_t i = 0; i < one.size(); ++i) {
-            EXPECT_EQ(one[i].size, three[i].size) << size << " " << i;
-            EXPECT_EQ(one[i].sha1, three[i].sha1) << size << " " << i;
-            EXPECT_EQ(one[i].md5, three[i].md5) << size << " " << i;
+        EXPECT_EQ(sha1One, Sha1Hex(data));
+        ASSERT_EQ(one.size(), size == 0 ? 1 : (size + block - 1) / block) << size;
+        for (int workers : {2, 3, 8}) {
+            std::vector<BlockRecord> many{BlockRecord{"x", "y", 5}};
+            std::string sha1Many = "stale";
+            ASSERT_EQ(BuildBlockList(dir.File("f"), many, sha1Many, workers), S_OK);
+            EXPECT_EQ(sha1One, sha1Many) << size << " " << workers;
+            ASSERT_EQ(one.size(), many.size()) << size << " " << workers;
+            for (size_t i = 0; i < one.size(); ++i) {
+                EXPECT_EQ(one[i].size, many[i].size) << size << " " << workers << " " << i;
+                EXPECT_EQ(one[i].sha1, many[i].sha1) << size << " " << workers << " " << i;
+                EXPECT_EQ(one[i].md5, many[i].md5) << size << " " << workers << " " << i;
+            }
         }
     }
-    std::vector<BlockRecord> blocks;
-    std::string sha1;
+    std::vector<BlockRecord> blocks{BlockRecord{"x", "y", 5}};
+    std::string sha1 = "stale";
     EXPECT_EQ(BuildBlockList(dir.File("missing"), blocks, sha1, 3), E_FAIL);
+    EXPECT_TRUE(blocks.empty());
+    EXPECT_TRUE(sha1.empty());
 }
 
 TEST(BuildBlockList, MissingOrUnreadablePathFails) {

@@ -34,7 +34,8 @@ struct BlockRecord {
 // block's SHA-1 and MD5. `blocks` and `fileSha1` are replaced.
 // S_OK, or E_FAIL when the file is missing, cannot be opened or a read fails.
 // With more than one worker (by default TransferWorkerThreads()) the file is
-// still read once, in 4 MiB blocks, and the digests run on several threads.
+// still read once, in 4 MiB blocks (at most workers + 2 of them in memory),
+// and the reads and digests run on several threads.
 HRESULT BuildBlockList(std::string_view path, std::vector<BlockRecord>& blocks, std::string& fileSha1);
 HRESULT BuildBlockList(std::string_view path, std::vector<BlockRecord>& blocks, std::string& fileSha1, int workers);
 

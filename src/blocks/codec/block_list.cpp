@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <limits>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "blocks/codec/block_codec.h"
@@ -18,64 +21,255 @@ using orvel::codec::File;
 
 namespace {
 
-// One block read whole, hashed on its own thread.
-struct BatchBlock {
-    std::vector<uint8_t> bytes;
-    BlockRecord record;
-    bool ok = false;
+// The same list on several cores, as a pipeline. A fixed set of threads, the
+// caller among them, each takes whichever task is ready: the whole-file SHA-1
+// of the next block in file order, a read of the next block into a free
+// buffer, or the SHA-1 or the MD5 of a block already read. Memory: at most
+// workers + 2 blocks, in buffers kept for the whole call.
+class BlockListPipeline {
+public:
+    BlockListPipeline(int fd, int workers) : m_fd(fd), m_workers(workers), m_slots(static_cast<size_t>(workers) + 2) {}
+
+    HRESULT Run(std::vector<BlockRecord>& blocks, std::string& fileSha1);
+
+private:
+    enum class Task { None, Whole, Read, Sha1, Md5 };
+    struct Job {
+        Task task = Task::None;
+        size_t slot = 0;
+    };
+    // One buffer of the ring; block i always goes into slot i % size.
+    struct Slot {
+        std::unique_ptr<uint8_t[]> bytes;  // allocated on first use, then reused
+        int64_t block = -1;                // -1: free
+        size_t size = 0;
+        bool ready = false;  // read done
+        int running = 0;     // tasks under way on the bytes
+        bool wholeDone = false, sha1Taken = false, md5Taken = false, sha1Done = false, md5Done = false;
+        BlockRecord record;
+    };
+
+    void Work() noexcept;
+    Job Take();
+    void Finish(const Job& job, ssize_t got, std::string&& hex);
+    void Release(Slot& slot);
+    bool Finished() const;
+    void Fail(bool& flag);
+
+    const int m_fd;
+    const int m_workers;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<Slot> m_slots;
+    std::vector<BlockRecord> m_records;
+    Digest m_whole{platform::DigestKind::Sha1};  // fed by one task at a time, in block order
+    bool m_wholeBusy = false;
+    int64_t m_wholeNext = 0;  // next block for the whole-file SHA-1
+    int64_t m_readNext = 0;   // next block to read
+    // Blocks in the list: known at the first short read (a file that shrinks
+    // ends at its first short block, one that grows at its old end).
+    int64_t m_limit = std::numeric_limits<int64_t>::max();
+    bool m_readFailed = false, m_digestFailed = false, m_outOfMemory = false;
+    ssize_t m_failedRead = 0;
 };
 
-void HashBlock(BatchBlock& block) {
-    Digest sha(platform::DigestKind::Sha1), md5(platform::DigestKind::Md5);
-    block.record.size = static_cast<int32_t>(block.bytes.size());
-    block.ok = sha.Ok() && md5.Ok() && sha.Update(block.bytes.data(), block.bytes.size()) &&
-               md5.Update(block.bytes.data(), block.bytes.size()) && sha.FinishHex(block.record.sha1) &&
-               md5.FinishHex(block.record.md5);
+void BlockListPipeline::Fail(bool& flag) {
+    std::lock_guard lock(m_mutex);
+    flag = true;
+    m_wake.notify_all();
 }
 
-// The same list on several cores: batches of `workers` blocks are read
-// whole, the whole-file SHA-1 runs over each batch in order on one thread
-// while the blocks' SHA-1 and MD5 run on the others. Memory: one batch.
-HRESULT BuildBlockListParallel(File& file, int workers, std::vector<BlockRecord>& blocks, std::string& fileSha1) {
-    Digest whole(platform::DigestKind::Sha1);
-    if (!ERROR_CHECK_BOOL(whole.Ok())) return E_FAIL;
-    std::vector<BatchBlock> batch(static_cast<size_t>(workers));
-    bool end = false;
-    while (!end) {
-        size_t count = 0;
-        for (; count < batch.size(); ++count) {
-            std::vector<uint8_t>& bytes = batch[count].bytes;
-            bytes.resize(kBlockSize);
-            ssize_t got = file.ReadFull(bytes.data(), bytes.size());
-            if (!ERROR_CHECK_BOOL(got >= 0)) return E_FAIL;
-            bytes.resize(static_cast<size_t>(got));
-            if (got < kBlockSize) {
-                end = true;
-                // A short or empty last block; an empty one only for an empty file.
-                if (got > 0 || (blocks.empty() && count == 0)) ++count;
-                break;
-            }
-        }
-        bool wholeOk = true;
-        // Joined on every way out, also when a later thread cannot be made.
-        std::jthread wholeThread([&] {
-            for (size_t i = 0; i < count; ++i)
-                wholeOk = wholeOk && whole.Update(batch[i].bytes.data(), batch[i].bytes.size());
-        });
-        std::vector<std::jthread> hashers;
-        hashers.reserve(count);
-        for (size_t i = 1; i < count; ++i) hashers.emplace_back([&batch, i] { HashBlock(batch[i]); });
-        if (count > 0) HashBlock(batch[0]);
-        for (auto& t : hashers) t.join();
-        wholeThread.join();
-        if (!ERROR_CHECK_BOOL(wholeOk)) return E_FAIL;
-        for (size_t i = 0; i < count; ++i) {
-            if (!ERROR_CHECK_BOOL(batch[i].ok)) return E_FAIL;
-            blocks.push_back(std::move(batch[i].record));
+bool BlockListPipeline::Finished() const {
+    if (m_readFailed || m_digestFailed || m_outOfMemory) return true;
+    if (m_wholeNext < m_limit) return false;
+    // Slots past the end may still be busy; only the list's own blocks count.
+    return std::none_of(m_slots.begin(), m_slots.end(),
+                        [this](const Slot& s) { return s.block >= 0 && s.block < m_limit; });
+}
+
+BlockListPipeline::Job BlockListPipeline::Take() {
+    const size_t count = m_slots.size();
+    if (!m_wholeBusy && m_wholeNext < m_limit) {
+        const size_t i = static_cast<size_t>(m_wholeNext % static_cast<int64_t>(count));
+        Slot& s = m_slots[i];
+        if (s.block == m_wholeNext && s.ready) {
+            m_wholeBusy = true;
+            ++s.running;
+            return {Task::Whole, i};
         }
     }
-    if (!ERROR_CHECK_BOOL(whole.FinishHex(fileSha1))) return E_FAIL;
+    if (m_readNext < m_limit) {
+        const size_t i = static_cast<size_t>(m_readNext % static_cast<int64_t>(count));
+        Slot& s = m_slots[i];
+        if (s.block < 0) {
+            s.block = m_readNext++;
+            return {Task::Read, i};
+        }
+    }
+    // The oldest block first, so that its buffer comes free first; the longer
+    // MD5 before the SHA-1, so that the last tasks are short ones.
+    Slot* oldest = nullptr;
+    for (Slot& s : m_slots)
+        if (s.ready && s.block < m_limit && !(s.sha1Taken && s.md5Taken) && (!oldest || s.block < oldest->block))
+            oldest = &s;
+    if (!oldest) return {};
+    ++oldest->running;
+    const size_t i = static_cast<size_t>(oldest - m_slots.data());
+    if (!oldest->md5Taken) {
+        oldest->md5Taken = true;
+        return {Task::Md5, i};
+    }
+    oldest->sha1Taken = true;
+    return {Task::Sha1, i};
+}
+
+void BlockListPipeline::Release(Slot& s) {
+    if (!s.ready || s.running > 0) return;
+    if (s.block < m_limit) {
+        if (!s.wholeDone || !s.sha1Done || !s.md5Done) return;
+        const size_t index = static_cast<size_t>(s.block);
+        if (m_records.size() <= index) m_records.resize(index + 1);
+        s.record.size = static_cast<int32_t>(s.size);
+        m_records[index] = std::move(s.record);
+    }
+    std::unique_ptr<uint8_t[]> bytes = std::move(s.bytes);
+    s = Slot{};
+    s.bytes = std::move(bytes);
+}
+
+void BlockListPipeline::Finish(const Job& job, ssize_t got, std::string&& hex) {
+    Slot& s = m_slots[job.slot];
+    switch (job.task) {
+        case Task::Read:
+            if (got < 0) {
+                m_readFailed = true;
+                m_failedRead = got;
+                break;
+            }
+            s.size = static_cast<size_t>(got);
+            s.ready = true;
+            if (got < kBlockSize) {
+                // A short or empty last block; an empty one only for an empty file.
+                const int64_t end = got > 0 || s.block == 0 ? s.block + 1 : s.block;
+                if (end < m_limit) {
+                    m_limit = end;
+                    for (Slot& other : m_slots) Release(other);
+                }
+            }
+            break;
+        case Task::Whole:
+            m_wholeBusy = false;
+            --s.running;
+            if (got < 0) {
+                m_digestFailed = true;
+                break;
+            }
+            s.wholeDone = true;
+            ++m_wholeNext;
+            break;
+        case Task::Sha1:
+        case Task::Md5:
+            --s.running;
+            if (got < 0) {
+                m_digestFailed = true;
+                break;
+            }
+            if (job.task == Task::Sha1) {
+                s.record.sha1 = std::move(hex);
+                s.sha1Done = true;
+            } else {
+                s.record.md5 = std::move(hex);
+                s.md5Done = true;
+            }
+            break;
+        case Task::None:
+            break;
+    }
+    Release(s);
+    m_wake.notify_all();
+}
+
+void BlockListPipeline::Work() noexcept {
+    try {
+        Digest sha1(platform::DigestKind::Sha1), md5(platform::DigestKind::Md5);
+        if (!sha1.Ok() || !md5.Ok()) return Fail(m_digestFailed);
+        std::unique_lock lock(m_mutex);
+        while (!Finished()) {
+            const Job job = Take();
+            if (job.task == Task::None) {
+                m_wake.wait(lock);
+                continue;
+            }
+            // The slot is this task's to use: its bytes do not change until
+            // every task on them has finished.
+            Slot& s = m_slots[job.slot];
+            const int64_t block = s.block;
+            const size_t size = s.size;
+            uint8_t* bytes = s.bytes.get();
+            lock.unlock();
+            ssize_t result = 0;
+            std::string hex;
+            switch (job.task) {
+                case Task::Read:
+                    if (!bytes) {
+                        // Not zeroed: fresh pages are touched only by the read.
+                        s.bytes = std::make_unique_for_overwrite<uint8_t[]>(kBlockSize);
+                        bytes = s.bytes.get();
+                    }
+                    result = platform::PreadAll(m_fd, bytes, kBlockSize, block * kBlockSize);
+                    break;
+                case Task::Whole:
+                    result = m_whole.Update(bytes, size) ? 0 : -1;
+                    break;
+                case Task::Sha1:
+                    result = sha1.Update(bytes, size) && sha1.FinishHex(hex) ? 0 : -1;
+                    break;
+                case Task::Md5:
+                    result = md5.Update(bytes, size) && md5.FinishHex(hex) ? 0 : -1;
+                    break;
+                case Task::None:
+                    break;
+            }
+            lock.lock();
+            Finish(job, result, std::move(hex));
+        }
+    } catch (...) {
+        // Out of memory (a buffer, a digest text, the list): the lock is released by now.
+        Fail(m_outOfMemory);
+    }
+}
+
+HRESULT BlockListPipeline::Run(std::vector<BlockRecord>& blocks, std::string& fileSha1) {
+    if (!ERROR_CHECK_BOOL(m_whole.Ok())) return E_FAIL;
+    {
+        std::vector<std::jthread> helpers;
+        try {
+            helpers.reserve(static_cast<size_t>(m_workers) - 1);
+            for (int i = 1; i < m_workers; ++i) helpers.emplace_back([this] { Work(); });
+        } catch (const std::exception&) {
+            // Fewer threads do the same work: every task can run on any of them.
+            LOGF(5, "BuildBlockList: %zu of %d worker threads", helpers.size() + 1, m_workers);
+        }
+        Work();
+    }
+    const ssize_t got = m_failedRead;
+    if (m_readFailed && !ERROR_CHECK_BOOL(got >= 0)) return E_FAIL;
+    if (!ERROR_CHECK_BOOL(!m_digestFailed) || !ERROR_CHECK_BOOL(!m_outOfMemory)) return E_FAIL;
+    m_records.resize(static_cast<size_t>(m_limit));
+    blocks = std::move(m_records);
+    if (!ERROR_CHECK_BOOL(m_whole.FinishHex(fileSha1))) return E_FAIL;
     return S_OK;
+}
+
+HRESULT BuildBlockListParallel(File& file, int workers, std::vector<BlockRecord>& blocks, std::string& fileSha1) {
+    try {
+        auto pipeline = std::make_unique<BlockListPipeline>(file.Fd(), workers);
+        return pipeline->Run(blocks, fileSha1);
+    } catch (const std::exception&) {
+        // Only the setting up allocates outside the threads' own guard.
+        LOGF(5, "BuildBlockList: out of memory");
+        return E_FAIL;
+    }
 }
 
 }  // namespace
