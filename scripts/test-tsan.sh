@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-TARGETS=(test_platform test_db test_httpclient test_transport test_hwinfo test_infocollection
+TARGETS=(test_platform test_blocks test_db test_httpclient test_transport test_hwinfo test_infocollection
          test_remotestorage test_transfer test_emulator test_orvelsdk)
 
 args=(-G Ninja -DORVEL_SANITIZE_THREAD=ON -DORVEL_BUILD_BENCH=OFF)  # no -Werror: see test-asan.sh
