@@ -167,14 +167,13 @@ void UploadMetadata(Service& s, Call& call) {
     SendJson(call.res, a);
 }
 
-// Receives the body into `body`, hashing as it arrives (the only pass over
-// it); false when the body is cut short or longer than `limit`.
-bool ReceiveBody(Call& call, int64_t limit, std::string& body, std::string& sha1) {
-    platform::Digest hash(platform::DigestKind::Sha1);
+// Receives the body into `body`; false when the body is cut short or longer
+// than `limit`.
+bool ReceiveBody(Call& call, int64_t limit, std::string& body) {
     body.clear();
     body.reserve(static_cast<size_t>(limit));
     bool corrupt = call.fault.kind == FaultEffect::Corrupt;
-    bool ok = (*call.reader)([&](const char* data, size_t len) {
+    return (*call.reader)([&](const char* data, size_t len) {
         if (static_cast<int64_t>(body.size() + len) > limit) return false;
         const size_t at = body.size();
         body.append(data, len);
@@ -182,11 +181,8 @@ bool ReceiveBody(Call& call, int64_t limit, std::string& body, std::string& sha1
             body[at] = static_cast<char>(body[at] ^ 0x5a);
             corrupt = false;
         }
-        hash.Update(body.data() + at, len);
         return true;
     });
-    sha1 = hash.HexDigest();
-    return ok;
 }
 
 struct TempFile {
@@ -229,30 +225,35 @@ void UploadBlock(Service& s, Call& call) {
         DrainBody(call);
         return SendJsonResult(call.res, "clientBadParams");
     }
-    std::string body, gotSha1;
-    if (!ReceiveBody(call, size, body, gotSha1)) {
+    std::string body;
+    if (!ReceiveBody(call, size, body)) {
         call.res.set_header("Connection", "close");
         return SendJsonResult(call.res, "uploadError");
     }
-    std::string why;
-    if (static_cast<int64_t>(body.size()) != size || gotSha1 != sha1) return SendJsonResult(call.res, "uploadError");
-    // Staged once, on a thread of its own while the bytes are checked: the
-    // client waits for this answer before it sends the next block.
+    if (static_cast<int64_t>(body.size()) != size) return SendJsonResult(call.res, "uploadError");
+    // The client waits for this answer before it sends the next block, so the
+    // work on the bytes runs on two threads: their SHA-1 and then the staged
+    // file on one, the decoding check on the other.
+    enum class Staged { Mismatch, Failed, Written };
     TempFile tmp{s.files.NewTempPath()};
-    std::future<bool> written = std::async(std::launch::async, [&tmp, &body] {
+    std::future<Staged> staged = std::async(std::launch::async, [&tmp, &body, &sha1] {
+        if (platform::Digest::Hex(platform::DigestKind::Sha1, body.data(), body.size()) != sha1)
+            return Staged::Mismatch;
         std::ofstream out(tmp.path, std::ios::binary | std::ios::trunc);
         out.write(body.data(), static_cast<std::streamsize>(body.size()));
         out.close();
-        return static_cast<bool>(out);
+        return out ? Staged::Written : Staged::Failed;
     });
     // A faithful service still refuses bytes that do not match.
+    std::string why;
     const bool verified = s.files.VerifyBytes(body, key, blockId, std::string(), why);
-    const bool stored = written.get();
+    const Staged stored = staged.get();
+    if (stored == Staged::Mismatch) return SendJsonResult(call.res, "uploadError");
     if (!verified) {
         std::fprintf(stderr, "orvel-emulator: block %s refused: %s\n", blockId.c_str(), why.c_str());
         return SendJsonResult(call.res, "uploadError");
     }
-    if (!stored) return SendJsonResult(call.res, "storageError");
+    if (stored != Staged::Written) return SendJsonResult(call.res, "storageError");
     auto lock = s.db.Lock();
     Stmt st(s.db, "SELECT stored FROM blocks WHERE block_id=?");
     st.Bind(1, blockId);
