@@ -1,8 +1,13 @@
 // Download protocol: requestDownload(PreviousVer) on the API host,
 // downloadMetadata2 and downloadBlock2 on the block servers. With several
 // block servers the blocks of a file are spread over their URLs round-robin.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -97,6 +102,32 @@ void DownloadMetadata(Service& s, Call& call) {
     SendJson(call.res, a);
 }
 
+// A stored block file mapped for one answer. Block files are written once
+// and replaced only by a rename, so the mapping never loses its pages.
+struct MappedBlock {
+    char* data = nullptr;
+    size_t size = 0;
+
+    // Null when the file cannot be opened or does not hold `size` bytes.
+    static std::shared_ptr<MappedBlock> Open(const std::string& path, int64_t size) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        struct stat st {};
+        auto block = std::make_shared<MappedBlock>();
+        if (::fstat(fd, &st) == 0 && st.st_size == size) {
+            block->size = static_cast<size_t>(size);
+            void* p = size == 0 ? nullptr : ::mmap(nullptr, block->size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+            if (p != MAP_FAILED) block->data = static_cast<char*>(p);
+        }
+        ::close(fd);
+        if (block->size != static_cast<size_t>(size) || (size > 0 && !block->data)) return nullptr;
+        return block;
+    }
+    ~MappedBlock() {
+        if (data) ::munmap(data, size);
+    }
+};
+
 void DownloadBlock(Service& s, Call& call) {
     nlohmann::json body;
     if (!ParseJsonObject(call.body, body) || !body.contains("stub") || !body["stub"].is_string() ||
@@ -129,31 +160,22 @@ void DownloadBlock(Service& s, Call& call) {
         size = st.Int(0);
         path = s.files.PathFor(id);
     }
-    // One read of the whole block file (at most one encoded block); the
-    // answer is written straight from it.
-    auto bytes = std::make_shared<std::string>();
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::error_code ec;
-        const auto onDisk = static_cast<int64_t>(std::filesystem::file_size(path, ec));
-        if (in && !ec && onDisk == size) {
-            bytes->resize(static_cast<size_t>(size));
-            in.read(bytes->data(), static_cast<std::streamsize>(size));
-        }
-        if (!in || ec || onDisk != size) {
-            SendJsonResult(call.res, "storageError");
-            call.res.status = 500;
-            return;
-        }
+    // The block file is mapped and the answer sent straight from the page
+    // cache: no copy of the block in the emulator's own memory.
+    auto block = MappedBlock::Open(path, size);
+    if (!block) {
+        SendJsonResult(call.res, "storageError");
+        call.res.status = 500;
+        return;
     }
     // A corrupted answer flips one byte of the encrypted payload (or of the
-    // header when there is none), so the client's SHA-1 check catches it.
-    if (call.fault.kind == FaultEffect::Corrupt && size > 0) (*bytes)[size > 64 ? 64 : 0] ^= 0x5a;
+    // header when there is none), so the client's SHA-1 check catches it. The
+    // mapping is private: the file keeps its bytes.
+    if (call.fault.kind == FaultEffect::Corrupt && size > 0) block->data[size > 64 ? 64 : 0] ^= 0x5a;
     call.res.set_content_provider(static_cast<size_t>(size), "application/octet-stream",
-                                  [bytes](size_t offset, size_t length, httplib::DataSink& sink) {
-                                      if (offset >= bytes->size()) return false;
-                                      return sink.write(bytes->data() + offset,
-                                                        std::min(length, bytes->size() - offset));
+                                  [block](size_t offset, size_t length, httplib::DataSink& sink) {
+                                      if (offset >= block->size) return false;
+                                      return sink.write(block->data + offset, std::min(length, block->size - offset));
                                   });
 }
 
