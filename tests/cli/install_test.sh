@@ -23,7 +23,11 @@ version=$(run "$orvel" --version 2>&1) || fail "installed orvel --version: $vers
 [[ $version =~ ^orvel\ [0-9]+\.[0-9]+\.[0-9]+\ \(liborvelsdk\ [0-9]+\.[0-9]+\.[0-9]+\)$ ]] || fail "version: $version"
 run "$emulator" --help | grep -q -- '--listen' || fail "installed emulator --help"
 
-run "$emulator" --listen 127.0.0.1:0 --user alice:secret >"$work/emulator.out" 2>&1 &
+# Started without the shell function: `env` becomes the emulator, so the pid
+# the cleanup kills is the emulator's own (a function would run in a subshell
+# whose end left the emulator running).
+env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
+  "$emulator" --listen 127.0.0.1:0 --user alice:secret >"$work/emulator.out" 2>&1 &
 emu_pid=$!
 port=$(wait_ready "$work/emulator.out")
 [[ -n ${port:-} ]] || { echo "installed emulator did not start: $(cat "$work/emulator.out")" >&2; exit 1; }
