@@ -533,17 +533,8 @@ TEST_F(DownloadWire, AnUnusableTemporaryFolderFailsBeforeAnythingIsSentOrWritten
         download.tempFolder = folder;
         TransferResult result;
         EXPECT_EQ(E_INVALIDARG, DownloadGuarded(download, result));
-        UploadRequest upload;
-        upload.sha1 = listSha1;
-        upload.parentId = "0";
-        upload.token = "TOKEN";
-        upload.name = "plain.txt";
-        upload.modTime = "m";
-        upload.localPath = file;
-        upload.fileSize = 1;
-        upload.blocks = blocks;
-        upload.tempFolder = folder;
-        EXPECT_EQ(E_INVALIDARG, UploadFileGuarded(upload, result));
+        EXPECT_EQ(E_INVALIDARG,
+                  UploadFileGuarded(NewUpload("TOKEN", "plain.txt", file, 1, blocks, listSha1, folder), result));
         EXPECT_EQ(2u, log.Count("Unusable temporary folder '" + folder + "': " + why)) << log.Text();
     }
     EXPECT_TRUE(fake.Requests().empty());

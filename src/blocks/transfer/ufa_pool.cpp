@@ -52,7 +52,6 @@ void BufferPool::Give(std::vector<uint8_t>&& buffer) {
     if (buffer.capacity() == 0) return;
     std::lock_guard<std::mutex> guard(m_lock);
     m_free.push_back(std::move(buffer));
-    buffer = std::vector<uint8_t>();
 }
 
 }  // namespace ufa
